@@ -1,0 +1,68 @@
+#!/usr/bin/env bash
+# Builds VtrlCfg and runs the whole test suite.
+#   scripts/test.sh           everything: tests, ASan+UBSan build, driver under TSan,
+#                             fuzz targets for FUZZ_SECONDS each (60), Windows cross build
+#   scripts/test.sh --quick   the plain build and its tests only
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+quick=0
+[ "${1:-}" = "--quick" ] && quick=1
+jobs=$(nproc 2>/dev/null || echo 2)
+fuzz_seconds=${FUZZ_SECONDS:-60}
+
+scripts/deps.sh
+
+stage() { echo; echo "=== $* ==="; }
+
+configure() {  # dir, extra cmake args...
+  local dir=$1; shift
+  [ -f "$dir/build.ninja" ] || cmake -S . -B "$dir" -G Ninja "$@" >/dev/null
+}
+
+export QT_QPA_PLATFORM=offscreen
+
+stage "build"
+configure build
+cmake --build build -j "$jobs"
+
+if [ $quick -eq 0 ]; then
+  stage "AddressSanitizer + UndefinedBehaviorSanitizer"
+  configure build-asan -DVTRL_SANITIZE=address,undefined -DVTRL_BENCH=OFF -DCMAKE_BUILD_TYPE=Debug
+  cmake --build build-asan -j "$jobs"
+  ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 \
+    ctest --test-dir build-asan --output-on-failure -j "$jobs" --timeout 300
+
+  stage "ThreadSanitizer (driver, protocol, simulator)"
+  configure build-tsan -DVTRL_GUI=OFF -DVTRL_SANITIZE=thread -DVTRL_BENCH=OFF -DCMAKE_BUILD_TYPE=Debug
+  cmake --build build-tsan -j "$jobs"
+  # Newer kernels randomise mmap beyond what this TSan runtime maps; run without ASLR.
+  TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1" \
+    setarch "$(uname -m)" -R ctest --test-dir build-tsan --output-on-failure --timeout 300
+
+  stage "fuzz targets, ${fuzz_seconds}s each"
+  configure build-fuzz -DCMAKE_CXX_COMPILER=clang++ -DVTRL_GUI=OFF -DVTRL_TESTS=OFF -DVTRL_BENCH=OFF \
+    -DVTRL_FUZZ=ON -DVTRL_SANITIZE=address,undefined
+  cmake --build build-fuzz -j "$jobs"
+  for target in build-fuzz/fuzz/fuzz_*; do
+    [ -x "$target" ] || continue
+    name=$(basename "$target")
+    corpus="build-fuzz/corpus-$name"
+    mkdir -p "$corpus"
+    echo "-- $name"
+    if ! "$target" "$corpus" "fuzz/seeds/$name" -max_total_time="$fuzz_seconds" -print_final_stats=1 \
+        -artifact_prefix="build-fuzz/$name-" >"build-fuzz/$name.log" 2>&1; then
+      tail -n 40 "build-fuzz/$name.log"
+      echo "fuzz target $name found a fault"
+      exit 1
+    fi
+    grep -E '^stat::number_of_executed_runs' "build-fuzz/$name.log" || true
+  done
+
+  stage "Windows cross build of the driver (MinGW-w64)"
+  configure build-mingw -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64.cmake -DVTRL_GUI=OFF -DVTRL_TESTS=OFF -DVTRL_BENCH=OFF
+  cmake --build build-mingw -j "$jobs"
+fi
+
+stage "tests"
+ctest --test-dir build --output-on-failure -j "$jobs" --timeout 300
