@@ -1,0 +1,62 @@
+#pragma once
+// The commands the PC sends to the attached device. Each operation frames
+// one command through the PacketSender and does not wait for an answer.
+
+#include <array>
+#include <cstdint>
+#include <string_view>
+
+#include "protocol/packet.h"
+#include "protocol/types.h"
+
+namespace vtrl::protocol {
+
+enum CommandType : std::uint8_t {
+    GetLocalAddress = 3,
+    InitiateInquiry = 4,
+    InitiateBonding = 7,
+    SetPortConfig = 10,
+    SetDeviceConfig = 11,
+    PingRequest = 12,
+    Abort = 13,
+    UpdateFlash = 14,
+    GetConfig = 16,
+    GetVersion = 32,
+};
+
+inline constexpr std::size_t kDeviceNameField = 30;  // 29 characters and a zero byte
+inline constexpr std::size_t kPinField = 16;         // 15 characters and a zero byte
+
+// Results: 0 when the frame was written, -1 when not. SendGetLocalAddress and
+// SendGetConfig return the sequence number the frame carried instead of 0.
+class CommandSender {
+public:
+    explicit CommandSender(PacketSender& sender) : sender_(sender) {}
+
+    int SendGetLocalAddress();
+    int SendInitiateInquiry();
+    int SendInitiateBonding(const DeviceAddress& address);
+    int SendSetLocalPortConfig(std::uint8_t interfaceCode, std::uint8_t baud, std::uint8_t dataBits,
+                               std::uint8_t stopBits, std::uint8_t parity, std::uint8_t flowControl,
+                               std::uint8_t powerByte, std::uint8_t cdOutput);
+    int SendSetRemotePortConfig(std::uint8_t interfaceCode, std::uint8_t baud, const DeviceAddress& address,
+                                std::uint8_t dataBits, std::uint8_t stopBits, std::uint8_t parity,
+                                std::uint8_t flowControl, std::uint8_t powerByte, std::uint8_t cdOutput);
+    // A name over 29 characters is cut to 29; the PIN's byte 15 is always sent
+    // as zero so that the code stays at most 15 characters and terminated.
+    int SendSetDeviceConfig(std::uint8_t linkTimeout, std::string_view name, bool authentication,
+                            bool encryption, const std::array<std::uint8_t, 16>& pin, bool resetLinkKeys);
+    int SendPingRequest(const DeviceAddress& address);
+    int SendAbort();
+    int SendUpdateFlash();
+    int SendGetConfig(const DeviceAddress& address);
+    int SendGetVersion(const DeviceAddress& address);
+
+private:
+    int Send(CommandType type, const std::uint8_t* payload, std::uint16_t length);
+    int SendNumbered(CommandType type, const std::uint8_t* payload, std::uint16_t length);
+
+    PacketSender& sender_;
+};
+
+}  // namespace vtrl::protocol
