@@ -1,0 +1,22 @@
+#pragma once
+// Command line of vtrlsim, kept in the library so that tests can drive it.
+
+#include "simulator.h"
+
+#include <string>
+#include <vector>
+
+namespace vtrl::sim {
+
+struct CliOptions {
+    std::string link;   // symlink to the slave path, removed on exit
+    bool help = false;
+};
+
+// Applies the arguments (without the program name) to the simulator.
+// Returns an empty string, or the text of the first error.
+std::string applyArguments(const std::vector<std::string>& args, Simulator& sim, CliOptions& options);
+
+std::string usageText();
+
+}  // namespace vtrl::sim

@@ -1,0 +1,159 @@
+#pragma once
+// Device simulator: plays the attached radio device, and the remote devices
+// it reaches over the air, on a pseudo-terminal.
+//
+// Usage (tests):
+//     vtrl::sim::Simulator sim;                  // default demo devices
+//     sim.setAnswerDelay(std::chrono::milliseconds(5));
+//     sim.start();                               // opens the pty, starts the thread
+//     open(sim.slavePath().c_str(), ...)         // talk to it like a serial port
+//     sim.waitForCommand(vtrl::sim::type::GetConfig, 1, 2s);
+//     sim.flashConfig(vtrl::DeviceAddress{})     // what the device would keep
+//
+// Every scripting and inspection call is thread-safe and may be made before
+// or after start(). The destructor stops the thread and closes the pty.
+//
+// Device behaviour worth knowing:
+// - Address zero in GetVersion, GetConfig and SetPortConfig means the attached
+//   device; any other address must be a known remote, else NegativeResponse
+//   [type, 3 "Process Timed Out"] (the radio found nobody there).
+// - A frame with a bad CRC is answered by NegativeResponse [its type byte,
+//   0 "Checksum Failure"] unless setAnswerChecksumFailures(false); an unknown
+//   type by [type, 1]; a known type with a wrong payload length, and a
+//   SetPortConfig with a code out of range, by [type, 4].
+// - Answers carry the device's own 8-bit sequence counter; a ConfigReport
+//   also carries the GetConfig's sequence number in its payload byte 0.
+// - SetPortConfig and SetDeviceConfig change the working configuration;
+//   UpdateFlash copies every device's working configuration to its flash
+//   configuration. Bonding writes the bond into both devices' working config.
+// - A partial frame is dropped after resyncTimeout of silence on the line, so
+//   a port closed mid-frame does not swallow the next command.
+
+#include "device.h"
+#include "wire.h"
+
+#include <chrono>
+#include <condition_variable>
+#include <cstdint>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <set>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace vtrl::sim {
+
+using Millis = std::chrono::milliseconds;
+
+// One simulated device. The attached device is the one reached at address zero.
+struct DeviceProfile {
+    DeviceAddress address{};
+    std::string appVersion = "Vantrel App V3.05";        // 32-byte field, digits at text 13, 15, 16
+    std::string btVersion = "Vantrel BT Stack V2.1+EDR"; // 62-byte field
+    std::array<std::uint8_t, 6> versionKept{};          // VersionInfo bytes 0..5
+    std::uint16_t versionValue = 0x0305;                 // VersionInfo bytes 100..101
+    std::array<std::uint8_t, 3> inquiryExtra{0x00, 0x1F, 0x00};  // InquiryResult bytes 6..8
+    std::string inquiryName;           // name in InquiryResult; empty: the config's device name
+    bool discoverable = true;          // answers an inquiry (remotes only)
+    DeviceConfig config;               // working and flash both start from this
+};
+
+// A command as it arrived from the PC.
+struct ReceivedFrame {
+    std::uint8_t type = 0;
+    std::uint8_t seq = 0;
+    std::vector<std::uint8_t> payload;
+    bool crcOk = false;
+};
+
+// Outcome of the next bondings. Counters count down as bondings are tried.
+struct BondingScript {
+    int failBonds = 0;               // the next N InitiateBonding get BondResult failCode
+    std::uint8_t failCode = 1;
+    int connectionDownReports = 0;   // before the link comes up, N ConnectionStatus downStatus
+    std::uint8_t downStatus = 0;
+    bool linkComesUp = true;         // false: never a ConnectionStatus 2
+    Millis stepDelay{50};            // between BondResult and each ConnectionStatus
+};
+
+class Simulator {
+public:
+    // Starts with the default demo: a Cable Replacement device at
+    // 00:1B:DC:0A:12:34 (9600,8,N,1, hardware flow, DCE, Master bonded to the
+    // first remote, power class 1) and three remotes, the last one with an
+    // application version too old for the wizard (V2.08).
+    Simulator();
+    ~Simulator();
+    Simulator(const Simulator&) = delete;
+    Simulator& operator=(const Simulator&) = delete;
+
+    // Opens the pty and starts the service thread. False (with errorText())
+    // when the pty could not be set up. Calling it twice is harmless.
+    bool start();
+    void stop();
+    bool running() const;
+    std::string slavePath() const;
+    std::string errorText() const;
+
+    // ---- devices -------------------------------------------------------
+    void setLocal(const DeviceProfile& profile);     // resets its working and flash config
+    DeviceProfile local() const;
+    void clearRemotes();
+    void addRemote(const DeviceProfile& profile);    // replaces one with the same address
+    std::vector<DeviceProfile> remotes() const;
+    void setLocalAddress(const DeviceAddress& address);
+    void setAppVersion(const DeviceAddress& device, const std::string& text);   // zero = local
+    void setBtVersion(const DeviceAddress& device, const std::string& text);
+    // Replaces the working and the flash configuration of a device.
+    bool setStoredConfig(const DeviceAddress& device, const DeviceConfig& config);
+    // Working config (what the device runs now) and flash config (kept over a restart).
+    std::optional<DeviceConfig> workingConfig(const DeviceAddress& device) const;
+    std::optional<DeviceConfig> flashConfig(const DeviceAddress& device) const;
+
+    // ---- timing --------------------------------------------------------
+    void setAnswerDelay(Millis delay);              // before every answer
+    void setInquiryDelay(Millis spacing);           // between InquiryResults and before Complete
+    void setResyncTimeout(Millis timeout);          // 0: partial frames wait forever
+    void setBonding(const BondingScript& script);
+
+    // ---- faults --------------------------------------------------------
+    void setSilent(bool silent);                     // no answers at all
+    void setSilentFor(std::uint8_t commandType, bool silent);
+    // NegativeResponse [commandType, reasonCode] instead of the answer, once or always.
+    void refuse(std::uint8_t commandType, std::uint8_t reasonCode, bool once = false);
+    void accept(std::uint8_t commandType);           // undoes refuse()
+    void setBadCrc(int answers);                     // the next N answers get a wrong CRC
+    void setTruncate(int answers);                   // the next N answers lose their CRC bytes
+    void setWrongConfigSeq(int reports);             // the next N ConfigReports carry seq + 1
+    // Bytes written before every answer; empty: none. Default noise has no 0x5D.
+    void setNoise(std::vector<std::uint8_t> bytes);
+    void setAnswerChecksumFailures(bool answer);
+
+    // ---- inspection ----------------------------------------------------
+    std::vector<ReceivedFrame> received() const;
+    std::size_t receivedCount() const;
+    int abortCount() const;
+    int linkKeyResets() const;                       // SetDeviceConfig with the reset flag
+    std::size_t answersWritten() const;              // frames written to the pty
+    void clearReceived();                            // the frame list only, not the counters
+
+    // Block until the condition holds or the deadline passes; true if it holds.
+    bool waitForFrames(std::size_t count, Millis timeout) const;
+    bool waitForCommand(std::uint8_t commandType, std::size_t occurrences, Millis timeout) const;
+    bool waitForAnswers(std::size_t written, Millis timeout) const;
+    // No answer is waiting to be written.
+    bool waitIdle(Millis timeout) const;
+
+private:
+    struct Impl;
+    std::unique_ptr<Impl> d_;
+};
+
+// Default demo devices (also used by Simulator()).
+DeviceProfile defaultLocalDevice();
+std::vector<DeviceProfile> defaultRemoteDevices();
+
+}  // namespace vtrl::sim
