@@ -1,0 +1,9 @@
+#include "pages/wizard.h"
+
+#include <QApplication>
+
+int main(int argc, char* argv[])
+{
+    QApplication app(argc, argv);
+    return vtrl::RunWizard();
+}

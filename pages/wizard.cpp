@@ -1,0 +1,104 @@
+#include "wizard.h"
+
+#include "shell/startup.h"
+#include "shell/uifont.h"
+
+#include <QApplication>
+#include <QTimer>
+
+#include <cstdio>
+
+namespace vtrl {
+
+namespace {
+
+template <auto& Variable>
+TWizardChildForm* form()
+{
+    return Variable;
+}
+
+}  // namespace
+
+const std::array<PageStep, 8>& WizardPageTable()
+{
+    static const std::array<PageStep, 8> table = {{
+        {&form<frmIntroduction>, nullptr, &form<frmCommPortSel>, 3},
+        {&form<frmCommPortSel>, &form<frmIntroduction>, &form<frmDevDisc>, 3},
+        {&form<frmDevDisc>, &form<frmCommPortSel>, &form<frmConfigLocalPort>, 1},
+        {&form<frmConfigLocalPort>, &form<frmDevDisc>, &form<frmConfigLocalDevice>, 3},
+        {&form<frmConfigLocalDevice>, &form<frmConfigLocalPort>, &form<frmConfigRemotePort>, 2},
+        {&form<frmConfigRemotePort>, &form<frmConfigLocalDevice>, &form<frmFlashUpdate>, 1},
+        {&form<frmFlashUpdate>, &form<frmConfigRemotePort>, &form<frmFinish>, 3},
+        {&form<frmFinish>, &form<frmFlashUpdate>, nullptr, 3},
+    }};
+    return table;
+}
+
+namespace {
+
+template <class Form>
+void create(std::unique_ptr<Form>& owner, Form*& variable)
+{
+    owner = std::make_unique<Form>();
+    variable = owner.get();
+}
+
+template <class Form>
+void destroy(std::unique_ptr<Form>& owner, Form*& variable)
+{
+    variable = nullptr;
+    owner.reset();
+}
+
+}  // namespace
+
+Wizard::Wizard()
+{
+    // The table is bound before the first form exists.
+    const PageTable table = WizardPageTable();
+    main_ = std::make_unique<TfrmMain>(table);
+    frmMain = main_.get();
+    create(devDisc_, frmDevDisc);
+    create(commPortSel_, frmCommPortSel);
+    create(introduction_, frmIntroduction);
+    create(finish_, frmFinish);
+    create(configRemotePort_, frmConfigRemotePort);
+    create(flashUpdate_, frmFlashUpdate);
+    create(configLocalPort_, frmConfigLocalPort);
+    create(configLocalDevice_, frmConfigLocalDevice);
+}
+
+Wizard::~Wizard()
+{
+    destroy(configLocalDevice_, frmConfigLocalDevice);
+    destroy(configLocalPort_, frmConfigLocalPort);
+    destroy(flashUpdate_, frmFlashUpdate);
+    destroy(configRemotePort_, frmConfigRemotePort);
+    destroy(finish_, frmFinish);
+    destroy(introduction_, frmIntroduction);
+    destroy(commPortSel_, frmCommPortSel);
+    destroy(devDisc_, frmDevDisc);
+    destroy(main_, frmMain);
+}
+
+int RunWizard()
+{
+    QApplication::setApplicationDisplayName(QString::fromLatin1(ApplicationTitle));
+    QApplication::setApplicationName(QStringLiteral("VtrlCfg"));
+    QApplication::setFont(WizardFont());
+    return RunGuarded([] {
+        Wizard wizard;
+        wizard.main().show();
+        if (qEnvironmentVariableIntValue("VTRLCFG_EXIT_AFTER_SHOW") == 1) {
+            // Queued behind the first paint of the shown page.
+            QTimer::singleShot(0, [] {
+                std::fputs("vtrlcfg: first page shown\n", stderr);
+                QApplication::exit(0);
+            });
+        }
+        return QApplication::exec();
+    });
+}
+
+}  // namespace vtrl
