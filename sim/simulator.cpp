@@ -143,6 +143,7 @@ struct Simulator::Impl {
     int aborts = 0;
     int linkKeyResets = 0;
     std::size_t answersWritten = 0;
+    std::size_t partialDrops = 0;
 
     // line
     Fd master, slave, wake;
@@ -448,8 +449,10 @@ struct Simulator::Impl {
             auto now = Clock::now();
             release(now);
             flush();
-            if (parser.midFrame() && resyncTimeout.count() > 0 && now - lastByte >= resyncTimeout)
+            if (parser.midFrame() && resyncTimeout.count() > 0 && now - lastByte >= resyncTimeout) {
                 parser.reset();
+                ++partialDrops;
+            }
             cv.notify_all();
 
             int timeout = -1;
@@ -807,6 +810,18 @@ std::size_t Simulator::answersWritten() const
 {
     std::lock_guard lock(d_->m);
     return d_->answersWritten;
+}
+
+std::size_t Simulator::partialFramesDropped() const
+{
+    std::lock_guard lock(d_->m);
+    return d_->partialDrops;
+}
+
+bool Simulator::waitForPartialDrops(std::size_t dropped, Millis timeout) const
+{
+    std::unique_lock lock(d_->m);
+    return d_->cv.wait_for(lock, timeout, [&] { return d_->partialDrops >= dropped; });
 }
 
 void Simulator::clearReceived()

@@ -138,12 +138,14 @@ public:
     int abortCount() const;
     int linkKeyResets() const;                       // SetDeviceConfig with the reset flag
     std::size_t answersWritten() const;              // frames written to the pty
+    std::size_t partialFramesDropped() const;        // by the idle resynchronisation
     void clearReceived();                            // the frame list only, not the counters
 
     // Block until the condition holds or the deadline passes; true if it holds.
     bool waitForFrames(std::size_t count, Millis timeout) const;
     bool waitForCommand(std::uint8_t commandType, std::size_t occurrences, Millis timeout) const;
     bool waitForAnswers(std::size_t written, Millis timeout) const;
+    bool waitForPartialDrops(std::size_t dropped, Millis timeout) const;
     // No answer is waiting to be written.
     bool waitIdle(Millis timeout) const;
 

@@ -1,0 +1,73 @@
+#include "cli.h"
+
+#include <gtest/gtest.h>
+
+using namespace vtrl::sim;
+
+namespace {
+
+std::string run(Simulator& sim, std::vector<std::string> args, CliOptions* out = nullptr)
+{
+    CliOptions options;
+    auto error = applyArguments(args, sim, options);
+    if (out)
+        *out = options;
+    return error;
+}
+
+}  // namespace
+
+TEST(SimCli, DefaultsMakeAVersionTheWizardAcceptsAndACableReplacementDevice)
+{
+    Simulator sim;
+    const auto local = sim.local();
+    EXPECT_EQ(local.appVersion.substr(13, 4), "3.05");
+    const auto c = *sim.workingConfig({});
+    EXPECT_EQ(c.deviceFunction, 1);
+    EXPECT_EQ(c.baudCode, 6);
+    EXPECT_EQ(c.flowControlCode, 3);
+    EXPECT_EQ(c.interfaceCode, 2);
+    EXPECT_EQ(c.bondRole, 1);
+    EXPECT_EQ(c.powerByte & 0xF0, 0x10);
+    EXPECT_EQ(sim.remotes().size(), 3u);
+    EXPECT_EQ(sim.workingConfig(c.bondedAddress)->bondedAddress, local.address);
+}
+
+TEST(SimCli, OptionsScriptTheDevices)
+{
+    Simulator sim;
+    CliOptions options;
+    ASSERT_EQ(run(sim,
+                  {"--address", "112233445566", "--function", "spp", "--baud", "115200", "--config", "14=0x21",
+                   "--remote", "AABBCCDDEEFF,Far Away,Vantrel App V2.09", "--remote", "AABBCCDDEE00,Near",
+                   "--remote-config", "AABBCCDDEE00:3=2", "--link", "/tmp/x", "--refuse", "14:2:once"},
+                  &options),
+              "");
+    EXPECT_EQ(options.link, "/tmp/x");
+    EXPECT_EQ(sim.local().address, *parseAddress("112233445566"));
+    const auto c = *sim.workingConfig({});
+    EXPECT_EQ(c.deviceFunction, 2);
+    EXPECT_EQ(c.baudCode, 10);
+    EXPECT_EQ(c.powerByte, 0x21);
+    const auto remotes = sim.remotes();
+    ASSERT_EQ(remotes.size(), 2u);
+    EXPECT_EQ(remotes[0].appVersion, "Vantrel App V2.09");
+    EXPECT_EQ(remotes[0].config.name(), "Far Away");
+    EXPECT_EQ(sim.workingConfig(*parseAddress("AABBCCDDEE00"))->baudCode, 2);
+}
+
+TEST(SimCli, RejectsMalformedValuesWithTheOptionNamed)
+{
+    const std::vector<std::vector<std::string>> rows{
+        {"--address", "12345"},       {"--baud", "9601"},         {"--baud", "0"},
+        {"--function", "modem"},      {"--config", "19=1"},       {"--config", "3"},
+        {"--remote", "AABBCCDDEEFF"}, {"--remote", "000000000000,Self"}, {"--refuse", "14"},
+        {"--refuse", "14:2:twice"},   {"--delay-ms", "-5"},       {"--bad-crc"},
+        {"--remote-config", "AABBCCDDEEFF:3=1"},   // not a known remote
+        {"--frobnicate"}};
+    for (const auto& row : rows) {
+        Simulator sim;
+        const auto error = run(sim, row);
+        EXPECT_NE(error.find(row[0]), std::string::npos) << row[0] << " gave \"" << error << "\"";
+    }
+}
