@@ -1,6 +1,7 @@
 #pragma once
 // Helpers shared by the protocol tests: a recording port and a frame builder.
 
+#include <algorithm>
 #include <cstdint>
 #include <vector>
 
@@ -27,12 +28,18 @@ public:
 };
 
 inline Bytes Frame(std::uint8_t type, std::uint8_t sequence, const Bytes& payload) {
-    Bytes f = {0x5D, type, sequence, static_cast<std::uint8_t>(payload.size() & 0xFF),
-               static_cast<std::uint8_t>(payload.size() >> 8)};
-    f.insert(f.end(), payload.begin(), payload.end());
-    const std::uint32_t crc = ~UpdateCrc32(0xFFFFFFFFU, f.data(), f.size());
-    for (int i = 0; i < 4; ++i) {
-        f.push_back(static_cast<std::uint8_t>(crc >> (8 * i)));
+    // Sized up front: gcc 12 warns falsely about insert() into a short vector.
+    Bytes f(payload.size() + 9, 0);
+    f[0] = 0x5D;
+    f[1] = type;
+    f[2] = sequence;
+    f[3] = static_cast<std::uint8_t>(payload.size() & 0xFF);
+    f[4] = static_cast<std::uint8_t>(payload.size() >> 8);
+    std::copy(payload.begin(), payload.end(), f.begin() + 5);
+    const std::size_t end = payload.size() + 5;
+    const std::uint32_t crc = ~UpdateCrc32(0xFFFFFFFFU, f.data(), end);
+    for (std::size_t i = 0; i < 4; ++i) {
+        f[end + i] = static_cast<std::uint8_t>(crc >> (8 * i));
     }
     return f;
 }
