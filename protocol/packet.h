@@ -61,7 +61,8 @@ public:
     explicit PacketReceiver(Deliver deliver) : deliver_(std::move(deliver)) {}
 
     // Feeds bytes to the state machine. Each complete frame with a valid CRC is
-    // handed to the callback before the next byte is looked at.
+    // handed to the callback before the next byte is looked at. The record is
+    // only valid during the call, and the callback must not feed this receiver.
     void ReceiveBytes(const std::uint8_t* bytes, std::uint16_t count);
 
     // Drops a partial frame, e.g. when another port is opened.
