@@ -56,7 +56,7 @@ if [ $quick -eq 0 ]; then
       echo "fuzz target $name found a fault"
       exit 1
     fi
-    grep -E '^stat::number_of_executed_runs' "build-fuzz/$name.log" || true
+    grep -E '^stat::number_of_executed_units' "build-fuzz/$name.log" || true
   done
 
   stage "Windows cross build of the driver (MinGW-w64)"
