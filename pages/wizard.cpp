@@ -1,6 +1,7 @@
 #include "wizard.h"
 
 #include "shell/startup.h"
+#include "serial/portnames.h"
 #include "shell/uifont.h"
 
 #include <QApplication>
@@ -88,6 +89,8 @@ int RunWizard()
     QApplication::setApplicationName(QStringLiteral("VtrlCfg"));
     QApplication::setFont(WizardFont());
     return RunGuarded([] {
+        // Extra device paths (the simulator's pseudo-terminal) join the COM list.
+        serial::RegisterPortsFromEnvironment();
         Wizard wizard;
         wizard.main().show();
         if (qEnvironmentVariableIntValue("VTRLCFG_EXIT_AFTER_SHOW") == 1) {

@@ -9,7 +9,7 @@ packages=(
   libgtest-dev libgmock-dev libbenchmark-dev
   clang libclang-rt-14-dev
   g++-mingw-w64-x86-64
-  xvfb xauth fonts-dejavu-core
+  xvfb xauth fonts-dejavu-core fonts-dejavu-extra
 )
 
 missing=()

@@ -30,7 +30,9 @@ TfrmMain::TfrmMain(PageTable pageTable, QWidget* parent)
                           | Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint
                           | Qt::WindowCloseButtonHint | Qt::MSWindowsFixedSizeDialogHint),
       pnlMain(this), bevBtnSeparator(this), btnBack(this), btnNext(this), btnCancel(this),
-      btnFinish(this), table_(pageTable), escape_(QKeySequence(Qt::Key_Escape), this)
+      btnFinish(this), RemoteConfig(protocol::RemoteConfig), LocalConfig(protocol::LocalConfig),
+      receiver_([this](const protocol::Packet& packet) { protocol::DeliverPacket(&packet, link_); }),
+      table_(pageTable), escape_(QKeySequence(Qt::Key_Escape), this)
 {
     setObjectName(QStringLiteral("frmMain"));
     setWindowTitle(QStringLiteral("Configuration Wizard"));
@@ -69,6 +71,9 @@ TfrmMain::TfrmMain(PageTable pageTable, QWidget* parent)
 
 TfrmMain::~TfrmMain()
 {
+    // The port's callback posts to this window; no callback may outlive it.
+    if (PortHandle > 0)
+        SerialClose(PortHandle);
     // Pages belong to the start-up owner, not to pnlMain: hand the shown one
     // back before the panel goes.
     if (shownPage_) {
