@@ -8,6 +8,8 @@
 #include <QThread>
 #include <QTimer>
 
+#include "qt_wait.h"
+
 #include <gtest/gtest.h>
 
 #include <chrono>
@@ -47,7 +49,7 @@ TEST(WindowMessages, ArriveWithTheirNumberAndPayload)
     Receiver r;
     ASSERT_TRUE(PostWindowMessage(&r, 32771, Payload{1, 2, 3, 4, 5, 6}));
     ASSERT_TRUE(PostWindowMessage(&r, WM_COMEVENT, std::nullopt));
-    QTRY_COMPARE(r.got.size(), std::size_t(2));
+    ASSERT_TRUE(vtrl::test::WaitUntil([&] { return r.got.size() == 2u; }));
     EXPECT_EQ(r.got[0].message, 32771);
     EXPECT_EQ(r.got[0].payload, (Payload{1, 2, 3, 4, 5, 6}));
     EXPECT_EQ(r.got[1].message, WM_COMEVENT);
@@ -94,7 +96,7 @@ TEST(WindowMessages, PostedFromAnotherThreadAreHandledOnTheTargetsThread)
             PostWindowMessage(&r, WM_COMEVENT, Payload(9, static_cast<std::uint8_t>(i)));
     });
     poster.join();
-    QTRY_COMPARE(r.got.size(), std::size_t(50));
+    ASSERT_TRUE(vtrl::test::WaitUntil([&] { return r.got.size() == 50u; }));
     for (std::size_t i = 0; i < r.got.size(); ++i) {
         EXPECT_EQ(r.got[i].thread, QThread::currentThreadId());
         EXPECT_EQ((*r.got[i].payload)[0], i) << "messages from one thread keep their order";
