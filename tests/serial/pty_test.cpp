@@ -1,0 +1,211 @@
+// The POSIX backend on real pseudo-terminals, and the COM number table.
+
+#include <fcntl.h>
+#include <poll.h>
+#include <stdlib.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+#include "portnames.h"
+#include "probe.h"
+#include "support.h"
+
+namespace vtrl::serial::test {
+namespace {
+
+// A pseudo-terminal pair; the slave is registered as a COM number.
+class Pty {
+public:
+    Pty() {
+        master_ = ::posix_openpt(O_RDWR | O_NOCTTY);
+        if (master_ < 0 || ::grantpt(master_) != 0 || ::unlockpt(master_) != 0) return;
+        char name[128] = {};
+        if (::ptsname_r(master_, name, sizeof name) != 0) return;
+        path_ = name;
+        port_ = RegisterPortPath(path_);
+    }
+    ~Pty() { CloseMaster(); }
+    Pty(const Pty&) = delete;
+    Pty& operator=(const Pty&) = delete;
+
+    std::uint32_t port() const { return port_; }
+    const std::string& path() const { return path_; }
+    void CloseMaster() {
+        if (master_ >= 0) ::close(master_);
+        master_ = -1;
+    }
+    void Send(const std::vector<std::uint8_t>& bytes) {
+        std::size_t done = 0;
+        while (done < bytes.size()) {
+            const ssize_t n = ::write(master_, bytes.data() + done, bytes.size() - done);
+            ASSERT_GT(n, 0);
+            done += static_cast<std::size_t>(n);
+        }
+    }
+    // Writes what the pseudo-terminal takes without blocking.
+    void Offer(const std::vector<std::uint8_t>& bytes) {
+        const int flags = ::fcntl(master_, F_GETFL);
+        ::fcntl(master_, F_SETFL, flags | O_NONBLOCK);
+        [[maybe_unused]] const ssize_t n = ::write(master_, bytes.data(), bytes.size());
+        ::fcntl(master_, F_SETFL, flags);
+    }
+    std::vector<std::uint8_t> Receive(std::size_t count) {
+        std::vector<std::uint8_t> got;
+        while (got.size() < count) {
+            pollfd p{master_, POLLIN, 0};
+            if (::poll(&p, 1, 10000) <= 0) break;
+            std::uint8_t buffer[256];
+            const ssize_t n = ::read(master_, buffer, sizeof buffer);
+            if (n <= 0) break;
+            got.insert(got.end(), buffer, buffer + n);
+        }
+        return got;
+    }
+
+private:
+    int master_ = -1;
+    std::string path_;
+    std::uint32_t port_ = 0;
+};
+
+class PtyDriver : public DriverTest {
+protected:
+    void SetUp() override {
+        DriverTest::SetUp();
+        ResetRegisteredPortsForTesting();
+        ptyHolder = std::make_unique<Pty>();
+        ASSERT_NE(pty().port(), 0u) << "no pseudo-terminal";
+    }
+    std::unique_ptr<Pty> ptyHolder;
+    Pty& pty() { return *ptyHolder; }
+    Recorder rec;
+};
+
+TEST_F(PtyDriver, WrittenPacketArrivesWhole) {
+    const std::int32_t h = Open(pty().port(), rec);
+    ASSERT_EQ(h, 1);
+    const std::vector<std::uint8_t> packet = {0x5D, 3, 0, 0, 0, 0xDE, 0xAD, 0xBE, 0xEF};
+    EXPECT_EQ(SerialWrite(h, 9, packet.data()), 9);
+    EXPECT_EQ(pty().Receive(9), packet);
+}
+
+TEST_F(PtyDriver, DataEventCountsQueuedBytesAndReadsTakeAtMostTheMaximum) {
+    const std::int32_t h = Open(pty().port(), rec);
+    std::uint8_t buffer[350];
+    EXPECT_EQ(SerialRead(h, 350, buffer), 0) << "empty queue";
+    std::vector<std::uint8_t> bytes(500);
+    for (std::size_t i = 0; i < bytes.size(); ++i) bytes[i] = static_cast<std::uint8_t>(255 - i);
+    pty().Send(bytes);
+    ASSERT_TRUE(rec.WaitUntil([](const std::vector<Recorded>& e) {
+        return !e.empty() && e.back().kind == SERIAL_EVENT_DATA && e.back().detail == 500;
+    }));
+    for (const Recorded& e : rec.Events()) EXPECT_EQ(e.handle, h);
+    ASSERT_EQ(SerialRead(h, 350, buffer), 350);
+    EXPECT_TRUE(std::equal(buffer, buffer + 350, bytes.begin()));
+    ASSERT_EQ(SerialRead(h, 350, buffer), 150);
+    EXPECT_TRUE(std::equal(buffer, buffer + 150, bytes.begin() + 350));
+    EXPECT_EQ(SerialRead(h, 350, buffer), 0);
+}
+
+TEST_F(PtyDriver, PortIsExclusiveUntilClosed) {
+    const std::int32_t h = Open(pty().port(), rec);
+    ASSERT_GT(h, 0);
+    EXPECT_EQ(Open(pty().port(), rec), SERIAL_ERR_SYSTEM);
+    EXPECT_EQ(ProbePort(pty().port()).outcome, PortProbe::Outcome::InUse);
+    SerialClose(h);
+    EXPECT_EQ(ProbePort(pty().port()).outcome, PortProbe::Outcome::Opened);
+    EXPECT_EQ(Open(pty().port(), rec), 3);
+}
+
+TEST_F(PtyDriver, MissingDeviceGivesMinus9AndProbeSaysMissing) {
+    const std::uint32_t port = RegisterPortPath("/dev/vtrl-no-such-tty");
+    EXPECT_EQ(Open(port, rec), SERIAL_ERR_SYSTEM);
+    const PortProbe probe = ProbePort(port);
+    EXPECT_EQ(probe.outcome, PortProbe::Outcome::Missing);
+    EXPECT_EQ(probe.path, "/dev/vtrl-no-such-tty");
+    EXPECT_EQ(Open(pty().port(), rec), 2);
+}
+
+TEST_F(PtyDriver, NonTtyDeviceFailsConfigurationWithMinus9) {
+    EXPECT_EQ(Open(RegisterPortPath("/dev/null"), rec), SERIAL_ERR_SYSTEM);
+    EXPECT_EQ(MonitorThreadCount(), 0);
+}
+
+TEST_F(PtyDriver, ModemStatusOfAPseudoTerminalFailsWithMinus8) {
+    const std::int32_t h = Open(pty().port(), rec);
+    std::uint32_t status = 5;
+    EXPECT_EQ(SerialGetModemStatus(h, &status), SERIAL_ERR_READ);
+    EXPECT_EQ(status, 5u);
+    EXPECT_EQ(SerialSetLines(h, 3), 0);
+    EXPECT_EQ(SerialSendBreak(h), 0);
+}
+
+// The other side going away must end the wait, not turn it into a busy loop.
+TEST_F(PtyDriver, HangUpEndsTheMonitorThreadAndCloseStillWorks) {
+    const std::int32_t h = Open(pty().port(), rec);
+    ASSERT_EQ(MonitorThreadCount(), 1);
+    pty().CloseMaster();
+    EXPECT_TRUE(WaitForMonitorThreadCount(0, 10000));
+    SerialClose(h);
+}
+
+TEST_F(PtyDriver, CloseWhileBytesStreamInEndsCleanly) {
+    for (int round = 0; round < 10; ++round) {
+        const std::int32_t h = Open(pty().port(), rec);
+        ASSERT_GT(h, 0);
+        pty().Offer(std::vector<std::uint8_t>(2000, 0x55));
+        SerialClose(h);
+        EXPECT_TRUE(WaitForMonitorThreadCount(0, 10000));
+    }
+}
+
+// --- COM number table ---
+
+class PortTable : public ::testing::TestWithParam<std::pair<std::uint32_t, const char*>> {
+protected:
+    void SetUp() override { ResetRegisteredPortsForTesting(); }
+};
+
+TEST_P(PortTable, MapsNumberToDevice) {
+    EXPECT_EQ(PortDevicePath(GetParam().first), GetParam().second);
+}
+
+INSTANTIATE_TEST_SUITE_P(Ranges, PortTable,
+                         ::testing::Values(std::make_pair(0u, ""), std::make_pair(1u, "/dev/ttyS0"),
+                                           std::make_pair(32u, "/dev/ttyS31"),
+                                           std::make_pair(33u, "/dev/ttyUSB0"),
+                                           std::make_pair(64u, "/dev/ttyUSB31"),
+                                           std::make_pair(65u, "/dev/ttyACM0"),
+                                           std::make_pair(96u, "/dev/ttyACM31"),
+                                           std::make_pair(97u, ""), std::make_pair(257u, "")));
+
+TEST(PortRegistry, NumbersFrom97KeepsRepeatsAndStopsAt256) {
+    ResetRegisteredPortsForTesting();
+    EXPECT_EQ(RegisterPortPath(""), 0u);
+    EXPECT_EQ(RegisterPortPath("/dev/pts/7"), 97u);
+    EXPECT_EQ(RegisterPortPath("/dev/pts/8"), 98u);
+    EXPECT_EQ(RegisterPortPath("/dev/pts/7"), 97u);
+    EXPECT_EQ(PortDevicePath(98), "/dev/pts/8");
+    for (std::uint32_t i = 99; i <= 256; ++i)
+        EXPECT_EQ(RegisterPortPath("/dev/x" + std::to_string(i)), i);
+    EXPECT_EQ(RegisterPortPath("/dev/one-too-many"), 0u);
+    EXPECT_EQ(PortDevicePath(256), "/dev/x256");
+    ResetRegisteredPortsForTesting();
+}
+
+TEST(PortRegistry, EnvironmentListIsColonSeparatedAndSkipsEmptyItems) {
+    ResetRegisteredPortsForTesting();
+    ::setenv("VTRLCFG_PORTS", "/dev/pts/3::/dev/pts/4:", 1);
+    EXPECT_EQ(RegisterPortsFromEnvironment(), 2u);
+    EXPECT_EQ(PortDevicePath(97), "/dev/pts/3");
+    EXPECT_EQ(PortDevicePath(98), "/dev/pts/4");
+    ::unsetenv("VTRLCFG_PORTS");
+    EXPECT_EQ(RegisterPortsFromEnvironment(), 0u);
+    ResetRegisteredPortsForTesting();
+}
+
+}  // namespace
+}  // namespace vtrl::serial::test
