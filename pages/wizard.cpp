@@ -3,6 +3,7 @@
 #include "shell/startup.h"
 #include "serial/portnames.h"
 #include "shell/uifont.h"
+#include "platform/messagebox.h"
 
 #include <QApplication>
 #include <QTimer>
@@ -52,6 +53,26 @@ void destroy(std::unique_ptr<Form>& owner, Form*& variable)
     owner.reset();
 }
 
+// Leaving an unfinished wizard while the device is connected tells the device
+// to abort the configuration.
+void AbortOnUnfinishedClose(TfrmMain& main)
+{
+    if (main.ModalResult == 1 || !frmCommPortSel || !frmCommPortSel->Connected)
+        return;
+    while (main.SendAbort() != 0) {
+        if (platform::ShowMessageBox(&main, QStringLiteral("Abort message not sent."), QStringLiteral("Error"),
+                                     platform::MbButtons::RetryCancel, platform::MbIcon::None)
+            != platform::mrRetry)
+            return;
+    }
+    // The device has been told; release the port now rather than whenever
+    // the window goes, and so that the window does not close it again.
+    if (main.PortHandle > 0) {
+        SerialClose(main.PortHandle);
+        main.PortHandle = -1;
+    }
+}
+
 }  // namespace
 
 Wizard::Wizard()
@@ -60,6 +81,7 @@ Wizard::Wizard()
     const PageTable table = WizardPageTable();
     main_ = std::make_unique<TfrmMain>(table);
     frmMain = main_.get();
+    main_->OnFormClose = &AbortOnUnfinishedClose;
     create(devDisc_, frmDevDisc);
     create(commPortSel_, frmCommPortSel);
     create(introduction_, frmIntroduction);

@@ -1,0 +1,460 @@
+// The COM port page against simulated devices: the connection sequence, the
+// version rule, auto detect, the configuration display and the page hooks.
+#include "pagefixture.h"
+
+#include "pages/versioncheck.h"
+#include "platform/windowmessage.h"
+#include "protocol/delivery.h"
+#include "sim/device.h"
+
+using namespace vtrl;
+using namespace vtrl::testing;
+using platform::MbButtons;
+using platform::MbIcon;
+
+namespace {
+
+const QString kTimedOut = QStringLiteral("Connection not established. Please retry.");
+
+QString BondLine(const sim::Simulator& s, const char* role)
+{
+    return QStringLiteral("Bonded To    : %1 as %2").arg(FormatDeviceAddress(s.local().config.bondedAddress), role);
+}
+
+}  // namespace
+
+TEST_F(CommPortPageTest, StartsWithNothingSelectedAndOnlyOpenablePortsListed)
+{
+    int port = 0;
+    AddDevice(&port);
+    // Registered but absent: the probe fails, so it must not be listed.
+    const int missing = static_cast<int>(serial::RegisterPortPath("/nonexistent/vtrl-tty"));
+    OpenPage();
+    EXPECT_GE(ItemOf(port), 0);
+    EXPECT_EQ(ItemOf(missing), -1);
+    EXPECT_EQ(page().cboCommPort.currentIndex(), -1);
+    EXPECT_EQ(Buttons(), "1000");
+    EXPECT_FALSE(page().lblCurrentSetting.isEnabled());
+    EXPECT_EQ(page().StatusText(1), "COM Port = None selected.");
+    EXPECT_EQ(Lines(), QStringList(5, QString()));
+    EXPECT_EQ(page().tmrHeartbeat.interval(), 300) << "the fixture's interval";
+    EXPECT_EQ(TfrmCommPortSel().tmrHeartbeat.interval(), 2000);
+    EXPECT_TRUE(page().txtCommPortSelTaskDesc.toPlainText().startsWith(
+        "Specify which COM port to which the device is attached.  Select the port below and then\n"
+        "select \"Set COM Port Selection\" to verify"));
+}
+
+TEST_F(CommPortPageTest, HappyPathShowsEveryStatusAndTheFiveLines)
+{
+    int port = 0;
+    sim::Simulator& device = AddDevice(&port);
+    OpenPage();
+    Select(port);
+    EXPECT_EQ(Buttons(), "1100");
+    EXPECT_EQ(page().cboCommPort.currentText(), QStringLiteral("COM Port %1 (%2)").arg(port).arg(
+                                                    QString::fromStdString(device.slavePath())));
+    ClickSet();
+    ASSERT_TRUE(WaitUntil([&] { return ConfigurationShown(); }));
+
+    const QString address = FormatDeviceAddress(device.local().address);
+    EXPECT_EQ(statusTrail, (QStringList{QStringLiteral("COM Port selection command sent. COM %1").arg(port),
+                                        "Establishing connection with device...",
+                                        "Connect established correctly.  Retreiving Information",
+                                        "Information retreived from " + address}));
+    EXPECT_EQ(page().StatusText(1), QStringLiteral("COM Port = %1").arg(port));
+    EXPECT_EQ(Lines(), (QStringList{"Data Format  : 9600,8,N,1", "Flow Control  : Hardware",
+                                    "Device Type : DCE Cable Replacement", BondLine(device, "Master"),
+                                    "Power Class: 1"}));
+    EXPECT_EQ(Buttons(), "1111");
+    EXPECT_TRUE(page().lblCurrentSetting.isEnabled());
+    EXPECT_TRUE(page().Connected);
+    EXPECT_EQ(main().LocalDeviceAddress, device.local().address);
+
+    std::vector<std::uint8_t> types;
+    for (const sim::ReceivedFrame& f : device.received())
+        types.push_back(f.type);
+    EXPECT_EQ(types, (std::vector<std::uint8_t>{sim::type::GetLocalAddress, sim::type::GetVersion,
+                                                 sim::type::GetConfig}));
+
+    QTest::mouseClick(&page().bGetVersion, Qt::LeftButton);
+    ASSERT_EQ(boxes.boxes().size(), 1u);
+    EXPECT_EQ(boxes.boxes()[0].caption, "Local Version Information");
+    EXPECT_EQ(boxes.boxes()[0].text, QStringLiteral("Application Version: %1\n\rBluetooth Version  : %2")
+                                         .arg(QString::fromStdString(device.local().appVersion),
+                                              QString::fromStdString(device.local().btVersion)));
+    EXPECT_EQ(boxes.boxes()[0].icon, MbIcon::None);
+
+    QTest::mouseClick(&main().btnNext, Qt::LeftButton);
+    EXPECT_EQ(main().ShownPage(), static_cast<TWizardChildForm*>(frmDevDisc));
+}
+
+// The one test at the program's own 2000 ms.
+TEST_F(CommPortPageTest, SilentDeviceTimesOutAndRefusesNext)
+{
+    int port = 0;
+    AddDevice(&port).setSilent(true);
+    OpenPage(0, 2000);
+    Select(port);
+    ClickSet();
+    EXPECT_EQ(Buttons(), "0000") << "while waiting for the address";
+    ASSERT_TRUE(WaitUntil([&] { return page().StatusText(0) == kTimedOut; }, 8000));
+    EXPECT_EQ(Buttons(), "1100");
+    EXPECT_FALSE(page().Connected);
+    EXPECT_FALSE(page().tmrHeartbeat.isActive());
+    EXPECT_EQ(page().StatusText(1), QStringLiteral("COM Port = %1").arg(port)) << "the port stays open";
+    EXPECT_GT(main().PortHandle, 0);
+
+    main().btnNext.setEnabled(true);  // as if Next could be pressed anyway
+    main().btnNextClick();
+    EXPECT_EQ(main().ShownPage(), static_cast<TWizardChildForm*>(frmCommPortSel));
+    ASSERT_EQ(boxes.boxes().size(), 1u);
+    EXPECT_EQ(boxes.boxes()[0].text, "Please properly establish a connection first.");
+    EXPECT_EQ(boxes.boxes()[0].caption, "Error");
+    EXPECT_EQ(boxes.boxes()[0].icon, MbIcon::Error);
+}
+
+struct VersionRow {
+    const char* version;
+    bool accepted;
+};
+
+class VersionRule : public CommPortPageTest, public ::testing::WithParamInterface<VersionRow> {};
+
+TEST_P(VersionRule, OldDevicesAreRefusedAndCannotBeSneakedPastByBackThenNext)
+{
+    int port = 0;
+    sim::Simulator& device = AddDevice(&port);
+    device.setAppVersion({}, std::string("Vantrel App V") + GetParam().version);
+    OpenPage();
+    Connect(port);
+    EXPECT_TRUE(page().Connected) << "the device answered, so it is told to abort on closing";
+    if (GetParam().accepted) {
+        EXPECT_TRUE(ConfigurationShown());
+        EXPECT_EQ(Buttons(), "1111");
+        EXPECT_TRUE(boxes.boxes().empty());
+        return;
+    }
+    ASSERT_EQ(boxes.boxes().size(), 1u);
+    EXPECT_EQ(boxes.boxes()[0].caption, "Version Mismatch");
+    EXPECT_EQ(boxes.boxes()[0].text, "VtrlCfg requires application version V2.09 or greater");
+    EXPECT_EQ(boxes.boxes()[0].icon, MbIcon::None);
+    EXPECT_EQ(page().StatusText(0), "Invalid Application Version.");
+    EXPECT_EQ(Buttons(), "0100");
+    EXPECT_FALSE(device.waitForCommand(sim::type::GetConfig, 1, std::chrono::milliseconds(200)));
+
+    // Back enables Next for the Introduction page; returning must not.
+    QTest::mouseClick(&main().btnBack, Qt::LeftButton);
+    QTest::mouseClick(&main().btnNext, Qt::LeftButton);
+    ASSERT_EQ(main().ShownPage(), static_cast<TWizardChildForm*>(frmCommPortSel));
+    EXPECT_FALSE(main().btnNext.isEnabled());
+    main().btnNext.setEnabled(true);
+    main().btnNextClick();
+    EXPECT_EQ(main().ShownPage(), static_cast<TWizardChildForm*>(frmCommPortSel));
+    EXPECT_EQ(boxes.boxes().back().text, "Please properly establish a connection first.");
+}
+
+INSTANTIATE_TEST_SUITE_P(Versions, VersionRule,
+                         ::testing::Values(VersionRow{"1.95", false}, VersionRow{"2.00", false},
+                                           VersionRow{"2.08", false}, VersionRow{"2.09", true},
+                                           VersionRow{"2.10", true}, VersionRow{"3.00", true},
+                                           VersionRow{"3.05", true}),
+                         [](const auto& info) {
+                             std::string name = info.param.version;
+                             name.erase(name.find('.'), 1);
+                             return "V" + name;
+                         });
+
+TEST(VersionBlock, TooShortToHoldTheDigitsIsRefusedWithoutReadingPastIt)
+{
+    std::vector<std::uint8_t> block(23, '9');
+    EXPECT_TRUE(CheckApplicationVersion(block));
+    block.resize(22);
+    EXPECT_FALSE(CheckApplicationVersion(block));
+    EXPECT_FALSE(CheckApplicationVersion({}));
+}
+
+TEST_F(CommPortPageTest, ConfigReportWithAnotherSequenceNumberIsIgnored)
+{
+    int port = 0;
+    sim::Simulator& device = AddDevice(&port);
+    device.setWrongConfigSeq(1);
+    OpenPage(0, 600);
+    Select(port);
+    ClickSet();
+    ASSERT_TRUE(WaitUntil([&] { return device.answersWritten() >= 3; }));
+    ASSERT_TRUE(WaitUntil([&] { return !page().tmrHeartbeat.isActive(); }));
+    EXPECT_EQ(page().StatusText(0), kTimedOut);
+    EXPECT_FALSE(ConfigurationShown());
+    EXPECT_EQ(Lines(), QStringList(5, QString()));
+    EXPECT_EQ(Buttons(), "1100");
+
+    // The next attempt gets the right number and completes.
+    ClickSet();
+    ASSERT_TRUE(WaitUntil([&] { return ConfigurationShown(); }));
+}
+
+TEST_F(CommPortPageTest, AutoDetectStopsAtTheFirstAnsweringPortAndNeverOpensTheNext)
+{
+    int first = 0, second = 0, third = 0;
+    sim::Simulator& silent = AddDevice(&first);
+    silent.setSilent(true);
+    sim::Simulator& answering = AddDevice(&second);
+    sim::Simulator& untouched = AddDevice(&third);
+    OpenPage();
+    ASSERT_EQ(DropUnregisteredItems(), 3);
+
+    QTest::mouseClick(&page().btnAutoDetect, Qt::LeftButton);
+
+    EXPECT_TRUE(ConfigurationShown());
+    EXPECT_EQ(page().cboCommPort.currentIndex(), ItemOf(second));
+    EXPECT_EQ(page().StatusText(1), QStringLiteral("COM Port = %1").arg(second));
+    EXPECT_TRUE(statusTrail.contains(kTimedOut));
+    EXPECT_EQ(statusTrail.first(), QStringLiteral("COM Port selection command sent. COM %1").arg(first));
+    EXPECT_EQ(silent.receivedCount(), 1u);
+    EXPECT_EQ(answering.received().front().type, sim::type::GetLocalAddress);
+    EXPECT_EQ(untouched.receivedCount(), 0u);
+    EXPECT_EQ(Buttons(), "1111");
+}
+
+TEST_F(CommPortPageTest, AutoDetectWithNoPortListedDoesNothing)
+{
+    OpenPage();
+    ASSERT_EQ(DropUnregisteredItems(), 0);
+    QTest::mouseClick(&page().btnAutoDetect, Qt::LeftButton);
+    EXPECT_TRUE(statusTrail.isEmpty());
+    EXPECT_EQ(main().PortHandle, -1);
+    EXPECT_EQ(Buttons(), "1000");
+}
+
+TEST_F(CommPortPageTest, PortThatCannotBeOpenedEndsTheTextWithMinusOne)
+{
+    int port = 0;
+    AddDevice(&port);
+    OpenPage();
+    Connect(port);
+    ASSERT_TRUE(ConfigurationShown());
+    // Listed earlier, gone now.
+    const int gone = static_cast<int>(serial::RegisterPortPath("/nonexistent/vtrl-tty"));
+    page().cboCommPort.addItem(TfrmCommPortSel::PortItemText(gone));
+    Select(gone);
+    ClickSet();
+    EXPECT_EQ(page().StatusText(0), "COM Port could not be opened.  It may already be in use.-1");
+    EXPECT_EQ(page().StatusText(1), "COM Port = None selected.");
+    EXPECT_FALSE(page().tmrHeartbeat.isActive());
+    EXPECT_FALSE(page().Connected);
+    EXPECT_LE(main().PortHandle, 0) << "the old port was closed before the attempt";
+}
+
+TEST_F(CommPortPageTest, SetWithNothingSelectedDoesNothing)
+{
+    int port = 0;
+    AddDevice(&port);
+    OpenPage();
+    Connect(port);
+    QTest::mouseClick(&main().btnBack, Qt::LeftButton);
+    QTest::mouseClick(&main().btnNext, Qt::LeftButton);
+    page().cboCommPort.setCurrentIndex(-1);
+    page().btnSetCommPortSel.setEnabled(true);  // as Back leaves it
+    const QStringList before = statusTrail;
+    const int handle = main().PortHandle;
+    ClickSet();
+    EXPECT_EQ(statusTrail, before);
+    EXPECT_EQ(main().PortHandle, handle);
+    EXPECT_TRUE(page().Connected);
+    EXPECT_TRUE(main().btnNext.isEnabled());
+}
+
+TEST_F(CommPortPageTest, BackClearsTheLinesAndReturningEnablesNextAsTheConnectionSays)
+{
+    int port = 0;
+    AddDevice(&port);
+    OpenPage();
+    Connect(port);
+    QTest::mouseClick(&main().btnBack, Qt::LeftButton);
+    ASSERT_EQ(main().ShownPage(), static_cast<TWizardChildForm*>(frmIntroduction));
+    EXPECT_TRUE(main().btnNext.isEnabled());
+    EXPECT_EQ(Lines(), QStringList(5, QString()));
+    EXPECT_FALSE(page().lblCurrentSetting.isEnabled());
+    EXPECT_FALSE(page().bGetVersion.isEnabled());
+    EXPECT_EQ(main().PortHandle > 0, true) << "Back keeps the port";
+
+    frmIntroduction->SetItemIndex(1);
+    QTest::mouseClick(&main().btnNext, Qt::LeftButton);
+    ASSERT_EQ(main().ShownPage(), static_cast<TWizardChildForm*>(frmCommPortSel));
+    EXPECT_TRUE(main().btnNext.isEnabled());
+    EXPECT_FALSE(page().Tasks.lblDevDisc.isEnabled());
+    EXPECT_EQ(page().Tasks.lblFourth.text(), "Config Local Device");
+    QTest::mouseClick(&main().btnNext, Qt::LeftButton);
+    EXPECT_EQ(main().ShownPage(), static_cast<TWizardChildForm*>(frmConfigLocalPort));
+}
+
+TEST_F(CommPortPageTest, AnswerArrivingAfterBackDoesNotRestartTheAttempt)
+{
+    int port = 0;
+    sim::Simulator& device = AddDevice(&port);
+    device.setAnswerDelay(std::chrono::milliseconds(150));
+    OpenPage(0, 1000);
+    Select(port);
+    ClickSet();
+    ASSERT_TRUE(WaitUntil([&] { return page().VersionCheckPending; }));
+    QTest::mouseClick(&main().btnBack, Qt::LeftButton);
+    ASSERT_TRUE(WaitUntil([&] { return device.answersWritten() >= 2; }));
+    ASSERT_TRUE(WaitUntil([&] { return main().LocalVersion.block[19] != 0; }));
+    EXPECT_FALSE(device.waitForCommand(sim::type::GetConfig, 1, std::chrono::milliseconds(300)));
+    EXPECT_FALSE(page().tmrHeartbeat.isActive());
+    EXPECT_TRUE(main().btnNext.isEnabled()) << "the Introduction page's Next";
+}
+
+TEST_F(CommPortPageTest, BondedToLineIsKeptAfterSwitchingToAnSppServer)
+{
+    int cable = 0, server = 0;
+    sim::Simulator& first = AddDevice(&cable);
+    sim::Simulator& second = AddDevice(&server);
+    sim::DeviceConfig spp = second.local().config;
+    spp.deviceFunction = 2;
+    spp.interfaceCode = 1;
+    spp.powerByte = 0x25;
+    second.setStoredConfig({}, spp);
+    OpenPage();
+    Connect(cable);
+    ASSERT_TRUE(ConfigurationShown());
+    Connect(server);
+    ASSERT_TRUE(ConfigurationShown());
+    EXPECT_EQ(page().lblDeviceType.text(), "Device Type : DTE SPP Server");
+    EXPECT_EQ(page().lblBondedTo.text(), BondLine(first, "Master"));
+    EXPECT_EQ(page().lbPowerClass.text(), "Power Class: 2");
+}
+
+TEST_F(CommPortPageTest, BaudCodeElevenShowsUnknownFormat)
+{
+    int port = 0;
+    sim::Simulator& device = AddDevice(&port);
+    sim::DeviceConfig config = device.local().config;
+    config.baudCode = 11;
+    config.bondRole = 2;
+    device.setStoredConfig({}, config);
+    OpenPage();
+    Connect(port);
+    ASSERT_TRUE(ConfigurationShown());
+    EXPECT_EQ(page().lblFormat.text(), "Data Format  : Unknown");
+    EXPECT_EQ(page().lblBondedTo.text(), BondLine(device, "Slave"));
+}
+
+struct DisplayRow {
+    const char* name;
+    protocol::DeviceConfig config;
+    QStringList lines;  // format, flow, type, bonded, power
+};
+
+class ConfigurationDisplay : public CommPortPageTest, public ::testing::WithParamInterface<DisplayRow> {};
+
+TEST_P(ConfigurationDisplay, ShowsTheCodesOrUnknown)
+{
+    OpenPage();
+    page().lblBondedTo.setText("kept");
+    main().LocalConfig = GetParam().config;
+    page().ShowCurrentConfiguration();
+    EXPECT_EQ(Lines(), GetParam().lines);
+    EXPECT_TRUE(page().lblCurrentSetting.isEnabled());
+}
+
+protocol::DeviceConfig Config(std::uint8_t function, std::uint8_t baud, std::uint8_t data, std::uint8_t parity,
+                              std::uint8_t stop, std::uint8_t flow, std::uint8_t iface, std::uint8_t power)
+{
+    protocol::DeviceConfig c;
+    c.DeviceFunction = function;
+    c.BaudCode = baud;
+    c.DataBitsCode = data;
+    c.ParityCode = parity;
+    c.StopBitsCode = stop;
+    c.FlowControlCode = flow;
+    c.InterfaceCode = iface;
+    c.PowerByte = power;
+    c.BondRole = 1;
+    c.BondedAddress = {0x56, 0x34, 0x12, 0xBC, 0x9A, 0x78};
+    return c;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Codes, ConfigurationDisplay,
+    ::testing::Values(
+        DisplayRow{"HighestCodes", Config(1, 10, 1, 3, 2, 2, 1, 0x2F),
+                   {"Data Format  : 115200,7,E,2", "Flow Control  : Software", "Device Type : DTE Cable Replacement",
+                    "Bonded To    : 789ABC123456 as Master", "Power Class: 2"}},
+        DisplayRow{"LowestCodes", Config(2, 1, 2, 2, 1, 1, 2, 0x1F),
+                   {"Data Format  : 300,8,O,1", "Flow Control  : None", "Device Type : DCE SPP Server", "kept",
+                    "Power Class: 1"}},
+        DisplayRow{"BaudZero", Config(3, 0, 2, 1, 1, 4, 2, 0x30),
+                   {"Data Format  : Unknown", "Flow Control  : Unknown", "Device Type : Unknown", "kept",
+                    "Power Class: Unknown"}},
+        DisplayRow{"NegativeAsSignedByte", Config(0x81, 0x86, 2, 1, 1, 0x83, 2, 0x00),
+                   {"Data Format  : Unknown", "Flow Control  : Unknown", "Device Type : Unknown", "kept",
+                    "Power Class: Unknown"}},
+        DisplayRow{"DataBitsThree", Config(1, 6, 3, 1, 1, 3, 2, 0x10),
+                   {"Data Format  : Unknown", "Flow Control  : Hardware", "Device Type : DCE Cable Replacement",
+                    "Bonded To    : 789ABC123456 as Master", "Power Class: 1"}},
+        DisplayRow{"ParityFour", Config(1, 6, 2, 4, 1, 3, 2, 0x10),
+                   {"Data Format  : Unknown", "Flow Control  : Hardware", "Device Type : DCE Cable Replacement",
+                    "Bonded To    : 789ABC123456 as Master", "Power Class: 1"}},
+        DisplayRow{"StopThree", Config(1, 6, 2, 1, 3, 3, 2, 0x10),
+                   {"Data Format  : Unknown", "Flow Control  : Hardware", "Device Type : DCE Cable Replacement",
+                    "Bonded To    : 789ABC123456 as Master", "Power Class: 1"}}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+struct ReasonRow {
+    std::uint8_t code;
+    const char* text;
+};
+
+class RefusedCommand : public CommPortPageTest, public ::testing::WithParamInterface<ReasonRow> {};
+
+TEST_P(RefusedCommand, WarnsWithTheReasonAndLetsTheHeartbeatRun)
+{
+    int port = 0;
+    sim::Simulator& device = AddDevice(&port);
+    device.refuse(sim::type::GetLocalAddress, GetParam().code, true);
+    OpenPage();
+    Select(port);
+    ClickSet();
+    ASSERT_TRUE(WaitUntil([&] { return !boxes.boxes().empty(); }));
+    EXPECT_EQ(boxes.boxes()[0].caption, "Warning");
+    EXPECT_EQ(boxes.boxes()[0].text, QStringLiteral("An error response was received with reason %1.  Please try again.")
+                                         .arg(GetParam().text));
+    EXPECT_EQ(boxes.boxes()[0].icon, MbIcon::Error);
+    ASSERT_TRUE(WaitUntil([&] { return !page().tmrHeartbeat.isActive(); }));
+    EXPECT_EQ(page().StatusText(0), kTimedOut);
+}
+
+INSTANTIATE_TEST_SUITE_P(Reasons, RefusedCommand,
+                         ::testing::Values(ReasonRow{2, "Device Busy"}, ReasonRow{4, "Error Executing Command"},
+                                           ReasonRow{5, "Unknown Reason Code 5"},
+                                           ReasonRow{255, "Unknown Reason Code 255"}),
+                         [](const auto& info) { return "Code" + std::to_string(info.param.code); });
+
+TEST_F(CommPortPageTest, RefusalWithoutPayloadOrReasonByteStillWarns)
+{
+    OpenPage();
+    platform::PostWindowMessage(&page(), protocol::MsgNegativeResponse);
+    platform::PostWindowMessage(&page(), protocol::MsgNegativeResponse, platform::Payload{3});
+    ASSERT_TRUE(WaitUntil([&] { return boxes.boxes().size() == 2; }));
+    EXPECT_EQ(boxes.boxes()[0].text, "An error response was received.  Please try again.");
+    EXPECT_EQ(boxes.boxes()[1].text, "An error response was received with reason Unknown Reason Code -1.  Please try again.");
+}
+
+TEST_F(CommPortPageTest, ShortOrUnexpectedNotificationsChangeNothing)
+{
+    int port = 0;
+    sim::Simulator& device = AddDevice(&port);
+    device.setSilent(true);
+    OpenPage(0, 1000);
+    Select(port);
+    ClickSet();
+    // Too short for an address, config report with no sequence byte, unrelated.
+    platform::PostWindowMessage(&page(), protocol::MsgLocalAddress, platform::Payload{1, 2, 3});
+    platform::PostWindowMessage(&page(), protocol::MsgConfigReport, platform::Payload{});
+    platform::PostWindowMessage(&page(), protocol::MsgInquiryComplete);
+    QCoreApplication::processEvents();
+    EXPECT_FALSE(page().Connected);
+    EXPECT_EQ(page().StatusText(0), "Establishing connection with device...");
+    EXPECT_TRUE(page().tmrHeartbeat.isActive());
+}
