@@ -241,10 +241,11 @@ public:
 private:
     static void Change(int delta) {
         Driver& d = D();
-        {
-            std::lock_guard<std::mutex> lock(d.countMutex);
-            d.monitorThreads += delta;
-        }
+        // Notified under the lock: a thread whose port was closed from its own
+        // callback is detached, and must be done with the driver's state once a
+        // waiter has seen the count.
+        std::lock_guard<std::mutex> lock(d.countMutex);
+        d.monitorThreads += delta;
         d.countCv.notify_all();
     }
 };
