@@ -1,5 +1,5 @@
 # Driver timing programs; run by hand (see the notes), never by ctest.
 foreach(name serial_idle serial_throughput)
-  add_executable(bench_${name} ${CMAKE_CURRENT_LIST_DIR}/${name}.cpp ${CMAKE_CURRENT_LIST_DIR}/serial_pty.h)
+  add_executable(bench_${name} ${CMAKE_CURRENT_LIST_DIR}/${name}.cpp)
   target_link_libraries(bench_${name} PRIVATE vtrl_serial Threads::Threads)
 endforeach()
