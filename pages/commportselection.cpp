@@ -92,16 +92,16 @@ TfrmCommPortSel::TfrmCommPortSel(QWidget* parent)
     btnSetCommPortSel.setEnabled(false);
     SetupButton(btnAutoDetect, "btnAutoDetect", QRect(291, 133, 162, 24), QStringLiteral("Auto Detect"));
 
-    SetupLabel(lblCurrentSetting, "lblCurrentSetting", QRect(133, 139, 120, 16),
+    SetupLabel(lblCurrentSetting, "lblCurrentSetting", QRect(133, 139, 150, 16),
                QStringLiteral("Current Configuration:"));
     lblCurrentSetting.setEnabled(false);
-    SetupButton(bGetVersion, "bGetVersion", QRect(229, 136, 54, 21), QStringLiteral("Ver Info"));
+    SetupButton(bGetVersion, "bGetVersion", QRect(391, 163, 62, 22), QStringLiteral("Ver Info"));
     bGetVersion.setEnabled(false);
-    SetupLabel(lblFormat, "lblFormat", QRect(141, 160, 312, 14));
-    SetupLabel(lblFlowControl, "lblFlowControl", QRect(141, 174, 312, 14));
-    SetupLabel(lblDeviceType, "lblDeviceType", QRect(141, 188, 312, 14));
-    SetupLabel(lblBondedTo, "lblBondedTo", QRect(141, 202, 312, 14));
-    SetupLabel(lbPowerClass, "lbPowerClass", QRect(141, 216, 312, 14));
+    SetupLabel(lblFormat, "lblFormat", QRect(141, 160, 245, 14));
+    SetupLabel(lblFlowControl, "lblFlowControl", QRect(141, 174, 245, 14));
+    SetupLabel(lblDeviceType, "lblDeviceType", QRect(141, 188, 245, 14));
+    SetupLabel(lblBondedTo, "lblBondedTo", QRect(141, 202, 245, 14));
+    SetupLabel(lbPowerClass, "lbPowerClass", QRect(141, 216, 245, 14));
 
     stbCommPortSel.setObjectName(QStringLiteral("stbCommPortSel"));
     stbCommPortSel.setGeometry(0, 233, 457, 20);
