@@ -544,6 +544,9 @@ public:
         // also by programs that never heard of flock; root is exempt, hence
         // flock as well.
         ::ioctl(fd, TIOCEXCL);
+        // What arrived while nobody held the port is not ours: a COM port
+        // starts with empty queues, while a tty keeps old input across opens.
+        ::tcflush(fd, TCIOFLUSH);
         const int wakeFd = ::eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
         if (wakeFd < 0) {
             error = ErrorFromErrno(errno, path);

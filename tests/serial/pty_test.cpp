@@ -110,6 +110,24 @@ TEST_F(PtyDriver, DataEventCountsQueuedBytesAndReadsTakeAtMostTheMaximum) {
     EXPECT_EQ(SerialRead(h, 350, buffer), 0);
 }
 
+TEST_F(PtyDriver, BytesThatArrivedBeforeTheOpenAreNotReadAsAnswers) {
+    // A stale answer from an earlier session would be taken for the reply to
+    // the first request on the new one.
+    const std::int32_t first = Open(pty().port(), rec);
+    ASSERT_GT(first, 0);
+    SerialClose(first);
+    pty().Send({0x5D, 0x03, 0x00, 0x06, 0x00, 1, 2, 3});
+    const std::int32_t h = Open(pty().port(), rec);
+    ASSERT_GT(h, 0);
+    pty().Send({0x7E});
+    ASSERT_TRUE(rec.WaitUntil([](const std::vector<Recorded>& e) {
+        return !e.empty() && e.back().kind == SERIAL_EVENT_DATA;
+    }));
+    std::uint8_t buffer[350];
+    ASSERT_EQ(SerialRead(h, 350, buffer), 1);
+    EXPECT_EQ(buffer[0], 0x7E);
+}
+
 TEST_F(PtyDriver, PortIsExclusiveUntilClosed) {
     const std::int32_t h = Open(pty().port(), rec);
     ASSERT_GT(h, 0);
