@@ -100,6 +100,18 @@ struct SystemError {
     std::string detail;
 };
 
+// What a failed exclusive open means for the port list.
+inline PortProbe ProbeFailure(PortProbe probe, const SystemError& error) {
+    switch (error.kind) {
+        case SystemError::Kind::Missing: probe.outcome = PortProbe::Outcome::Missing; break;
+        case SystemError::Kind::InUse: probe.outcome = PortProbe::Outcome::InUse; break;
+        case SystemError::Kind::Denied: probe.outcome = PortProbe::Outcome::Denied; break;
+        default: probe.outcome = PortProbe::Outcome::Failed; break;
+    }
+    probe.detail = error.detail;
+    return probe;
+}
+
 // Manual-reset event that ends the monitor thread's waits.
 class StopEvent {
 public:

@@ -578,14 +578,7 @@ public:
             probe.outcome = PortProbe::Outcome::Opened;
             return probe;
         }
-        switch (error.kind) {
-            case SystemError::Kind::Missing: probe.outcome = PortProbe::Outcome::Missing; break;
-            case SystemError::Kind::InUse: probe.outcome = PortProbe::Outcome::InUse; break;
-            case SystemError::Kind::Denied: probe.outcome = PortProbe::Outcome::Denied; break;
-            default: probe.outcome = PortProbe::Outcome::Failed; break;
-        }
-        probe.detail = error.detail;
-        return probe;
+        return ProbeFailure(std::move(probe), error);
     }
 };
 

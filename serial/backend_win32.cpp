@@ -333,14 +333,7 @@ public:
             return probe;
         }
         const SystemError error = ErrorFromLastError(GetLastError(), probe.path);
-        switch (error.kind) {
-            case SystemError::Kind::Missing: probe.outcome = PortProbe::Outcome::Missing; break;
-            case SystemError::Kind::InUse: probe.outcome = PortProbe::Outcome::InUse; break;
-            case SystemError::Kind::Denied: probe.outcome = PortProbe::Outcome::Denied; break;
-            default: probe.outcome = PortProbe::Outcome::Failed; break;
-        }
-        probe.detail = error.detail;
-        return probe;
+        return ProbeFailure(std::move(probe), error);
     }
 };
 
