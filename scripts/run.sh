@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Builds the wizard and the device simulator, starts the simulator on a
 # pseudo-terminal and the wizard with that port in its COM port list.
+# Arguments go to the simulator: scripts/run.sh --app-version "Vantrel App V2.08"
 set -euo pipefail
 cd "$(dirname "$0")/.."
 jobs=$(nproc 2>/dev/null || echo 2)
@@ -20,7 +21,7 @@ fi
 
 link="$PWD/build/vtrlsim.tty"
 rm -f "$link"
-build/sim/vtrlsim --link "$link" ${VTRLSIM_ARGS:-} &
+build/sim/vtrlsim --link "$link" "$@" &
 sim=$!
 trap 'kill $sim 2>/dev/null || true' EXIT
 for _ in $(seq 50); do [ -e "$link" ] && break; sleep 0.1; done
