@@ -74,11 +74,11 @@ TfrmMain::~TfrmMain()
     // The port's callback posts to this window; no callback may outlive it.
     if (PortHandle > 0)
         SerialClose(PortHandle);
-    // Pages belong to the start-up owner, not to pnlMain: hand the shown one
-    // back before the panel goes.
-    if (shownPage_) {
-        shownPage_->hide();
-        shownPage_->setParent(nullptr);
+    // Pages belong to the start-up owner, not to pnlMain: hand every page
+    // shown so far back before the panel would delete them with itself.
+    for (TWizardChildForm* page : pnlMain.findChildren<TWizardChildForm*>(Qt::FindDirectChildrenOnly)) {
+        page->hide();
+        page->setParent(nullptr);
     }
 }
 

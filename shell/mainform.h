@@ -76,6 +76,9 @@ public:
     // WM_COMEVENT handler: reads what arrived and feeds the receiver.
     void ProcessCOMEvent(const SerialEvent& event);
 
+    // The packet receiver's state (0 = between frames), for tests.
+    int ReceiverState() const { return receiver_.State(); }
+
     // Commands to the device; 0 written, -1 not (GetLocalAddress and
     // GetConfig: the sequence number written, or -1).
     int SendGetLocalAddress();

@@ -22,8 +22,12 @@ constexpr int kDrainMs = 250;
 
 int TfrmMain::OpenPort(int n)
 {
-    if (PortHandle > 0) {
-        SerialClose(PortHandle);
+    // A handler run inside the pause may open a port of its own; that one is
+    // closed too, so that only the port opened below is ever held.
+    while (PortHandle > 0) {
+        const std::int32_t held = PortHandle;
+        PortHandle = -1;
+        SerialClose(held);
         // Lets the closed port's queued events run (their reads are refused)
         // before another port starts posting.
         platform::PumpMessagesFor(kDrainMs);

@@ -170,6 +170,27 @@ TEST_F(LinkTest, OpenPortTwiceClosesTheFirstAndKeepsProcessingMessagesInBetween)
     ASSERT_TRUE(test::WaitUntil([&] { return page.count(protocol::MsgLocalAddress) == 1; }, kWaitMs));
 }
 
+TEST_F(LinkTest, OpenPortReenteredDuringTheDrainPauseLeavesOnlyTheLastPortHeld)
+{
+    auto first = startSimulator();
+    auto second = startSimulator();
+    auto third = startSimulator();
+    const int n1 = attach(*first);
+    const int n2 = attach(*second);
+    const int n3 = attach(*third);
+    ASSERT_EQ(main().OpenPort(n1), 0);
+
+    int nested = 1;
+    QTimer::singleShot(0, [&] { nested = main().OpenPort(n3); });
+    ASSERT_EQ(main().OpenPort(n2), 0);
+    EXPECT_EQ(nested, 0);
+    for (int n : {n1, n3})
+        EXPECT_EQ(serial::ProbePort(static_cast<std::uint32_t>(n)).outcome, serial::PortProbe::Outcome::Opened)
+            << "COM " << n << " is still held";
+    ASSERT_GE(main().SendGetLocalAddress(), 0);
+    EXPECT_TRUE(second->waitForCommand(3, 1, std::chrono::milliseconds(kWaitMs)));
+}
+
 TEST_F(LinkTest, PartialFrameFromTheOldPortDoesNotSwallowTheNewPortsFirstAnswer)
 {
     auto broken = startSimulator();
@@ -180,7 +201,8 @@ TEST_F(LinkTest, PartialFrameFromTheOldPortDoesNotSwallowTheNewPortsFirstAnswer)
     ASSERT_EQ(main().OpenPort(attach(*broken)), 0);
     ASSERT_GE(main().SendGetLocalAddress(), 0);
     ASSERT_TRUE(broken->waitForAnswers(1, std::chrono::milliseconds(kWaitMs)));
-    QTest::qWait(100);  // let the half frame reach the receiver
+    // The half frame has reached the receiver once it waits for CRC bytes.
+    ASSERT_TRUE(test::WaitUntil([&] { return main().ReceiverState() != 0; }, kWaitMs));
 
     ASSERT_EQ(main().OpenPort(attach(*good)), 0);
     ASSERT_GE(main().SendGetLocalAddress(), 0);
