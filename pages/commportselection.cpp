@@ -12,6 +12,7 @@
 #include "shell/mainform.h"
 #include "shell/memo.h"
 
+#include <QScopedValueRollback>
 #include <QSignalBlocker>
 
 #include <algorithm>
@@ -202,7 +203,7 @@ void TfrmCommPortSel::cboCommPortChange()
 void TfrmCommPortSel::btnSetCommPortSelClick()
 {
     // Possible after Back, which enables the button with nothing selected.
-    if (cboCommPort.currentIndex() < 0)
+    if (searching_ || connecting_ || cboCommPort.currentIndex() < 0)
         return;
     Connected = false;
     ConnectToPort(PortNumberOfItem(cboCommPort.currentText()).value_or(0));
@@ -214,16 +215,37 @@ void TfrmCommPortSel::RestartHeartbeat()
     tmrHeartbeat.start();
 }
 
+void TfrmCommPortSel::EnableConnectButtons(bool autoDetect, bool set)
+{
+    btnAutoDetect.setEnabled(autoDetect && !searching_);
+    btnSetCommPortSel.setEnabled(set && !searching_);
+}
+
 void TfrmCommPortSel::ConnectToPort(int port)
 {
     Connected = false;
     ConfigurationShown = false;
     VersionCheckPending = false;
+    // A late report from an earlier attempt must not match this one.
+    ConfigRequestSeq = -1;
     SetStatus(0, QStringLiteral("COM Port selection command sent. COM %1").arg(port));
     if (!frmMain)
         return;
     TfrmMain& main = *frmMain;
-    const int opened = main.OpenPort(port);
+    int opened = -1;
+    {
+        // OpenPort lets the old port's events drain, and clicks with them.
+        const QScopedValueRollback busy(connecting_, true);
+        opened = main.OpenPort(port);
+    }
+    if (leftPage_) {
+        // Back or closing came during the drain: the attempt is over.
+        if (abandoned_ && main.PortHandle > 0) {
+            SerialClose(main.PortHandle);
+            main.PortHandle = -1;
+        }
+        return;
+    }
     if (opened != 0) {
         SetStatus(0, QStringLiteral("COM Port could not be opened.  It may already be in use.%1").arg(opened));
         SetStatus(1, kNoPort);
@@ -243,17 +265,39 @@ void TfrmCommPortSel::ConnectToPort(int port)
 
 void TfrmCommPortSel::btnAutoDetectClick()
 {
+    if (searching_ || connecting_)
+        return;
     Connected = false;
     ConfigurationShown = false;
     leftPage_ = false;
-    for (int i = 0; i < cboCommPort.count() && !Connected && !leftPage_; ++i) {
-        {
-            const QSignalBlocker quiet(cboCommPort);
-            cboCommPort.setCurrentIndex(i);
+    if (cboCommPort.count() == 0)
+        return;
+    {
+        // Both buttons stay off until the search ends, also across time-outs.
+        const QScopedValueRollback busy(searching_, true);
+        EnableConnectButtons(false, false);
+        for (int i = 0; i < cboCommPort.count() && !Connected && !leftPage_; ++i) {
+            {
+                const QSignalBlocker quiet(cboCommPort);
+                cboCommPort.setCurrentIndex(i);
+            }
+            ConnectToPort(PortNumberOfItem(cboCommPort.itemText(i)).value_or(0));
+            platform::PumpMessagesWhile([this] { return tmrHeartbeat.isActive(); });
         }
-        ConnectToPort(PortNumberOfItem(cboCommPort.itemText(i)).value_or(0));
-        platform::PumpMessagesWhile([this] { return tmrHeartbeat.isActive(); });
     }
+    if (leftPage_)
+        return;  // Back enabled them; closing needs nothing
+    // A device that answered but was refused leaves Auto Detect off, as a
+    // single attempt does.
+    EnableConnectButtons(!Connected || ConfigurationShown, true);
+}
+
+void TfrmCommPortSel::AbandonAttempt()
+{
+    tmrHeartbeat.stop();
+    leftPage_ = true;
+    abandoned_ = true;
+    VersionCheckPending = false;
 }
 
 void TfrmCommPortSel::tmrHeartbeatTimer()
@@ -262,8 +306,7 @@ void TfrmCommPortSel::tmrHeartbeatTimer()
     Connected = false;
     ConfigurationShown = false;
     tmrHeartbeat.stop();
-    btnAutoDetect.setEnabled(true);
-    btnSetCommPortSel.setEnabled(true);
+    EnableConnectButtons(true, true);
     if (frmMain)
         frmMain->btnNext.setEnabled(false);
 }
@@ -301,8 +344,7 @@ void TfrmCommPortSel::LocalAddressReceived(const std::optional<std::vector<std::
     SetStatus(0, QStringLiteral("Connect established correctly.  Retreiving Information"));
     Connected = true;
     tmrHeartbeat.stop();
-    btnAutoDetect.setEnabled(false);
-    btnSetCommPortSel.setEnabled(true);
+    EnableConnectButtons(false, true);
     VersionCheckPending = true;
     tmrHeartbeat.start();
     // A failed write ends in the heartbeat time-out.
@@ -349,8 +391,7 @@ void TfrmCommPortSel::ConfigReportReceived(const std::optional<std::vector<std::
     ShowCurrentConfiguration();
     Connected = true;
     ConfigurationShown = true;
-    btnAutoDetect.setEnabled(true);
-    btnSetCommPortSel.setEnabled(true);
+    EnableConnectButtons(true, true);
     bGetVersion.setEnabled(true);
     main.btnNext.setEnabled(true);
 }
@@ -441,6 +482,7 @@ std::uint8_t TfrmCommPortSel::PageEntered(TfrmMain& main)
 {
     VersionCheckPending = false;
     leftPage_ = false;
+    abandoned_ = false;
     main.SetNotifyWindow(this);
     // A device that answered but was refused, or whose configuration never
     // came, keeps Connected (it is told to abort on closing) but must not

@@ -70,6 +70,10 @@ public:
     void tmrHeartbeatTimer();
     void ConnectToPort(int port);
     void ShowCurrentConfiguration();
+    // The window is closing: ends a running attempt or search for good, so
+    // nothing is written and no further port kept once the device may have
+    // been told to abort.
+    void AbandonAttempt();
 
 signals:
     // Every text written to a status panel, in order (also repeats).
@@ -85,6 +89,9 @@ private:
     void NegativeResponseReceived(const std::optional<std::vector<std::uint8_t>>& payload);
     void SetStatus(int panel, const QString& text);
     void RestartHeartbeat();
+    // Enables the two connect buttons, except while a search runs: a click
+    // then would start a second attempt inside the first.
+    void EnableConnectButtons(bool autoDetect, bool set);
 
     QLabel statusPanel0_;
     QLabel statusPanel1_;
@@ -92,6 +99,12 @@ private:
     DeviceAddress localTarget_{};
     // Set when the page is left, so a running auto detect stops trying ports.
     bool leftPage_ = false;
+    // The window closed: a port opened while that happened is let go at once.
+    bool abandoned_ = false;
+    // An auto detect search, or OpenPort inside an attempt, is running; both
+    // pump events, so the click handlers must not start another attempt.
+    bool searching_ = false;
+    bool connecting_ = false;
 };
 
 }  // namespace vtrl

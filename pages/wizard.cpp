@@ -57,6 +57,10 @@ void destroy(std::unique_ptr<Form>& owner, Form*& variable)
 // to abort the configuration.
 void AbortOnUnfinishedClose(TfrmMain& main)
 {
+    // A search running under the closed window must not go on to the next
+    // port, nor connect after the device has been told.
+    if (frmCommPortSel)
+        frmCommPortSel->AbandonAttempt();
     if (main.ModalResult == 1 || !frmCommPortSel || !frmCommPortSel->Connected)
         return;
     while (main.SendAbort() != 0) {
@@ -107,7 +111,6 @@ Wizard::~Wizard()
 
 int RunWizard()
 {
-    QApplication::setApplicationDisplayName(QString::fromLatin1(ApplicationTitle));
     QApplication::setApplicationName(QStringLiteral("VtrlCfg"));
     QApplication::setFont(WizardFont());
     return RunGuarded([] {

@@ -5,7 +5,12 @@
 #include "pages/versioncheck.h"
 #include "platform/windowmessage.h"
 #include "protocol/delivery.h"
+#include "serial/probe.h"
 #include "sim/device.h"
+
+#include <QTimer>
+
+#include <functional>
 
 using namespace vtrl;
 using namespace vtrl::testing;
@@ -216,6 +221,175 @@ TEST_F(CommPortPageTest, AutoDetectStopsAtTheFirstAnsweringPortAndNeverOpensTheN
     EXPECT_EQ(Buttons(), "1111");
 }
 
+// What the operator does while Auto Detect runs, and what must hold once
+// the search is over.
+struct LeavingRow {
+    const char* name;
+    bool onceConnected;  // act once the second device answered, not while its port opens
+    std::function<void(CommPortPageTest&, TfrmMain&, TfrmCommPortSel&)> act;
+    std::vector<std::uint8_t> secondFrames;
+    enum class After { Introduction, Closed, Configured } after;
+};
+
+void PrintTo(const LeavingRow& row, std::ostream* os)
+{
+    *os << row.name;
+}
+
+class CommPortDuringAutoDetect : public CommPortPageTest, public ::testing::WithParamInterface<LeavingRow> {
+protected:
+    // Ports held by this process (or anyone): the probe cannot open them.
+    int HeldPorts(const std::vector<int>& ports)
+    {
+        int held = 0;
+        for (int port : ports)
+            if (serial::ProbePort(static_cast<std::uint32_t>(port)).outcome != serial::PortProbe::Outcome::Opened)
+                ++held;
+        return held;
+    }
+};
+
+TEST_P(CommPortDuringAutoDetect, NoLaterPortIsTriedAndAtMostOneIsHeld)
+{
+    const LeavingRow& row = GetParam();
+    int first = 0, second = 0, third = 0;
+    sim::Simulator& silent = AddDevice(&first);
+    silent.setSilent(true);
+    sim::Simulator& answering = AddDevice(&second);
+    sim::Simulator& later = AddDevice(&third);
+    OpenPage();
+    ASSERT_EQ(DropUnregisteredItems(), 3);
+
+    // The opening of the second port drains the first one's events: the
+    // action runs inside that pump, or inside the wait for the version.
+    const QString trigger = row.onceConnected
+        ? QStringLiteral("Connect established correctly.  Retreiving Information")
+        : QStringLiteral("COM Port selection command sent. COM %1").arg(second);
+    bool acted = false;
+    QObject::connect(&page(), &TfrmCommPortSel::statusChanged, &page(), [&](int panel, const QString& text) {
+        if (panel != 0 || text != trigger || acted)
+            return;
+        acted = true;
+        QTimer::singleShot(0, &main(), [&] { row.act(*this, main(), page()); });
+    });
+    QTest::mouseClick(&page().btnAutoDetect, Qt::LeftButton);
+    ASSERT_TRUE(acted);
+
+    EXPECT_FALSE(later.waitForFrames(1, std::chrono::milliseconds(600))) << "the search went on past the second port";
+    EXPECT_EQ(silent.receivedCount(), 1u) << "the first port was tried again";
+    if (!row.secondFrames.empty()) {
+        ASSERT_TRUE(answering.waitForFrames(row.secondFrames.size(), std::chrono::seconds(5)));
+    }
+    std::vector<std::uint8_t> types;
+    for (const sim::ReceivedFrame& f : answering.received())
+        types.push_back(f.type);
+    EXPECT_EQ(types, row.secondFrames);
+    EXPECT_LE(HeldPorts({first, second, third}), 1);
+
+    switch (row.after) {
+    case LeavingRow::After::Introduction:
+        EXPECT_EQ(main().ShownPage(), static_cast<TWizardChildForm*>(frmIntroduction));
+        EXPECT_TRUE(main().btnNext.isEnabled()) << "the Introduction page's Next";
+        break;
+    case LeavingRow::After::Closed:
+        EXPECT_FALSE(main().isVisible());
+        EXPECT_FALSE(page().tmrHeartbeat.isActive());
+        EXPECT_EQ(HeldPorts({first, second, third}), 0) << "a port opened while closing is let go";
+        break;
+    case LeavingRow::After::Configured:
+        EXPECT_TRUE(ConfigurationShown());
+        EXPECT_EQ(page().StatusText(1), QStringLiteral("COM Port = %1").arg(second));
+        EXPECT_EQ(Buttons(), "1111");
+        break;
+    }
+}
+
+namespace {
+
+void ClickBack(CommPortPageTest&, TfrmMain& main, TfrmCommPortSel&)
+{
+    QTest::mouseClick(&main.btnBack, Qt::LeftButton);
+}
+void ClickCancel(CommPortPageTest&, TfrmMain& main, TfrmCommPortSel&)
+{
+    QTest::mouseClick(&main.btnCancel, Qt::LeftButton);  // the quit question is answered Yes
+}
+void ClickAutoDetect(CommPortPageTest&, TfrmMain&, TfrmCommPortSel& page)
+{
+    QTest::mouseClick(&page.btnAutoDetect, Qt::LeftButton);
+}
+void ClickSetSelection(CommPortPageTest&, TfrmMain&, TfrmCommPortSel& page)
+{
+    QTest::mouseClick(&page.btnSetCommPortSel, Qt::LeftButton);
+}
+
+using After = LeavingRow::After;
+const std::vector<std::uint8_t> kSequence{sim::type::GetLocalAddress, sim::type::GetVersion, sim::type::GetConfig};
+
+}  // namespace
+
+INSTANTIATE_TEST_SUITE_P(
+    Leaving, CommPortDuringAutoDetect,
+    ::testing::Values(LeavingRow{"Back", false, ClickBack, {}, After::Introduction},
+                      LeavingRow{"CancelAnsweredYes", false, ClickCancel, {}, After::Closed},
+                      LeavingRow{"CancelAnsweredYesOnceConnected", true, ClickCancel,
+                                 {sim::type::GetLocalAddress, sim::type::GetVersion, sim::type::Abort}, After::Closed},
+                      LeavingRow{"SecondAutoDetectClick", false, ClickAutoDetect, kSequence, After::Configured},
+                      LeavingRow{"SetSelectionClick", false, ClickSetSelection, kSequence, After::Configured}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+TEST_F(CommPortPageTest, AutoDetectClickedWhileASingleAttemptOpensItsPortStartsNothing)
+{
+    int first = 0, second = 0;
+    sim::Simulator& old = AddDevice(&first);
+    sim::Simulator& next = AddDevice(&second);
+    OpenPage();
+    ASSERT_EQ(DropUnregisteredItems(), 2);
+    Connect(first);
+    ASSERT_TRUE(ConfigurationShown());
+    old.clearReceived();
+
+    // Both buttons are live until the write; OpenPort pumps before it.
+    bool clicked = false;
+    QObject::connect(&page(), &TfrmCommPortSel::statusChanged, &page(), [&](int panel, const QString& text) {
+        if (panel == 0 && text == QStringLiteral("COM Port selection command sent. COM %1").arg(second) && !clicked) {
+            clicked = true;
+            QTimer::singleShot(0, &page(), [&] { QTest::mouseClick(&page().btnAutoDetect, Qt::LeftButton); });
+        }
+    });
+    Select(second);
+    ClickSet();
+    ASSERT_TRUE(clicked);
+    ASSERT_TRUE(WaitUntil([&] { return ConfigurationShown(); }));
+    EXPECT_FALSE(old.waitForFrames(1, std::chrono::milliseconds(400))) << "a search started on the first port";
+    EXPECT_EQ(next.receivedCount(), 3u);
+    EXPECT_EQ(serial::ProbePort(static_cast<std::uint32_t>(first)).outcome, serial::PortProbe::Outcome::Opened);
+    EXPECT_EQ(page().StatusText(1), QStringLiteral("COM Port = %1").arg(second));
+}
+
+TEST_F(CommPortPageTest, ConfigReportLeftOverFromTheLastAttemptDoesNotCompleteTheNext)
+{
+    int port = 0;
+    sim::Simulator& device = AddDevice(&port);
+    OpenPage(0, 1000);
+    Connect(port);
+    ASSERT_TRUE(ConfigurationShown());
+    const std::int32_t oldSeq = page().ConfigRequestSeq;
+    ASSERT_GE(oldSeq, 0);
+
+    device.setSilent(true);
+    ClickSet();
+    ASSERT_TRUE(page().tmrHeartbeat.isActive()) << "awaiting the address";
+    platform::PostWindowMessage(&page(), protocol::MsgConfigReport,
+                                platform::Payload{static_cast<std::uint8_t>(oldSeq)});
+    QCoreApplication::processEvents();
+    EXPECT_FALSE(ConfigurationShown());
+    EXPECT_FALSE(page().Connected);
+    EXPECT_EQ(page().StatusText(0), "Establishing connection with device...");
+    EXPECT_TRUE(page().tmrHeartbeat.isActive());
+    EXPECT_FALSE(main().btnNext.isEnabled());
+}
+
 TEST_F(CommPortPageTest, AutoDetectWithNoPortListedDoesNothing)
 {
     OpenPage();
@@ -387,7 +561,8 @@ INSTANTIATE_TEST_SUITE_P(
         DisplayRow{"BaudZero", Config(3, 0, 2, 1, 1, 4, 2, 0x30),
                    {"Data Format  : Unknown", "Flow Control  : Unknown", "Device Type : Unknown", "kept",
                     "Power Class: Unknown"}},
-        DisplayRow{"NegativeAsSignedByte", Config(0x81, 0x86, 2, 1, 1, 0x83, 2, 0x00),
+        // Codes are not masked down to their low bits (0x86 is not 6).
+        DisplayRow{"HighBitCodesAreUnknown", Config(0x81, 0x86, 2, 1, 1, 0x83, 2, 0x00),
                    {"Data Format  : Unknown", "Flow Control  : Unknown", "Device Type : Unknown", "kept",
                     "Power Class: Unknown"}},
         DisplayRow{"DataBitsThree", Config(1, 6, 3, 1, 1, 3, 2, 0x10),

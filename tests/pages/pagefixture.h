@@ -8,6 +8,8 @@
 #include "shell/deviceaddress.h"
 #include "sim/simulator.h"
 
+#include "qt_wait.h"
+
 #include <QSignalSpy>
 #include <QTest>
 
@@ -19,10 +21,7 @@
 
 namespace vtrl::testing {
 
-inline bool WaitUntil(const std::function<bool()>& condition, int ms = 5000)
-{
-    return QTest::qWaitFor(condition, ms);
-}
+using test::WaitUntil;
 
 class CommPortPageTest : public ::testing::Test {
 protected:
