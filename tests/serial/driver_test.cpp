@@ -23,7 +23,10 @@ protected:
         SetBackendForTesting(&backend);
     }
     ScriptedBackend backend;
+    // Fixture members, not test locals: a port still open when the test body
+    // ends gets its events until TearDown closes it.
     Recorder rec;
+    Recorder second;
 };
 
 // --- numbering and start-up ---
@@ -76,15 +79,13 @@ TEST_F(ScriptedDriver, SecondOpenOfAnOpenPortIsRefused) {
 // thread is already delivering when the open fails, and must neither deadlock
 // the open nor reach the live port's callback.
 TEST_F(ScriptedDriver, FailureAfterTheThreadStartedWhileItDeliversNeitherHangsNorLeaks) {
-    Recorder first;
-    ASSERT_EQ(Open(1, first), 1);
+    ASSERT_EQ(Open(1, rec), 1);
     backend.InjectBytes(2, {1, 2, 3});
     SetNextHandleForTesting(0);
-    Recorder second;
     EXPECT_EQ(Open(2, second), SERIAL_ERR_SYSTEM);
     EXPECT_FALSE(backend.IsOpen(2));
     EXPECT_TRUE(WaitForMonitorThreadCount(1, 10000));
-    EXPECT_TRUE(first.Events().empty());
+    EXPECT_TRUE(rec.Events().empty());
     EXPECT_TRUE(second.Events().empty());
     EXPECT_EQ(Open(2, second), 2);
 }
