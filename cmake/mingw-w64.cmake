@@ -8,3 +8,9 @@ set(CMAKE_FIND_ROOT_PATH /usr/x86_64-w64-mingw32)
 set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
 set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
+
+# Tests of the cross build run under Wine when it is installed (Debian: wine64).
+find_program(VTRL_WINE NAMES wine64 wine PATHS /usr/lib/wine NO_CMAKE_FIND_ROOT_PATH)
+if(VTRL_WINE)
+  set(CMAKE_CROSSCOMPILING_EMULATOR ${VTRL_WINE})
+endif()

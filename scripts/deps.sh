@@ -8,7 +8,7 @@ packages=(
   qt6-base-dev qt6-base-dev-tools libgl1-mesa-dev
   libgtest-dev libgmock-dev libbenchmark-dev
   clang libclang-rt-14-dev
-  g++-mingw-w64-x86-64
+  g++-mingw-w64-x86-64 googletest wine64
   xvfb xauth fonts-dejavu-core fonts-dejavu-extra
 )
 
