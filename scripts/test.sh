@@ -10,7 +10,7 @@ cd "$(dirname "$0")/.."
 quick=0
 [ "${1:-}" = "--quick" ] && quick=1
 jobs=$(nproc 2>/dev/null || echo 2)
-fuzz_seconds=${FUZZ_SECONDS:-60}
+fuzz_seconds=${FUZZ_SECONDS:-30}
 
 scripts/deps.sh
 
@@ -42,23 +42,7 @@ if [ $quick -eq 0 ]; then
     setarch "$(uname -m)" -R ctest --test-dir build-tsan --output-on-failure --timeout 300
 
   stage "fuzz targets, ${fuzz_seconds}s each"
-  configure build-fuzz -DCMAKE_CXX_COMPILER=clang++ -DVTRL_GUI=OFF -DVTRL_TESTS=OFF -DVTRL_BENCH=OFF \
-    -DVTRL_FUZZ=ON -DVTRL_SANITIZE=address,undefined
-  cmake --build build-fuzz -j "$jobs"
-  for target in build-fuzz/fuzz/fuzz_*; do
-    [ -x "$target" ] || continue
-    name=$(basename "$target")
-    corpus="build-fuzz/corpus-$name"
-    mkdir -p "$corpus"
-    echo "-- $name"
-    if ! "$target" "$corpus" "fuzz/seeds/$name" -max_total_time="$fuzz_seconds" -print_final_stats=1 \
-        -artifact_prefix="build-fuzz/$name-" >"build-fuzz/$name.log" 2>&1; then
-      tail -n 40 "build-fuzz/$name.log"
-      echo "fuzz target $name found a fault"
-      exit 1
-    fi
-    grep -E '^stat::number_of_executed_units' "build-fuzz/$name.log" || true
-  done
+  scripts/fuzz.sh --seconds "$fuzz_seconds"
 
   stage "Windows cross build (MinGW-w64) and its tests under Wine"
   cmake -S . -B build-mingw -G Ninja -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64.cmake \

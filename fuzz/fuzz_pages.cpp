@@ -1,0 +1,140 @@
+// Received bytes -> PacketReceiver -> DeliverPacket -> the notification
+// posted to a page, as the main window's link posts it -> the page's handlers
+// and the texts it shows. The first input byte picks the page and the step it
+// waits for; the rest is what arrives on the line.
+//
+// Checked: no crash or sanitizer report; a page takes a configuration only
+// from a ConfigReport; the COM port page's configuration lines are whole.
+
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <vector>
+
+#include <QApplication>
+
+#include "fuzz/fuzz_check.h"
+#include "pages/wizard.h"
+#include "platform/messagebox.h"
+#include "platform/windowmessage.h"
+#include "protocol/delivery.h"
+#include "protocol/packet.h"
+#include "protocol/params.h"
+
+namespace {
+
+using namespace vtrl;
+using namespace vtrl::protocol;
+
+// One page as the target of notifications: put it in a waiting state chosen
+// by `mode`, and check what it shows afterwards.
+struct PageRow {
+    std::function<QWidget*()> page;
+    std::function<void(TfrmMain&, std::uint8_t mode)> arm;
+    std::function<void(TfrmMain&, int configReports)> check;
+};
+
+bool Untouched(const DeviceConfig& c) {
+    return c.BaudCode == 0 && c.DeviceFunction == 0 && c.DeviceName[0] == 0 && c.PowerByte == 0 && c.LinkTimeout == 0;
+}
+
+std::vector<PageRow> Rows() {
+    std::vector<PageRow> rows;
+    rows.push_back({
+        [] { return static_cast<QWidget*>(frmCommPortSel); },
+        [](TfrmMain&, std::uint8_t mode) {
+            TfrmCommPortSel& p = *frmCommPortSel;
+            p.tmrHeartbeat.stop();
+            if (mode & 1) p.tmrHeartbeat.start();  // a step is pending
+            p.VersionCheckPending = (mode & 2) != 0;
+            p.ConfigRequestSeq = mode >> 2;
+            p.Connected = false;
+            p.ConfigurationShown = false;
+        },
+        [](TfrmMain& main, int configReports) {
+            TfrmCommPortSel& p = *frmCommPortSel;
+            if (configReports == 0) FUZZ_CHECK(Untouched(main.LocalConfig));
+            if (p.ConfigurationShown) {
+                FUZZ_CHECK(p.lblFormat.text().startsWith(QStringLiteral("Data Format  : ")));
+                FUZZ_CHECK(p.lblFlowControl.text().startsWith(QStringLiteral("Flow Control  : ")));
+                FUZZ_CHECK(p.lblDeviceType.text().startsWith(QStringLiteral("Device Type : ")));
+                FUZZ_CHECK(p.lbPowerClass.text().startsWith(QStringLiteral("Power Class: ")));
+            }
+        },
+    });
+    return rows;
+}
+
+struct World {
+    World() : app(argc, argv) {}
+    int argc = 1;
+    char name[16] = "fuzz_pages";
+    char* argv[2] = {name, nullptr};
+    QApplication app;
+    platform::ScriptedMessageBoxes boxes;
+    Wizard wizard;
+    std::vector<PageRow> rows = Rows();
+};
+
+World& TheWorld() {
+    // Never destroyed: the fuzzer may exit from anywhere, and Qt objects
+    // must not outlive the application object at exit.
+    static World* world = [] {
+        if (!qEnvironmentVariableIsSet("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
+        return new World;
+    }();
+    return *world;
+}
+
+// Hands the page the message the main window's link would post, at once.
+class PageSink final : public NotificationSink {
+public:
+    explicit PageSink(TfrmMain& main) : main_(main) {}
+    bool Post(Notification n) override {
+        if (n.message == MsgConfigReport) ++configReports;
+        QObject* target = main_.NotifyWindow();
+        if (target == nullptr) return false;
+        platform::WindowMessage message(static_cast<int>(n.message), std::move(n.block));
+        QCoreApplication::sendEvent(target, &message);
+        return true;
+    }
+    int configReports = 0;
+
+private:
+    TfrmMain& main_;
+};
+
+}  // namespace
+
+// The font library keeps a cache it never frees once text is first laid out.
+extern "C" const char* __lsan_default_suppressions() { return "leak:libfontconfig\n"; }
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+    if (size == 0) return 0;
+    World& w = TheWorld();
+    TfrmMain& main = w.wizard.main();
+    const PageRow& row = w.rows[(data[0] >> 6) % w.rows.size()];
+
+    LocalConfig = {};
+    RemoteConfig = {};
+    w.boxes.clear();
+    QWidget* page = row.page();
+    FUZZ_CHECK(page != nullptr);
+    if (main.NotifyWindow() != page) FUZZ_CHECK(main.SetNotifyWindow(page) == 0);
+    row.arm(main, static_cast<std::uint8_t>(data[0] & 0x3F));
+
+    PageSink sink(main);
+    int frames = 0;
+    PacketReceiver receiver([&](const Packet& p) {
+        ++frames;
+        DeliverPacket(&p, sink);
+    });
+    for (std::size_t at = 1; at < size; at += 0xFFFF) {
+        const std::size_t n = size - at < 0xFFFF ? size - at : 0xFFFF;
+        receiver.ReceiveBytes(data + at, static_cast<std::uint16_t>(n));
+    }
+    row.check(main, sink.configReports);
+    // Every box answers one notification at most.
+    FUZZ_CHECK(static_cast<int>(w.boxes.boxes().size()) <= frames);
+    return 0;
+}

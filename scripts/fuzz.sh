@@ -1,0 +1,61 @@
+#!/usr/bin/env bash
+# Builds the libFuzzer targets (clang, ASan+UBSan) and runs each one in turn.
+#   scripts/fuzz.sh MINUTES          each target for MINUTES minutes
+#   scripts/fuzz.sh --seconds N      each target for N seconds (what CI uses)
+#   scripts/fuzz.sh --runs N         each target for N executions
+#   scripts/fuzz.sh --merge MINUTES  as the first form, then minimises what was
+#                                    found together with fuzz/seeds/<target>
+#                                    back into fuzz/seeds/<target>
+# Each target starts from its seeds in fuzz/seeds/<target> (kept in the
+# repository) and keeps what it finds in build-fuzz/corpus-<target>. A finding
+# is written to build-fuzz/<target>-crash-... and ends the script with 1.
+# FUZZ_TARGETS="fuzz_pages ..." picks targets; FUZZ_NOBUILD=1 skips the build
+# (for several runs side by side after one build).
+# Long runs are meant for the background: nice -n 19 scripts/fuzz.sh 60
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+usage() { echo "usage: $0 [--merge] MINUTES | --seconds N | --runs N" >&2; exit 2; }
+merge=0
+limit=""
+while [ $# -gt 0 ]; do
+  case "$1" in
+    --seconds) [ $# -ge 2 ] || usage; limit="-max_total_time=$2"; shift 2 ;;
+    --runs) [ $# -ge 2 ] || usage; limit="-runs=$2"; shift 2 ;;
+    --merge) merge=1; shift ;;
+    [0-9]*) limit="-max_total_time=$(( $1 * 60 ))"; shift ;;
+    *) usage ;;
+  esac
+done
+[ -n "$limit" ] || usage
+
+read -r -a targets <<<"${FUZZ_TARGETS:-fuzz_receiver fuzz_paramblock fuzz_pages}"
+if [ "${FUZZ_NOBUILD:-0}" != 1 ]; then
+  jobs=$(nproc 2>/dev/null || echo 2)
+  cmake -S . -B build-fuzz -G Ninja -DCMAKE_CXX_COMPILER=clang++ -DVTRL_GUI=ON -DVTRL_TESTS=OFF \
+    -DVTRL_BENCH=OFF -DVTRL_FUZZ=ON -DVTRL_SANITIZE=address,undefined >/dev/null
+  cmake --build build-fuzz -j "$jobs" --target "${targets[@]}"
+fi
+
+export QT_QPA_PLATFORM=offscreen
+for name in "${targets[@]}"; do
+  corpus="build-fuzz/corpus-$name"
+  log="build-fuzz/$name.log"
+  mkdir -p "$corpus"
+  if ! "build-fuzz/fuzz/$name" "$corpus" "fuzz/seeds/$name" "$limit" -print_final_stats=1 \
+      -artifact_prefix="build-fuzz/$name-" >"$log" 2>&1; then
+    tail -n 40 "$log"
+    echo "fuzz target $name found a fault (input: build-fuzz/$name-*)"
+    exit 1
+  fi
+  runs=$(sed -n 's/^stat::number_of_executed_units: *//p' "$log")
+  rate=$(sed -n 's/^stat::average_exec_per_sec: *//p' "$log")
+  echo "$name: ${runs:-?} executions (${rate:-?}/s; ${limit#-}), no finding"
+  if [ $merge -eq 1 ]; then
+    merged="build-fuzz/merged-$name"
+    rm -rf "$merged" && mkdir -p "$merged"
+    "build-fuzz/fuzz/$name" -merge=1 "$merged" "fuzz/seeds/$name" "$corpus" >>"$log" 2>&1
+    rm -f "fuzz/seeds/$name"/* && cp "$merged"/* "fuzz/seeds/$name"/
+    echo "  fuzz/seeds/$name: $(ls "fuzz/seeds/$name" | wc -l) inputs after minimising"
+  fi
+done
