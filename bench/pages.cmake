@@ -7,3 +7,8 @@ target_link_libraries(bench_comport_connect PRIVATE vtrl_wizard vtrl_sim Qt6::Te
 # saves a picture of it (run under Xvfb with VTRLCFG_PORTS set).
 add_executable(pages_screenshot ${CMAKE_CURRENT_LIST_DIR}/pages_screenshot.cpp)
 target_link_libraries(pages_screenshot PRIVATE vtrl_wizard Qt6::Test)
+
+# bench_soak: connect / read the configuration / disconnect, 1,000 times by
+# default, with resident memory at the start and the end.
+add_executable(bench_soak ${CMAKE_CURRENT_LIST_DIR}/pages_soak.cpp)
+target_link_libraries(bench_soak PRIVATE vtrl_wizard vtrl_sim Qt6::Test)
