@@ -858,4 +858,39 @@ bool Simulator::waitIdle(Millis timeout) const
     return d_->cv.wait_for(lock, timeout, [&] { return d_->queue.empty() && d_->out.empty(); });
 }
 
+// ---- vanishing ---------------------------------------------------------------
+
+namespace {
+
+bool pointLink(const std::string& link, const std::string& target)
+{
+    ::unlink(link.c_str());
+    return target.empty() || ::symlink(target.c_str(), link.c_str()) == 0;
+}
+
+}  // namespace
+
+bool Simulator::setStablePath(const std::string& path)
+{
+    std::lock_guard lock(stableMutex_);
+    stablePath_ = path;
+    return path.empty() || pointLink(path, slavePath());
+}
+
+void Simulator::hangUp()
+{
+    std::lock_guard lock(stableMutex_);
+    if (!stablePath_.empty())
+        ::unlink(stablePath_.c_str());
+    stop();
+}
+
+bool Simulator::comeBack()
+{
+    std::lock_guard lock(stableMutex_);
+    if (!start())
+        return false;
+    return stablePath_.empty() || pointLink(stablePath_, slavePath());
+}
+
 }  // namespace vtrl::sim

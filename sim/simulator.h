@@ -149,9 +149,24 @@ public:
     // No answer is waiting to be written.
     bool waitIdle(Millis timeout) const;
 
+    // ---- vanishing -----------------------------------------------------
+    // The device unplugged and plugged in again. Devices, their stored
+    // configuration and the counters stay; answers not yet written are lost.
+    //
+    // Keeps `path` a symbolic link to the current pseudo-terminal (replacing
+    // whatever is there), so that the PC finds the device where it was.
+    bool setStablePath(const std::string& path);
+    // Closes the pseudo-terminal, so the PC's side sees a hang-up, and takes
+    // the link away: opening the port then fails as for a missing device.
+    void hangUp();
+    // A new pseudo-terminal with the link pointing at it.
+    bool comeBack();
+
 private:
     struct Impl;
     std::unique_ptr<Impl> d_;
+    std::string stablePath_;  // vanishing; guarded by stableMutex_
+    mutable std::mutex stableMutex_;
 };
 
 // Default demo devices (also used by Simulator()).
