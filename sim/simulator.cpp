@@ -893,4 +893,15 @@ bool Simulator::comeBack()
     return stablePath_.empty() || pointLink(stablePath_, slavePath());
 }
 
+// ---- unasked frames ------------------------------------------------------------
+
+void Simulator::sendUnasked(std::uint8_t type, std::vector<std::uint8_t> payload)
+{
+    {
+        std::lock_guard lock(d_->m);
+        d_->schedule(type, std::move(payload));
+    }
+    d_->wakeUp();
+}
+
 }  // namespace vtrl::sim

@@ -162,6 +162,11 @@ public:
     // A new pseudo-terminal with the link pointing at it.
     bool comeBack();
 
+    // ---- unasked frames ------------------------------------------------
+    // Sends a frame of `type` with `payload` now, as if something had asked
+    // for it (answer delay, noise and faults apply as to any answer).
+    void sendUnasked(std::uint8_t type, std::vector<std::uint8_t> payload);
+
 private:
     struct Impl;
     std::unique_ptr<Impl> d_;

@@ -7,8 +7,15 @@
 #include "protocol/params.h"
 #include "sim/device.h"
 
+#include <QAbstractButton>
+#include <QComboBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QTimer>
+
 #include <cstdlib>
 #include <filesystem>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -25,6 +32,17 @@ inline void PrintTo(const ConfigSnapshot& s, std::ostream* os)
     *os << "local " << ::testing::PrintToString(s.local) << ", remote " << ::testing::PrintToString(s.remote);
 }
 
+// What an operator or a later page could notice of the wizard's state.
+struct Fingerprint {
+    TWizardChildForm* shown = nullptr;
+    std::string widgets;  // texts, enabled states and running timers of the page and the frame
+    ConfigSnapshot configs;
+    std::vector<std::uint8_t> localVersion, remoteVersion;
+    DeviceAddress localAddress{};
+    std::size_t boxes = 0;
+    bool operator==(const Fingerprint&) const = default;
+};
+
 class HardeningTest : public CommPortPageTest {
 public:
     using CommPortPageTest::ClickSet;
@@ -34,6 +52,7 @@ public:
     using CommPortPageTest::Select;
 
     int port = 0;
+    sim::Simulator& device() { return *sims.back(); }
 
     void TearDown() override
     {
@@ -68,6 +87,40 @@ public:
             return out;
         };
         return {bytes(protocol::LocalDescriptors()), bytes(protocol::RemoteDescriptors())};
+    }
+
+    Fingerprint Take()
+    {
+        Fingerprint f;
+        f.shown = main().ShownPage();
+        std::ostringstream w;
+        const auto describe = [&w](QWidget* root) {
+            for (QWidget* child : root->findChildren<QWidget*>()) {
+                w << child->objectName().toStdString() << (child->isEnabled() ? "+" : "-");
+                if (auto* label = qobject_cast<QLabel*>(child))
+                    w << "[" << label->text().toStdString() << "]";
+                else if (auto* edit = qobject_cast<QLineEdit*>(child))
+                    w << "[" << edit->text().toStdString() << "]";
+                else if (auto* combo = qobject_cast<QComboBox*>(child))
+                    w << "[" << combo->currentIndex() << "/" << combo->count() << "]";
+                else if (auto* button = qobject_cast<QAbstractButton*>(child))
+                    w << "[" << button->isChecked() << "]";
+                w << "\n";
+            }
+            for (QTimer* timer : root->findChildren<QTimer*>())
+                w << timer->objectName().toStdString() << (timer->isActive() ? " running\n" : " stopped\n");
+        };
+        if (f.shown)
+            describe(f.shown);
+        for (QWidget* b : {&main().btnBack, &main().btnNext, &main().btnFinish, &main().btnCancel})
+            w << b->objectName().toStdString() << (b->isEnabled() ? "+" : "-") << (b->isVisible() ? "v" : "h");
+        f.widgets = w.str();
+        f.configs = Snapshot();
+        f.localVersion.assign(main().LocalVersion.block.begin(), main().LocalVersion.block.end());
+        f.remoteVersion.assign(main().RemoteVersion.block.begin(), main().RemoteVersion.block.end());
+        f.localAddress = main().LocalDeviceAddress;
+        f.boxes = boxes.boxes().size();
+        return f;
     }
 
     // Panel 0 of the status bar of the page on show.

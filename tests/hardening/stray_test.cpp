@@ -1,0 +1,165 @@
+// Every notification the device can send arrives unasked on every device
+// page, through the line: nothing moves but what that page does with it on
+// purpose (the COM port page keeps any VersionInfo, refusals are shown).
+#include "hardening.h"
+
+#include "platform/windowmessage.h"
+
+#include <functional>
+
+using namespace vtrl;
+using namespace vtrl::testing;
+
+namespace {
+
+// Counts the notifications that reach a page.
+class NotificationCounter : public QObject {
+public:
+    int count = 0;
+    bool eventFilter(QObject*, QEvent* e) override
+    {
+        if (e->type() >= platform::FirstNotification && e->type() <= platform::LastNotification)
+            ++count;
+        return false;
+    }
+};
+
+struct Stray {
+    const char* name;
+    std::uint8_t type;
+    std::vector<std::uint8_t> payload;
+};
+
+// A VersionInfo of a device too old for the wizard: taken as an answer, it
+// would show the refusal box.
+std::vector<std::uint8_t> OldVersion()
+{
+    std::vector<std::uint8_t> v(102, 0);
+    const std::string text = "Vantrel App V1.00";
+    std::copy(text.begin(), text.end(), v.begin() + 6);
+    return v;
+}
+
+std::vector<Stray> Notifications()
+{
+    return {
+        {"ConfirmationSetPortConfig", sim::type::Confirmation, {10}},
+        {"ConfirmationSetDeviceConfig", sim::type::Confirmation, {11}},
+        {"ConfirmationPing", sim::type::Confirmation, {12}},
+        {"ConfirmationUpdateFlash", sim::type::Confirmation, {14}},
+        {"BondResultDone", sim::type::BondResult, {0}},
+        {"BondResultFailed", sim::type::BondResult, {1}},
+        {"ConnectionStatusUp", sim::type::ConnectionStatus, {2}},
+        {"ConfigReportForeignSequence", sim::type::ConfigReport, {0xEE, 3, 1, 1, 2, 1, 15, 0}},
+        {"VersionInfo", sim::type::VersionInfo, OldVersion()},
+        {"NegativeResponseWithReason", sim::type::NegativeResponse, {16, 2}},
+        {"NegativeResponseUnknownReason", sim::type::NegativeResponse, {16, 0xFF}},
+    };
+}
+
+// What a notification may change on a page, all else staying put.
+struct Allowed {
+    bool box = false;
+    bool localVersion = false;
+    bool remoteVersion = false;
+};
+
+struct PageState {
+    const char* name;
+    std::function<bool(HardeningTest&)> reach;
+    std::function<Allowed(const Stray&)> allowed;
+};
+
+bool IsRefusal(const Stray& s) { return s.type == sim::type::NegativeResponse; }
+
+std::vector<PageState> Pages()
+{
+    const auto commPort = [](const Stray& s) {
+        return Allowed{IsRefusal(s), s.type == sim::type::VersionInfo, false};
+    };
+    return {
+        // The port is open but no step is pending: the attempt timed out.
+        {"CommPortTimedOut",
+         [](HardeningTest& t) {
+             t.device().setSilent(true);
+             t.Select(t.port);
+             t.ClickSet();
+             const bool ended = WaitUntil([&] { return !t.page().tmrHeartbeat.isActive(); });
+             t.device().setSilent(false);
+             return ended && t.main().PortHandle > 0;
+         },
+         commPort},
+        {"CommPortConnected",
+         [](HardeningTest& t) {
+             t.Select(t.port);
+             t.ClickSet();
+             return WaitUntil([&] { return t.ConfigurationShown(); });
+         },
+         commPort},
+    };
+}
+
+struct StrayRow {
+    PageState page;
+    Stray stray;
+};
+
+void PrintTo(const StrayRow& row, std::ostream* os) { *os << row.page.name << " x " << row.stray.name; }
+
+std::vector<StrayRow> Rows()
+{
+    std::vector<StrayRow> rows;
+    for (const PageState& p : Pages())
+        for (const Stray& s : Notifications())
+            rows.push_back({p, s});
+    return rows;
+}
+
+}  // namespace
+
+class StrayAnswer : public HardeningTest, public ::testing::WithParamInterface<StrayRow> {};
+
+TEST_P(StrayAnswer, MovesNothingButWhatThePageDoesWithItOnPurpose)
+{
+    const StrayRow& row = GetParam();
+    sim::Simulator& device = AddVanishingDevice();
+    OpenPage(0, 300);
+    ASSERT_TRUE(row.page.reach(*this));
+    // Whatever the page still runs (a heartbeat, a repeating timer) settles first.
+    ASSERT_TRUE(WaitUntil([&] { return device.waitIdle(sim::Millis(0)) && main().ReceiverState() == 0; }));
+    QTest::qWait(20);
+
+    const Fingerprint before = Take();
+    NotificationCounter counter;
+    main().NotifyWindow()->installEventFilter(&counter);
+    device.sendUnasked(row.stray.type, row.stray.payload);
+    ASSERT_TRUE(WaitUntil([&] { return counter.count == 1; }));
+    QTest::qWait(20);
+    main().NotifyWindow()->removeEventFilter(&counter);
+    Fingerprint after = Take();
+
+    const Allowed allowed = row.page.allowed(row.stray);
+    EXPECT_EQ(after.boxes, before.boxes + (allowed.box ? 1 : 0));
+    // A VersionInfo the page keeps is the device's word, whoever asked.
+    const std::vector<std::uint8_t> kept(row.stray.payload.begin(),
+                                         row.stray.payload.begin() + std::min<std::size_t>(row.stray.payload.size(), 100));
+    if (allowed.localVersion) {
+        EXPECT_EQ(after.localVersion, kept);
+        after.localVersion = before.localVersion;
+    }
+    if (allowed.remoteVersion) {
+        EXPECT_EQ(after.remoteVersion, kept);
+        after.remoteVersion = before.remoteVersion;
+    }
+    EXPECT_EQ(after.shown, before.shown);
+    EXPECT_EQ(after.widgets, before.widgets);
+    EXPECT_EQ(after.configs, before.configs);
+    EXPECT_EQ(after.localVersion, before.localVersion);
+    EXPECT_EQ(after.remoteVersion, before.remoteVersion);
+    EXPECT_EQ(after.localAddress, before.localAddress);
+}
+
+INSTANTIATE_TEST_SUITE_P(EveryPageAndNotification, StrayAnswer, ::testing::ValuesIn(Rows()),
+                         [](const ::testing::TestParamInfo<StrayRow>& info) {
+                             return std::string(info.param.page.name) + "_" + info.param.stray.name;
+                         });
