@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
 #include <fcntl.h>
 #include <poll.h>
@@ -902,6 +903,38 @@ void Simulator::sendUnasked(std::uint8_t type, std::vector<std::uint8_t> payload
         d_->schedule(type, std::move(payload));
     }
     d_->wakeUp();
+}
+
+void Simulator::sendUnasked(std::uint8_t type, const std::vector<std::vector<std::uint8_t>>& payloads)
+{
+    {
+        std::lock_guard lock(d_->m);
+        for (const auto& payload : payloads)
+            d_->schedule(type, payload);
+    }
+    d_->wakeUp();
+}
+
+std::vector<std::vector<std::uint8_t>> inquiryFlood(int wanted, int total)
+{
+    const auto result = [](std::uint8_t top, int n, const char* label) {
+        std::vector<std::uint8_t> p = {static_cast<std::uint8_t>(n), static_cast<std::uint8_t>(n >> 8), 0, 0, 0, top,
+                                       0x00, 0x1F, 0x00};
+        char name[32];
+        std::snprintf(name, sizeof name, "%s %04d", label, n);
+        p.insert(p.end(), name, name + std::strlen(name) + 1);
+        return p;
+    };
+    std::vector<std::vector<std::uint8_t>> out;
+    const int foreign = std::max(1, wanted / 5);
+    for (int i = 0; out.size() < static_cast<std::size_t>(std::max(total, 0)); ++i) {
+        // Wanted units first, then every third result a foreign one.
+        if (i < wanted || i % 3 != 0)
+            out.push_back(result(0x02, i % std::max(wanted, 1), "Vantrel/C"));
+        else
+            out.push_back(result(0x06, i % foreign, "Phone"));
+    }
+    return out;
 }
 
 }  // namespace vtrl::sim

@@ -166,6 +166,8 @@ public:
     // Sends a frame of `type` with `payload` now, as if something had asked
     // for it (answer delay, noise and faults apply as to any answer).
     void sendUnasked(std::uint8_t type, std::vector<std::uint8_t> payload);
+    // Many at once: one answer each, in order.
+    void sendUnasked(std::uint8_t type, const std::vector<std::vector<std::uint8_t>>& payloads);
 
 private:
     struct Impl;
@@ -173,6 +175,12 @@ private:
     std::string stablePath_;  // vanishing; guarded by stableMutex_
     mutable std::mutex stableMutex_;
 };
+
+// InquiryResult payloads of a crowded room, `total` in all: `wanted` distinct
+// units named "Vantrel/C nnnn" at addresses 02:00:00:00:nn:nn, each several
+// times, and between them foreign devices ("Phone nnnn", 06:00:...) that
+// repeat too. Every wanted unit is in the first `wanted` payloads.
+std::vector<std::vector<std::uint8_t>> inquiryFlood(int wanted, int total);
 
 // Default demo devices (also used by Simulator()).
 DeviceProfile defaultLocalDevice();

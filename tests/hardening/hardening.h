@@ -123,6 +123,23 @@ public:
         return f;
     }
 
+    // Connects on the COM port page and moves on to the discovery page, with
+    // its timers shortened.
+    bool ReachDiscovery()
+    {
+        Select(port);
+        ClickSet();
+        if (!WaitUntil([&] { return ConfigurationShown(); }))
+            return false;
+        QTest::mouseClick(&main().btnNext, Qt::LeftButton);
+        if (main().ShownPage() != static_cast<TWizardChildForm*>(frmDevDisc))
+            return false;
+        frmDevDisc->tmrInquiry.setInterval(3000);
+        frmDevDisc->tmrProgressBar.setInterval(50);
+        frmDevDisc->tmrBond.setInterval(1000);
+        return true;
+    }
+
     // Panel 0 of the status bar of the page on show.
     QString Status() { return page().StatusText(0); }
 
