@@ -7,3 +7,8 @@ target_link_libraries(bench_comport_connect PRIVATE vtrl_wizard vtrl_sim Qt6::Te
 # saves a picture of it (run under Xvfb with VTRLCFG_PORTS set).
 add_executable(pages_screenshot ${CMAKE_CURRENT_LIST_DIR}/pages_screenshot.cpp)
 target_link_libraries(pages_screenshot PRIVATE vtrl_wizard Qt6::Test)
+
+# Not a benchmark: the local port page waiting for its confirmation and the
+# Advanced dialog for both power classes, against the in-process simulator.
+add_executable(pages_port_screenshot ${CMAKE_CURRENT_LIST_DIR}/pages_port_screenshot.cpp)
+target_link_libraries(pages_port_screenshot PRIVATE vtrl_wizard vtrl_sim Qt6::Test)
