@@ -223,6 +223,9 @@ void TfrmCommPortSel::EnableConnectButtons(bool autoDetect, bool set)
 
 void TfrmCommPortSel::ConnectToPort(int port)
 {
+    // OpenPort pumps events: an answer of the earlier attempt still queued
+    // then must find no step pending, or it would pass for this port's.
+    tmrHeartbeat.stop();
     Connected = false;
     ConfigurationShown = false;
     VersionCheckPending = false;
@@ -232,6 +235,10 @@ void TfrmCommPortSel::ConnectToPort(int port)
     if (!frmMain)
         return;
     TfrmMain& main = *frmMain;
+    // A report carries only the tags the device has; the gaps must not be
+    // filled by whichever device answered before.
+    main.LocalConfig = protocol::DeviceConfig{};
+    lblBondedTo.clear();
     int opened = -1;
     {
         // OpenPort lets the old port's events drain, and clicks with them.
@@ -249,6 +256,8 @@ void TfrmCommPortSel::ConnectToPort(int port)
     if (opened != 0) {
         SetStatus(0, QStringLiteral("COM Port could not be opened.  It may already be in use.%1").arg(opened));
         SetStatus(1, kNoPort);
+        // No attempt runs any more, whatever the earlier one had disabled.
+        EnableConnectButtons(true, true);
         return;
     }
     SetStatus(1, QStringLiteral("COM Port = %1").arg(port));
@@ -261,6 +270,7 @@ void TfrmCommPortSel::ConnectToPort(int port)
         return;
     }
     SetStatus(0, QStringLiteral("Could not write to the COM port.  Please reopen it."));
+    EnableConnectButtons(true, true);
 }
 
 void TfrmCommPortSel::btnAutoDetectClick()
@@ -457,7 +467,6 @@ void TfrmCommPortSel::ShowCurrentConfiguration()
                                      code(config.BondRole) == 1 ? QStringLiteral("Master") : QStringLiteral("Slave")));
         break;
     case 2:
-        // The Bonded To line keeps what it showed before.
         lblDeviceType.setText(QStringLiteral("Device Type : %1 SPP Server").arg(role));
         break;
     default:

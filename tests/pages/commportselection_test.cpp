@@ -390,6 +390,27 @@ TEST_F(CommPortPageTest, ConfigReportLeftOverFromTheLastAttemptDoesNotCompleteTh
     EXPECT_FALSE(main().btnNext.isEnabled());
 }
 
+TEST_F(CommPortPageTest, AddressQueuedByTheLastPortIsNoAnswerOnTheNext)
+{
+    int first = 0, second = 0;
+    AddDevice(&first).setSilent(true);
+    AddDevice(&second).setSilent(true);
+    OpenPage(0, 1000);
+    Select(first);
+    ClickSet();
+    ASSERT_TRUE(page().tmrHeartbeat.isActive()) << "awaiting the address";
+    const DeviceAddress before = main().LocalDeviceAddress;
+    // Already queued when the operator moves on; it runs during the pause
+    // after the first port is closed.
+    platform::PostWindowMessage(&page(), protocol::MsgLocalAddress, platform::Payload{1, 2, 3, 4, 5, 6});
+    Select(second);
+    ClickSet();
+    EXPECT_FALSE(page().Connected) << "closing would tell the second port's device to abort";
+    EXPECT_FALSE(page().VersionCheckPending);
+    EXPECT_EQ(main().LocalDeviceAddress, before);
+    EXPECT_FALSE(statusTrail.contains("Connect established correctly.  Retreiving Information"));
+}
+
 TEST_F(CommPortPageTest, AutoDetectWithNoPortListedDoesNothing)
 {
     OpenPage();
@@ -479,24 +500,27 @@ TEST_F(CommPortPageTest, AnswerArrivingAfterBackDoesNotRestartTheAttempt)
     EXPECT_TRUE(main().btnNext.isEnabled()) << "the Introduction page's Next";
 }
 
-TEST_F(CommPortPageTest, BondedToLineIsKeptAfterSwitchingToAnSppServer)
+// A device reports only the tags it has; the last device's must not fill
+// the gaps, neither in the record the later pages read nor on the page.
+TEST_F(CommPortPageTest, NextDeviceShowsOnlyWhatItReportsNotTheLastDevicesBond)
 {
     int cable = 0, server = 0;
     sim::Simulator& first = AddDevice(&cable);
-    sim::Simulator& second = AddDevice(&server);
-    sim::DeviceConfig spp = second.local().config;
-    spp.deviceFunction = 2;
-    spp.interfaceCode = 1;
-    spp.powerByte = 0x25;
-    second.setStoredConfig({}, spp);
-    OpenPage();
+    AddDevice(&server).setSilentFor(sim::type::GetConfig, true);
+    OpenPage(0, 1000);
     Connect(cable);
-    ASSERT_TRUE(ConfigurationShown());
-    Connect(server);
-    ASSERT_TRUE(ConfigurationShown());
-    EXPECT_EQ(page().lblDeviceType.text(), "Device Type : DTE SPP Server");
-    EXPECT_EQ(page().lblBondedTo.text(), BondLine(first, "Master"));
-    EXPECT_EQ(page().lbPowerClass.text(), "Power Class: 2");
+    ASSERT_EQ(page().lblBondedTo.text(), BondLine(first, "Master"));
+    Select(server);
+    ClickSet();
+    ASSERT_TRUE(WaitUntil([&] { return page().ConfigRequestSeq >= 0; }));
+    // An SPP Server of older firmware: function, baud and power byte only.
+    platform::PostWindowMessage(&page(), protocol::MsgConfigReport,
+                                platform::Payload{static_cast<std::uint8_t>(page().ConfigRequestSeq), 2, 1, 2, 3, 1,
+                                                  6, 14, 1, 0x25, 0, 0});
+    ASSERT_TRUE(WaitUntil([&] { return ConfigurationShown(); }));
+    EXPECT_EQ(Lines(), (QStringList{"Data Format  : Unknown", "Flow Control  : Unknown",
+                                    "Device Type : DTE SPP Server", "", "Power Class: 2"}));
+    EXPECT_EQ(main().LocalConfig.BondedAddress, DeviceAddress{});
 }
 
 TEST_F(CommPortPageTest, BaudCodeElevenShowsUnknownFormat)
