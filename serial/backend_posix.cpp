@@ -60,6 +60,11 @@ SystemError ErrorFromErrno(int err, const std::string& path) {
             e.kind = SystemError::Kind::Missing;
             e.detail = path + ": " + text;
             break;
+        case ENOTTY:
+            // A file or a device that is no serial line: there is no port.
+            e.kind = SystemError::Kind::Missing;
+            e.detail = path + " is not a terminal";
+            break;
         case EBUSY:
         case EWOULDBLOCK:
             e.kind = SystemError::Kind::InUse;
@@ -514,9 +519,21 @@ private:
 
 // Opens and locks the device; fd or -1 with `error` set.
 int OpenExclusive(const std::string& path, SystemError& error) {
+    // Anything opens read-write (a text file, /dev/null); only a terminal is
+    // a port, and what is not even a character device is not opened at all.
+    struct stat st{};
+    if (::stat(path.c_str(), &st) == 0 && !S_ISCHR(st.st_mode)) {
+        error = ErrorFromErrno(ENOTTY, path);
+        return -1;
+    }
     const int fd = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0) {
         error = ErrorFromErrno(errno, path);
+        return -1;
+    }
+    if (!::isatty(fd)) {
+        error = ErrorFromErrno(ENOTTY, path);
+        ::close(fd);
         return -1;
     }
     // flock is advisory but honoured by the usual serial programs, holds

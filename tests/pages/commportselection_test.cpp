@@ -8,6 +8,7 @@
 #include "serial/probe.h"
 #include "sim/device.h"
 
+#include <QTemporaryFile>
 #include <QTimer>
 
 #include <functional>
@@ -28,15 +29,20 @@ QString BondLine(const sim::Simulator& s, const char* role)
 
 }  // namespace
 
-TEST_F(CommPortPageTest, StartsWithNothingSelectedAndOnlyOpenablePortsListed)
+TEST_F(CommPortPageTest, StartsWithNothingSelectedAndOnlyOpenableTerminalsListed)
 {
     int port = 0;
     AddDevice(&port);
-    // Registered but absent: the probe fails, so it must not be listed.
-    const int missing = static_cast<int>(serial::RegisterPortPath("/nonexistent/vtrl-tty"));
+    // Registered but absent, or no terminal: none of them is a port.
+    QTemporaryFile notes;
+    ASSERT_TRUE(notes.open());
+    std::vector<int> noPorts;
+    for (const QString& path : {QStringLiteral("/nonexistent/vtrl-tty"), notes.fileName(), QStringLiteral("/dev/null")})
+        noPorts.push_back(static_cast<int>(serial::RegisterPortPath(path.toStdString())));
     OpenPage();
     EXPECT_GE(ItemOf(port), 0);
-    EXPECT_EQ(ItemOf(missing), -1);
+    for (int n : noPorts)
+        EXPECT_EQ(ItemOf(n), -1) << "COM " << n;
     EXPECT_EQ(page().cboCommPort.currentIndex(), -1);
     EXPECT_EQ(Buttons(), "1000");
     EXPECT_FALSE(page().lblCurrentSetting.isEnabled());
