@@ -6,12 +6,14 @@
 #include "platform/windowmessage.h"
 #include "protocol/delivery.h"
 #include "protocol/params.h"
+#include "serial/portnames.h"
 #include "serial/probe.h"
 #include "shell/deviceaddress.h"
 #include "shell/forms.h"
 #include "shell/mainform.h"
 #include "shell/memo.h"
 
+#include <QFontMetrics>
 #include <QScopedValueRollback>
 #include <QSignalBlocker>
 
@@ -186,13 +188,39 @@ void TfrmCommPortSel::EnumeratePorts()
 #ifndef _WIN32
     // A port hidden for lack of permission is the usual first-day problem
     // on these systems; say which device and why instead of showing nothing.
-    if (!refused.empty()) {
-        QString text = QStringLiteral("Port not listed: %1").arg(QString::fromStdString(refused.front().detail));
-        if (refused.size() > 1)
-            text += QStringLiteral(" (and %1 more)").arg(refused.size() - 1);
-        SetStatus(0, text + QLatin1Char('.'));
-    }
+    // (Windows refuses a port in use with the same error, so not there.)
+    ShowRefusedPorts(std::move(refused));
 #endif
+}
+
+void TfrmCommPortSel::ShowRefusedPorts(std::vector<serial::PortProbe> refused)
+{
+    if (refused.empty())
+        return;
+    // The port the operator named in VTRLCFG_PORTS is the one meant, not
+    // the on-board ports of the fixed table that most machines have.
+    std::stable_partition(refused.begin(), refused.end(),
+                          [](const serial::PortProbe& p) { return p.port >= serial::kFirstRegisteredPort; });
+    QStringList details;
+    for (const serial::PortProbe& probe : refused) {
+        // A path can be both in the table and in VTRLCFG_PORTS.
+        const QString detail = QString::fromStdString(probe.detail);
+        if (!details.contains(detail))
+            details << detail;
+    }
+    const serial::PortProbe& first = refused.front();
+    const QString cure = first.joinGroup.empty()
+        ? QStringLiteral("check its permissions")
+        : QStringLiteral("join group %1").arg(QString::fromStdString(first.joinGroup));
+    const QString prefix = QStringLiteral("No access to ");
+    const QString suffix = QStringLiteral(": ") + cure;
+    const QFontMetrics metrics = statusPanel0_.fontMetrics();
+    const int room = statusPanel0_.contentsRect().width() - statusPanel0_.indent();
+    // A long path gives way in its middle, keeping the device's own name.
+    const QString path = metrics.elidedText(QString::fromStdString(first.path), Qt::ElideMiddle,
+                                            room - metrics.horizontalAdvance(prefix + suffix));
+    SetStatus(0, metrics.elidedText(prefix + path + suffix, Qt::ElideRight, room));
+    statusPanel0_.setToolTip(QStringLiteral("Ports not listed:\n") + details.join(QLatin1Char('\n')));
 }
 
 void TfrmCommPortSel::cboCommPortChange()

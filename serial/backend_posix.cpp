@@ -78,8 +78,10 @@ SystemError ErrorFromErrno(int err, const std::string& path) {
             if (!path.empty() && ::stat(path.c_str(), &st) == 0) {
                 const std::string group = GroupName(st.st_gid);
                 if (!group.empty()) {
+                    const bool member = UserInGroup(st.st_gid);
                     e.detail += " (owned by group " + group;
-                    e.detail += UserInGroup(st.st_gid) ? ")" : ", which this user is not in)";
+                    e.detail += member ? ")" : ", which this user is not in)";
+                    if (!member) e.joinGroup = group;
                 }
             }
             break;

@@ -55,6 +55,38 @@ TEST_F(CommPortPageTest, StartsWithNothingSelectedAndOnlyOpenableTerminalsListed
         "select \"Set COM Port Selection\" to verify"));
 }
 
+// The hint fits its panel and says what to do, about the port the operator
+// added before the on-board ones; the tooltip names every refused port.
+TEST_F(CommPortPageTest, PermissionHintFitsItsPanelAndPutsTheOperatorsPortFirst)
+{
+    const auto detail = [](const std::string& path, const std::string& group) {
+        return "permission denied for " + path + " (owned by group "
+            + (group.empty() ? "root)" : group + ", which this user is not in)");
+    };
+    const auto refused = [&](std::uint32_t port, const std::string& path, const std::string& group) {
+        return serial::PortProbe{serial::PortProbe::Outcome::Denied, port, path, detail(path, group), group};
+    };
+    const std::string added = "/dev/serial/by-id/usb-Vantrel_Bluetooth_RS-232_Adapter_0123456789-if00-port0";
+    struct Row {
+        std::vector<serial::PortProbe> probes;
+        QString start, end;
+        std::string tooltip;
+    };
+    OpenPage();
+    const QLabel& panel = *page().findChild<QLabel*>("stbCommPortSelPanel0");
+    for (const Row& row :
+         {Row{{refused(1, "/dev/ttyS0", "dialout"), refused(33, "/dev/ttyUSB0", "dialout")},
+              "No access to /dev/ttyS0: join group dialout", "",
+              detail("/dev/ttyS0", "dialout") + "\n" + detail("/dev/ttyUSB0", "dialout")},
+          Row{{refused(1, "/dev/ttyS0", "dialout"), refused(97, added, "")}, "No access to /dev/",
+              "port0: check its permissions", detail(added, "") + "\n" + detail("/dev/ttyS0", "dialout")}}) {
+        page().ShowRefusedPorts(row.probes);
+        EXPECT_TRUE(panel.text().startsWith(row.start) && panel.text().endsWith(row.end)) << panel.text().toStdString();
+        EXPECT_LE(panel.fontMetrics().horizontalAdvance(panel.text()), panel.contentsRect().width() - panel.indent());
+        EXPECT_EQ(panel.toolTip().toStdString(), "Ports not listed:\n" + row.tooltip);
+    }
+}
+
 TEST_F(CommPortPageTest, HappyPathShowsEveryStatusAndTheFiveLines)
 {
     int port = 0;
