@@ -98,7 +98,7 @@ struct SystemError {
     Kind kind = Kind::None;
     long code = 0;  // errno or GetLastError
     std::string detail;
-    std::string joinGroup;  // Denied: the group owning the device, when this user is not in it
+    std::string joinGroup;  // Denied: a group that may use the device, when this user is not in it
 };
 
 // What a failed exclusive open means for the port list.

@@ -81,7 +81,9 @@ SystemError ErrorFromErrno(int err, const std::string& path) {
                     const bool member = UserInGroup(st.st_gid);
                     e.detail += " (owned by group " + group;
                     e.detail += member ? ")" : ", which this user is not in)";
-                    if (!member) e.joinGroup = group;
+                    // Joining helps only where the group may read and write.
+                    if (!member && (st.st_mode & (S_IRGRP | S_IWGRP)) == (S_IRGRP | S_IWGRP))
+                        e.joinGroup = group;
                 }
             }
             break;

@@ -11,7 +11,7 @@ struct PortProbe {
     std::uint32_t port = 0;
     std::string path;    // the device the port number names
     std::string detail;  // the system's reason, for the operator
-    std::string joinGroup;  // Denied: the group owning the device, when this user is not in it
+    std::string joinGroup;  // Denied: a group that may use the device, when this user is not in it
 };
 
 // Opens the port's device exclusively, as SerialOpen does, and closes it at
