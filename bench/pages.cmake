@@ -1,5 +1,5 @@
-# bench_comport_connect: "Set COM Port Selection" to the configuration shown,
-# against the in-process device simulator.
+# bench_comport_connect: wall and CPU time of one "Set COM Port Selection"
+# attempt that closes the held port, against a simulated device (child process).
 add_executable(bench_comport_connect ${CMAKE_CURRENT_LIST_DIR}/pages_comport_connect.cpp)
 target_link_libraries(bench_comport_connect PRIVATE vtrl_wizard vtrl_sim Qt6::Test)
 
