@@ -1,5 +1,5 @@
-# bench_comport_connect: "Set COM Port Selection" to the configuration shown,
-# against the in-process device simulator.
+# bench_comport_connect: wall and CPU time of one "Set COM Port Selection"
+# attempt that closes the held port, against a simulated device (child process).
 add_executable(bench_comport_connect ${CMAKE_CURRENT_LIST_DIR}/pages_comport_connect.cpp)
 target_link_libraries(bench_comport_connect PRIVATE vtrl_wizard vtrl_sim Qt6::Test)
 
@@ -12,3 +12,8 @@ target_link_libraries(pages_screenshot PRIVATE vtrl_wizard Qt6::Test)
 # default, with resident memory at the start and the end.
 add_executable(bench_soak ${CMAKE_CURRENT_LIST_DIR}/pages_soak.cpp)
 target_link_libraries(bench_soak PRIVATE vtrl_wizard vtrl_sim Qt6::Test)
+
+# Not a benchmark: the local port page waiting for its confirmation and the
+# Advanced dialog for both power classes, against the in-process simulator.
+add_executable(pages_port_screenshot ${CMAKE_CURRENT_LIST_DIR}/pages_port_screenshot.cpp)
+target_link_libraries(pages_port_screenshot PRIVATE vtrl_wizard vtrl_sim Qt6::Test)

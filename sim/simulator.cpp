@@ -139,6 +139,23 @@ struct Simulator::Impl {
     std::vector<std::uint8_t> noise;
     bool answerChecksumFailures = true;
 
+    // port settings pages: Confirmations naming another command
+    struct Renaming {
+        std::uint8_t named;
+        bool once;
+    };
+    std::map<std::uint8_t, Renaming> confirmRenames;
+    std::uint8_t confirmedName(std::uint8_t command)
+    {
+        const auto it = confirmRenames.find(command);
+        if (it == confirmRenames.end())
+            return command;
+        const std::uint8_t named = it->second.named;
+        if (it->second.once)
+            confirmRenames.erase(it);
+        return named;
+    }
+
     // inspection
     std::vector<ReceivedFrame> received;
     int aborts = 0;
@@ -188,7 +205,7 @@ struct Simulator::Impl {
         queue.emplace(Clock::now() + answerDelay + extra, Pending{type, std::move(payload)});
     }
     void negative(std::uint8_t command, std::uint8_t why) { schedule(type::NegativeResponse, {command, why}); }
-    void confirm(std::uint8_t command) { schedule(type::Confirmation, {command}); }
+    void confirm(std::uint8_t command) { schedule(type::Confirmation, {confirmedName(command)}); }
 
     void handle(Frame&& f)
     {
@@ -829,6 +846,14 @@ void Simulator::clearReceived()
 {
     std::lock_guard lock(d_->m);
     d_->received.clear();
+}
+
+// ---- port settings pages ---------------------------------------------------
+
+void Simulator::confirmAs(std::uint8_t commandType, std::uint8_t namedType, bool once)
+{
+    std::lock_guard lock(d_->m);
+    d_->confirmRenames[commandType] = Impl::Renaming{namedType, once};
 }
 
 bool Simulator::waitForFrames(std::size_t count, Millis timeout) const

@@ -132,6 +132,11 @@ public:
     void setNoise(std::vector<std::uint8_t> bytes);
     void setAnswerChecksumFailures(bool answer);
 
+    // ---- port settings pages -------------------------------------------
+    // The device acts on `commandType` as usual but its Confirmation names
+    // `namedType` instead; `once` undoes this after one such answer.
+    void confirmAs(std::uint8_t commandType, std::uint8_t namedType, bool once = false);
+
     // ---- inspection ----------------------------------------------------
     std::vector<ReceivedFrame> received() const;
     std::size_t receivedCount() const;
