@@ -123,25 +123,66 @@ public:
         return f;
     }
 
-    // Connects on the COM port page and moves on to the discovery page, with
-    // its timers shortened.
-    bool ReachDiscovery()
+    // Connects on the COM port page (an SPP Server goes straight on) and
+    // moves on to the local port page, its time-out shortened.
+    bool ReachLocalPort()
+    {
+        if (!Connect())
+            return false;
+        frmConfigLocalPort->tmrConfig.setInterval(1500);
+        frmConfigRemotePort->tmrConfig.setInterval(1500);
+        QTest::mouseClick(&main().btnNext, Qt::LeftButton);
+        return main().ShownPage() == static_cast<TWizardChildForm*>(frmConfigLocalPort);
+    }
+
+    // The local page confirmed, then on as a Cable Replacement pair bonded
+    // with the simulator's first remote, to the remote port page.
+    bool ReachRemotePort()
+    {
+        if (!ReachLocalPort() || !ConfirmPortPage(*frmConfigLocalPort))
+            return false;
+        main().DeviceFunction = 1;
+        frmDevDisc->BondTargetAddress = device().remotes().front().address;
+        QTest::mouseClick(&main().btnNext, Qt::LeftButton);
+        return main().ShownPage() == static_cast<TWizardChildForm*>(frmConfigRemotePort);
+    }
+
+    // An edit (the page asks for one before a resend), Set, and the device's
+    // confirmation.
+    bool ConfirmPortPage(TfrmConfigPort& p)
+    {
+        p.cboBaudRate.setCurrentIndex((p.cboBaudRate.currentIndex() + 1) % p.cboBaudRate.count());
+        QTest::mouseClick(&p.btnSet, Qt::LeftButton);
+        return WaitUntil([&] { return p.ConfigConfirmed && !p.tmrConfig.isActive(); });
+    }
+
+    // Select the device, Set, and wait for its configuration.
+    bool Connect()
     {
         Select(port);
         ClickSet();
-        if (!WaitUntil([&] { return ConfigurationShown(); }))
-            return false;
-        QTest::mouseClick(&main().btnNext, Qt::LeftButton);
-        if (main().ShownPage() != static_cast<TWizardChildForm*>(frmDevDisc))
-            return false;
-        frmDevDisc->tmrInquiry.setInterval(3000);
-        frmDevDisc->tmrProgressBar.setInterval(50);
-        frmDevDisc->tmrBond.setInterval(1000);
-        return true;
+        return WaitUntil([&] { return ConfigurationShown(); });
+    }
+
+    // Back until the COM port page is shown.
+    bool BackToCommPort()
+    {
+        for (int i = 0; i < 8 && main().ShownPage() != static_cast<TWizardChildForm*>(frmCommPortSel); ++i)
+            QTest::mouseClick(&main().btnBack, Qt::LeftButton);
+        return main().ShownPage() == static_cast<TWizardChildForm*>(frmCommPortSel);
     }
 
     // Panel 0 of the status bar of the page on show.
-    QString Status() { return page().StatusText(0); }
+    QString Status()
+    {
+        QWidget* shown = main().ShownPage();
+        if (!shown)
+            return {};
+        for (QLabel* label : shown->findChildren<QLabel*>())
+            if (label->objectName().endsWith(QLatin1String("Panel0")))
+                return label->text();
+        return {};
+    }
 
 private:
     std::string linkDir_;

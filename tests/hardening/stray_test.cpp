@@ -66,6 +66,7 @@ struct Allowed {
 
 struct PageState {
     const char* name;
+    int choice;  // on the Introduction page
     std::function<bool(HardeningTest&)> reach;
     std::function<Allowed(const Stray&)> allowed;
 };
@@ -74,12 +75,13 @@ bool IsRefusal(const Stray& s) { return s.type == sim::type::NegativeResponse; }
 
 std::vector<PageState> Pages()
 {
+    const auto refusalBox = [](const Stray& s) { return Allowed{IsRefusal(s), false, false}; };
     const auto commPort = [](const Stray& s) {
         return Allowed{IsRefusal(s), s.type == sim::type::VersionInfo, false};
     };
     return {
         // The port is open but no step is pending: the attempt timed out.
-        {"CommPortTimedOut",
+        {"CommPortTimedOut", 0,
          [](HardeningTest& t) {
              t.device().setSilent(true);
              t.Select(t.port);
@@ -89,13 +91,11 @@ std::vector<PageState> Pages()
              return ended && t.main().PortHandle > 0;
          },
          commPort},
-        {"CommPortConnected",
-         [](HardeningTest& t) {
-             t.Select(t.port);
-             t.ClickSet();
-             return WaitUntil([&] { return t.ConfigurationShown(); });
-         },
-         commPort},
+        {"CommPortConnected", 0, [](HardeningTest& t) { return t.Connect(); }, commPort},
+        {"LocalPortEntered", 1, [](HardeningTest& t) { return t.ReachLocalPort(); }, refusalBox},
+        {"LocalPortConfirmed", 1,
+         [](HardeningTest& t) { return t.ReachLocalPort() && t.ConfirmPortPage(*frmConfigLocalPort); }, refusalBox},
+        {"RemotePortEntered", 1, [](HardeningTest& t) { return t.ReachRemotePort(); }, refusalBox},
     };
 }
 
@@ -123,7 +123,7 @@ TEST_P(StrayAnswer, MovesNothingButWhatThePageDoesWithItOnPurpose)
 {
     const StrayRow& row = GetParam();
     sim::Simulator& device = AddVanishingDevice();
-    OpenPage(0, 300);
+    OpenPage(row.page.choice, 300);
     ASSERT_TRUE(row.page.reach(*this));
     // Whatever the page still runs (a heartbeat, a repeating timer) settles first.
     ASSERT_TRUE(WaitUntil([&] { return device.waitIdle(sim::Millis(0)) && main().ReceiverState() == 0; }));

@@ -23,6 +23,7 @@ double CpuMs()
 
 struct VanishRow {
     const char* name;
+    int choice;  // on the Introduction page: 0 Cable Replacement, 1 SPP Server
     // Walks to the page with the device present; false stops the row.
     std::function<bool(HardeningTest&)> reach;
     std::uint8_t command;  // the device vanishes once this one arrived
@@ -34,13 +35,6 @@ struct VanishRow {
     std::function<bool(HardeningTest&)> finish;
 };
 
-bool ConnectOnCommPage(HardeningTest& t)
-{
-    t.Select(t.port);
-    t.ClickSet();
-    return WaitUntil([&] { return t.ConfigurationShown(); });
-}
-
 const QString kTimedOut = QStringLiteral("Connection not established. Please retry.");
 
 std::vector<VanishRow> Rows()
@@ -49,6 +43,7 @@ std::vector<VanishRow> Rows()
     for (std::uint8_t command : {sim::type::GetLocalAddress, sim::type::GetVersion, sim::type::GetConfig}) {
         rows.push_back({
             "CommPortPage",
+            0,
             [](HardeningTest&) { return true; },
             command,
             [](HardeningTest& t) {
@@ -58,10 +53,25 @@ std::vector<VanishRow> Rows()
             [](HardeningTest& t) { return t.page().StatusText(0) == kTimedOut && !t.main().btnNext.isEnabled(); },
             [](HardeningTest& t) {
                 // Still on the page: Set again reopens the port at its path.
-                return ConnectOnCommPage(t) && t.main().btnNext.isEnabled();
+                return t.Connect() && t.main().btnNext.isEnabled();
             },
         });
     }
+    rows.push_back({
+        "LocalPortPage",
+        1,
+        [](HardeningTest& t) { return t.ReachLocalPort(); },
+        sim::type::SetPortConfig,
+        [](HardeningTest&) { QTest::mouseClick(&frmConfigLocalPort->btnSet, Qt::LeftButton); },
+        [](HardeningTest& t) {
+            return t.Status() == QLatin1String("Configuration timed out. Please retry.") && !t.main().btnNext.isEnabled();
+        },
+        [](HardeningTest& t) {
+            if (!t.BackToCommPort() || !t.Connect() || !(QTest::mouseClick(&t.main().btnNext, Qt::LeftButton), true))
+                return false;
+            return t.ConfirmPortPage(*frmConfigLocalPort) && t.main().btnNext.isEnabled();
+        },
+    });
     return rows;
 }
 
@@ -73,7 +83,7 @@ TEST_P(DeviceVanishes, PageEndsInItsOwnTimeOutAndTheOperatorRecoversWithoutResta
 {
     const VanishRow& row = GetParam();
     sim::Simulator& device = AddVanishingDevice();
-    OpenPage(0, 300);
+    OpenPage(row.choice, 300);
     ASSERT_TRUE(row.reach(*this)) << row.name;
 
     const ConfigSnapshot before = Snapshot();
