@@ -4,7 +4,11 @@
 // waits for; the rest is what arrives on the line.
 //
 // Checked: no crash or sanitizer report; a page takes a configuration only
-// from a ConfigReport; the COM port page's configuration lines are whole.
+// from a ConfigReport, port settings only from a Confirmation; the COM port
+// page's configuration lines are whole.
+//
+// The main window holds a real port, a pseudo-terminal whose other end takes
+// what the pages write and is emptied after every input.
 
 #include <cstddef>
 #include <cstdint>
@@ -13,6 +17,11 @@
 
 #include <QApplication>
 
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cstdlib>
+
 #include "fuzz/fuzz_check.h"
 #include "pages/wizard.h"
 #include "platform/messagebox.h"
@@ -20,6 +29,7 @@
 #include "protocol/delivery.h"
 #include "protocol/packet.h"
 #include "protocol/params.h"
+#include "serial/portnames.h"
 
 namespace {
 
@@ -31,8 +41,38 @@ using namespace vtrl::protocol;
 struct PageRow {
     std::function<QWidget*()> page;
     std::function<void(TfrmMain&, std::uint8_t mode)> arm;
-    std::function<void(TfrmMain&, int configReports)> check;
+    std::function<void(TfrmMain&, int configReports, int confirmations)> check;
 };
+
+std::vector<std::uint8_t> Bytes(const DeviceConfig& c) {
+    std::vector<std::uint8_t> out;
+    for (const ParameterDescriptor* row = &c == &LocalConfig ? LocalDescriptors() : RemoteDescriptors(); row->tag;
+         ++row)
+        out.insert(out.end(), row->field, row->field + row->width);
+    return out;
+}
+
+// A port settings page, freshly entered, with a SetPortConfig awaiting its
+// answer when `mode` says so.
+template <typename Page>
+PageRow PortRow(Page*& form, DeviceConfig& record) {
+    static std::vector<std::uint8_t> armed;
+    return {
+        [&form] { return static_cast<QWidget*>(form); },
+        [&form, &record](TfrmMain& main, std::uint8_t mode) {
+            form->PageLeaving(&main.btnBack);  // ends a wait left by the last input
+            form->PageEntered(main);
+            if (mode & 1) {
+                form->cboBaudRate.setCurrentIndex((mode >> 1) % form->cboBaudRate.count());
+                form->btnSet.click();  // sends only after an edit
+            }
+            armed = Bytes(record);
+        },
+        [&record](TfrmMain&, int, int confirmations) {
+            if (confirmations == 0) FUZZ_CHECK(Bytes(record) == armed);
+        },
+    };
+}
 
 bool Untouched(const DeviceConfig& c) {
     return c.BaudCode == 0 && c.DeviceFunction == 0 && c.DeviceName[0] == 0 && c.PowerByte == 0 && c.LinkTimeout == 0;
@@ -51,7 +91,7 @@ std::vector<PageRow> Rows() {
             p.Connected = false;
             p.ConfigurationShown = false;
         },
-        [](TfrmMain& main, int configReports) {
+        [](TfrmMain& main, int configReports, int) {
             TfrmCommPortSel& p = *frmCommPortSel;
             if (configReports == 0) FUZZ_CHECK(Untouched(main.LocalConfig));
             if (p.ConfigurationShown) {
@@ -62,11 +102,26 @@ std::vector<PageRow> Rows() {
             }
         },
     });
+    rows.push_back(PortRow(frmConfigLocalPort, LocalConfig));
+    rows.push_back(PortRow(frmConfigRemotePort, RemoteConfig));
     return rows;
 }
 
 struct World {
-    World() : app(argc, argv) {}
+    World() : app(argc, argv) {
+        master = ::posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
+        FUZZ_CHECK(master >= 0 && ::grantpt(master) == 0 && ::unlockpt(master) == 0);
+        ::fcntl(master, F_SETFL, ::fcntl(master, F_GETFL) | O_NONBLOCK);
+        const int port = static_cast<int>(serial::RegisterPortPath(::ptsname(master)));
+        FUZZ_CHECK(wizard.main().OpenPort(port) == 0);
+    }
+    // What the pages wrote is not looked at; it must not fill the line.
+    void Drain() const {
+        std::uint8_t sink[4096];
+        while (::read(master, sink, sizeof sink) > 0) {
+        }
+    }
+    int master = -1;
     int argc = 1;
     char name[16] = "fuzz_pages";
     char* argv[2] = {name, nullptr};
@@ -92,6 +147,7 @@ public:
     explicit PageSink(TfrmMain& main) : main_(main) {}
     bool Post(Notification n) override {
         if (n.message == MsgConfigReport) ++configReports;
+        if (n.message == MsgConfirmation) ++confirmations;
         QObject* target = main_.NotifyWindow();
         if (target == nullptr) return false;
         platform::WindowMessage message(static_cast<int>(n.message), std::move(n.block));
@@ -99,6 +155,7 @@ public:
         return true;
     }
     int configReports = 0;
+    int confirmations = 0;
 
 private:
     TfrmMain& main_;
@@ -113,15 +170,15 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (size == 0) return 0;
     World& w = TheWorld();
     TfrmMain& main = w.wizard.main();
-    const PageRow& row = w.rows[(data[0] >> 6) % w.rows.size()];
+    const PageRow& row = w.rows[(data[0] >> 6) % w.rows.size()];  // 0 COM port, 1 local, 2 remote, 3 COM port
 
     LocalConfig = {};
     RemoteConfig = {};
-    w.boxes.clear();
     QWidget* page = row.page();
     FUZZ_CHECK(page != nullptr);
     if (main.NotifyWindow() != page) FUZZ_CHECK(main.SetNotifyWindow(page) == 0);
     row.arm(main, static_cast<std::uint8_t>(data[0] & 0x3F));
+    w.boxes.clear();  // leaving a page may ask something; that is not the input's doing
 
     PageSink sink(main);
     int frames = 0;
@@ -133,7 +190,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         const std::size_t n = size - at < 0xFFFF ? size - at : 0xFFFF;
         receiver.ReceiveBytes(data + at, static_cast<std::uint16_t>(n));
     }
-    row.check(main, sink.configReports);
+    row.check(main, sink.configReports, sink.confirmations);
+    w.Drain();
     // Every box answers one notification at most.
     FUZZ_CHECK(static_cast<int>(w.boxes.boxes().size()) <= frames);
     return 0;
