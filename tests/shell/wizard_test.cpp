@@ -44,12 +44,15 @@ protected:
         ASSERT_NE(radio, nullptr);
         QTest::mouseClick(radio, Qt::LeftButton);
     }
-    // The frame tests walk past the COM port page without a device: the page
-    // lets Next through once a device was verified, so they stand one in.
+    // The frame tests walk past the COM port and discovery pages without a
+    // device: the pages let Next through once a device was verified and
+    // bonded, so they stand one in.
     void standInVerifiedDevice()
     {
         frmCommPortSel->Connected = true;
         frmCommPortSel->ConfigurationShown = true;
+        frmDevDisc->Bonded = true;
+        frmDevDisc->BondTargetAddress = {1, 2, 3, 4, 5, 6};
     }
     QString pageCaption() const { return wizard->main().windowTitle().mid(kPrefix.size()); }
     // Back, Next, Cancel, Finish: which are visible.
