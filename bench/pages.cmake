@@ -7,3 +7,8 @@ target_link_libraries(bench_comport_connect PRIVATE vtrl_wizard vtrl_sim Qt6::Te
 # saves a picture of it (run under Xvfb with VTRLCFG_PORTS set).
 add_executable(pages_screenshot ${CMAKE_CURRENT_LIST_DIR}/pages_screenshot.cpp)
 target_link_libraries(pages_screenshot PRIVATE vtrl_wizard Qt6::Test)
+
+# Not a benchmark: the discovery page during an inquiry and after pairing,
+# against the in-process simulator (run under Xvfb).
+add_executable(pages_discovery_screenshot ${CMAKE_CURRENT_LIST_DIR}/pages_discovery_screenshot.cpp)
+target_link_libraries(pages_discovery_screenshot PRIVATE vtrl_wizard vtrl_sim Qt6::Test)

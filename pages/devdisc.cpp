@@ -84,6 +84,7 @@ TfrmDevDisc::TfrmDevDisc(QWidget* parent)
     lstDeviceList.setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     lstDeviceList.header()->setSectionsClickable(false);
     lstDeviceList.header()->setSectionsMovable(false);
+    lstDeviceList.header()->setSortIndicatorShown(false);
     lstDeviceList.header()->setStretchLastSection(false);
     lstDeviceList.setColumnWidth(0, 105);
     lstDeviceList.setColumnWidth(1, 225);
