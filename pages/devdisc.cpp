@@ -241,7 +241,10 @@ std::uint8_t TfrmDevDisc::PageEntered(TfrmMain& main)
     btnSearchDevices.setEnabled(true);
     const DeviceAddress bondedTo = main.LocalConfig.BondedAddress;
     if (lstDeviceList.topLevelItemCount() == 0 && bondedTo != DeviceAddress{}) {
-        BondTargetAddress = bondedTo;
+        // LocalConfig was read before any bonding here: once this page has
+        // bonded, its own target is the one the remote settings go to.
+        if (!Bonded)
+            BondTargetAddress = bondedTo;
         AddItem(FormatDeviceAddress(bondedTo));
     }
     main.SetNotifyWindow(this);

@@ -354,9 +354,11 @@ TEST_F(DevDiscPageTest, LateBondResultSetsBondedQuietlyAndNextPassesOnReturn)
     EXPECT_EQ(disc().StatusText(), "Bonding has timed out. Please retry.");
     EXPECT_EQ(Buttons(), before);
     EXPECT_FALSE(disc().tmrBond.isActive());
+    Click(disc().btnClearList);
     Click(main().btnBack);
     Click(main().btnNext);
     ASSERT_EQ(main().ShownPage(), static_cast<TWizardChildForm*>(frmDevDisc));
+    EXPECT_EQ(disc().ItemAddresses(), QStringList{kPumpRoom}) << "the bond the local device had before";
     EXPECT_TRUE(main().btnNext.isEnabled());
     Click(main().btnNext);
     EXPECT_EQ(main().ShownPage(), static_cast<TWizardChildForm*>(frmConfigLocalPort));
