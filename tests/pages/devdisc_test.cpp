@@ -141,7 +141,7 @@ struct InquiryEndRow {
     const char* name;
     std::chrono::milliseconds completeAfter;
     int timerMs;
-    bool endedByDevice;
+    int endsWithinMs;  // before the other of the two could have ended it
 };
 
 class InquiryEnd : public DevDiscPageTest, public ::testing::WithParamInterface<InquiryEndRow> {};
@@ -156,15 +156,15 @@ TEST_P(InquiryEnd, EndsOnceByWhicheverComesFirst)
     QElapsedTimer clock;
     clock.start();
     Search();
-    EXPECT_EQ(clock.elapsed() < GetParam().timerMs, GetParam().endedByDevice);
+    EXPECT_LT(clock.elapsed(), GetParam().endsWithinMs);
     ASSERT_TRUE(device->waitIdle(3s));
     QTest::qWait(100);
     EXPECT_EQ(trail.filter("Inquiry complete.").size(), 1);
 }
 
 INSTANTIATE_TEST_SUITE_P(Completion, InquiryEnd,
-                         ::testing::Values(InquiryEndRow{"Early", 100ms, 5000, true},
-                                           InquiryEndRow{"Late", 800ms, 300, false}),
+                         ::testing::Values(InquiryEndRow{"Early", 100ms, 5000, 2500},
+                                           InquiryEndRow{"Late", 1200ms, 300, 1000}),
                          [](const auto& info) { return std::string(info.param.name); });
 
 // The name is read only within the payload, terminated or not.
@@ -295,7 +295,7 @@ class BondTimeout : public DevDiscPageTest, public ::testing::WithParamInterface
 TEST_P(BondTimeout, TextAndTargetFollowTheMarkerAndTheStep)
 {
     const BondTimeoutRow& row = GetParam();
-    OpenDiscovery(300);
+    OpenDiscovery(500);
     row.script(*device);
     Search();
     SelectItem(kDock);
@@ -328,7 +328,7 @@ INSTANTIATE_TEST_SUITE_P(
 
 TEST_F(DevDiscPageTest, BondOnAStageOneItemRetriesTheReadingAndCompletes)
 {
-    OpenDiscovery(300);
+    OpenDiscovery(500);
     const DeviceAddress dock = *sim::parseAddress(kDock.toStdString());
     device->setUnresponsive(dock, true);
     Bond(kDock);
