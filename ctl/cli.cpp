@@ -417,6 +417,8 @@ private:
         if (auto f = s.Connect())
             return Stop(*f);
         const protocol::DeviceConfig local = s.LocalConfig();
+        const auto stepDone = [&](const QString& what) { Progress(QStringLiteral("%1 (%2 ms)").arg(what).arg(clock.elapsed())); };
+        stepDone(QStringLiteral("Connected to %1 on %2").arg(FormatAddress(s.LocalAddress()), PortName(port_)));
         if (local.DeviceFunction != profile.function)
             return Stop(Failure{kExitUsage, QStringLiteral("%1 is for a %2; the device on %3 is a %4")
                                                 .arg(file.fileName(), FunctionText(profile.function), PortName(port_),
@@ -440,12 +442,12 @@ private:
             && profile.device.pin.value_or(FieldString(local.PinCode.data(), local.PinCode.size())).empty())
             return Stop(Failure{kExitUsage, QStringLiteral("local.pin: authentication is on but neither the profile nor the device holds a PIN")});
 
-        const auto stepDone = [&](const QString& what) { Progress(QStringLiteral("%1 (%2 ms)").arg(what).arg(clock.elapsed())); };
         const auto notSaved = [&](Failure f) {
             f.text += QStringLiteral("\nNothing was saved to flash.");
             return Stop(f);
         };
-        stepDone(QStringLiteral("Connected to %1 on %2").arg(FormatAddress(s.LocalAddress()), PortName(port_)));
+        if (remote)
+            stepDone(QStringLiteral("Remote device %1 reached").arg(FormatAddress(*remote)));
         if (auto f = s.SetPort(DeviceAddress{}, QStringLiteral("local"), profile.local, local))
             return notSaved(*f);
         stepDone(QStringLiteral("Local port settings confirmed"));
