@@ -4,6 +4,7 @@
 #include "sim/simulator.h"
 
 #include "portnames.h"
+#include "serial.h"
 
 #include <QDir>
 #include <QFile>
@@ -13,6 +14,7 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <cstdlib>
 #include <thread>
 
 using namespace vtrl;
@@ -204,6 +206,10 @@ TEST_F(CtlTest, ApplyThatFailsMidwayNeverSavesToFlash)
          "local port settings (SetPortConfig): the device did not answer within 250 ms"},
         {"bonding fails", [](sim::Simulator& s) { s.setBonding({.failBonds = 1, .failCode = 5}); }, ctl::kExitRefused,
          "bonding has failed (BondResult 5)"},
+        {"link never up", [](sim::Simulator& s) { s.setBonding({.linkComesUp = false}); }, ctl::kExitTimedOut,
+         "connecting to 001BDC0B0002 (ConnectionStatus): the device did not answer within 250 ms"},
+        {"link keeps failing", [](sim::Simulator& s) { s.setBonding({.connectionDownReports = 9, .stepDelay = 5ms}); },
+         ctl::kExitRefused, "the device reported 5 times that the link is not up"},
         {"old remote", [](sim::Simulator& s) { s.setAppVersion(*sim::parseAddress("001BDC0B0002"), "Vantrel App V2.08"); },
          ctl::kExitRefused, "VtrlCfg requires application version V2.09 or greater"},
     };
@@ -265,6 +271,136 @@ TEST_F(CtlTest, DeviceVanishingMidCommandEndsInThePortError)
     EXPECT_EQ(r.code, ctl::kExitPort);
     EXPECT_TRUE(r.err.contains("is gone")) << r.err.toStdString();
     EXPECT_LT(took, kFast.inquiry) << "ended by the lost port, not by the inquiry's time-out";
+}
+
+TEST_F(CtlTest, InfoFailuresNameTheStepAndEndWithTheirClassOfExitCode)
+{
+    struct Case {
+        const char* what;
+        std::function<void(sim::Simulator&)> fault;
+        int code;
+        const char* message;
+    } cases[] = {
+        {"old device", [](sim::Simulator& s) { s.setAppVersion(kLocal, "Vantrel App V2.08"); }, ctl::kExitRefused,
+         "version (GetVersion): the device runs \"Vantrel App V2.08\": VtrlCfg requires application version V2.09 or greater"},
+        {"silent device", [](sim::Simulator& s) { s.setSilent(true); }, ctl::kExitTimedOut,
+         "port check (GetLocalAddress): the device did not answer within 100 ms"},
+        {"refused report", [](sim::Simulator& s) { s.refuse(sim::type::GetConfig, sim::reason::ErrorExecuting); },
+         ctl::kExitRefused, "configuration (GetConfig): the device refused it with reason 4 \"Error Executing Command\""},
+        // A report that answers another request is no answer to this one.
+        {"stale report", [](sim::Simulator& s) { s.setWrongConfigSeq(1); }, ctl::kExitTimedOut,
+         "configuration (GetConfig): the device did not answer"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        auto dev = Device("001BDC0A0001", "001BDC0A0002", 1);
+        c.fault(*dev);
+        const Outcome r = Cli({"info", "--port", Path(*dev)});
+        EXPECT_EQ(r.code, c.code);
+        EXPECT_TRUE(r.err.contains(c.message)) << r.err.toStdString();
+        EXPECT_TRUE(r.out.isEmpty()) << r.out.toStdString();
+    }
+    const Outcome r = Cli({"info", "--port", File("no-such-tty")});
+    EXPECT_EQ(r.code, ctl::kExitPort);
+    EXPECT_TRUE(r.err.contains("cannot open COM Port") && r.err.contains("no-such-tty: No such file")) << r.err.toStdString();
+}
+
+TEST_F(CtlTest, VerificationReadsWhatTheDeviceHoldsAfterApplying)
+{
+    auto source = Device("001BDC0A0001", "001BDC0A0002", 1);
+    auto c = *source->workingConfig(kLocal);
+    c.baudCode = 7;
+    source->setStoredConfig(kLocal, c);
+    ASSERT_EQ(Cli({"read", "--port", Path(*source), "-o", File("p.json")}).code, 0);
+
+    // Confirmed but not taken: only the fresh read can tell.
+    auto broken = Device("001BDC0B0001", "001BDC0B0002", 1);
+    broken->setIgnoreSettings(true);
+    const Outcome bad = Cli({"apply", "--port", Path(*broken), File("p.json")});
+    EXPECT_EQ(bad.code, ctl::kExitMismatch);
+    EXPECT_TRUE(bad.err.contains("verification failed:\n  local.baud: profile 19200, device 9600")) << bad.err.toStdString();
+
+    auto target = Device("001BDC0C0001", "001BDC0C0002", 1);
+    const Outcome kept = Cli({"apply", "--port", Path(*target), File("p.json"), "--no-flash"});
+    EXPECT_EQ(kept.code, 0) << kept.err.toStdString();
+    EXPECT_EQ(target->workingConfig(kLocal)->baudCode, 7);
+    EXPECT_EQ(target->flashConfig(kLocal)->baudCode, 6);
+    EXPECT_EQ(Count(*target, sim::type::UpdateFlash), 0u);
+}
+
+TEST_F(CtlTest, SppServerPinIsCheckedBeforeSendingAndMaskedInTheTrace)
+{
+    auto dev = Device("001BDC0A0001", "001BDC0A0002", 2);
+    auto c = *dev->workingConfig(kLocal);
+    c.setPin("");
+    dev->setStoredConfig(kLocal, c);
+    const QByteArray profile = R"({"format": "vtrlctl profile", "version": 1, "local": {"function": "SPP Server",
+        "baud": 9600, "dataBits": 8, "parity": "none", "stopBits": 1, "flow": "hardware", "role": "DCE",
+        "name": "Gate 3", "authentication": true PIN}})";
+    Write("nopin.json", QByteArray(profile).replace(" PIN", ""));
+    const Outcome refused = Cli({"apply", "--port", Path(*dev), File("nopin.json")});
+    EXPECT_EQ(refused.code, ctl::kExitUsage);
+    EXPECT_TRUE(refused.err.contains("local.pin: authentication is on but neither the profile nor the device holds a PIN"))
+        << refused.err.toStdString();
+    EXPECT_EQ(Count(*dev, sim::type::SetPortConfig) + Count(*dev, sim::type::SetDeviceConfig), 0u);
+
+    Write("pin.json", QByteArray(profile).replace(" PIN", ", \"pin\": \"4711\""));
+    for (const bool show : {false, true}) {
+        SCOPED_TRACE(show ? "--include-pin" : "PIN hidden");
+        QStringList args = {"apply", "--port", Path(*dev), File("pin.json"), "--trace", File("t.log")};
+        if (show)
+            args << "--include-pin";
+        const Outcome r = Cli(args);
+        ASSERT_EQ(r.code, 0) << r.err.toStdString();
+        QFile log(File("t.log"));
+        ASSERT_TRUE(log.open(QIODevice::ReadOnly));
+        const QByteArray trace = log.readAll();
+        EXPECT_TRUE(trace.contains("SetDeviceConfig")) << trace.toStdString();
+        EXPECT_EQ(trace.contains("34 37 31 31"), show) << "the PIN's bytes in hex";
+        EXPECT_EQ(trace.contains("pin=\"4711\""), show);
+        EXPECT_EQ(trace.contains("pin=(hidden)"), !show);
+    }
+    EXPECT_EQ(dev->flashConfig(kLocal)->pin(), "4711");
+    EXPECT_EQ(dev->flashConfig(kLocal)->name(), "Gate 3");
+}
+
+TEST_F(CtlTest, PortsShowsTheListedPathsAndWhetherEachIsFree)
+{
+    auto a = Device("001BDC0A0001", "001BDC0A0002", 1);
+    auto b = Device("001BDC0B0001", "001BDC0B0002", 1);
+    const std::string list = a->slavePath() + ":" + b->slavePath();
+    ::setenv("VTRLCFG_PORTS", list.c_str(), 1);
+    serial::RegisterPortsFromEnvironment();
+    // Another program holds the second port.
+    const std::int32_t held = SerialOpen(98, 115200, 0, +[](std::int32_t, const SerialEvent*, void*) { return 0; }, nullptr);
+    ASSERT_GT(held, 0);
+    const Outcome ports = Cli({"ports"});
+    const Outcome busy = Cli({"info", "--port", "COM98"});
+    SerialClose(held);
+    ::unsetenv("VTRLCFG_PORTS");
+    EXPECT_EQ(ports.code, 0);
+    EXPECT_TRUE(ports.out.contains(QStringLiteral("COM Port 97 (%1)").arg(Path(*a)))) << ports.out.toStdString();
+    const QString line98 = ports.out.mid(ports.out.indexOf(QStringLiteral("COM Port 98")));
+    EXPECT_TRUE(line98.startsWith(QStringLiteral("COM Port 98 (%1)").arg(Path(*b)))) << ports.out.toStdString();
+    EXPECT_TRUE(line98.section(QLatin1Char('\n'), 0, 0).contains("in use")) << ports.out.toStdString();
+    EXPECT_EQ(busy.code, ctl::kExitPort);
+    EXPECT_TRUE(busy.err.contains("cannot open COM Port 98")) << busy.err.toStdString();
+}
+
+TEST_F(CtlTest, SettingsAProfileCannotNameAreReportedOnReadAndRefusedOnApply)
+{
+    auto dev = Device("001BDC0A0001", "001BDC0A0002", 1);
+    dev->setBonding({.connectionDownReports = 2, .stepDelay = 5ms});
+    auto c = *dev->workingConfig(kLocal);
+    c.baudCode = 0;
+    dev->setStoredConfig(kLocal, c);
+    const Outcome read = Cli({"read", "--port", Path(*dev), "--remote", "001BDC0A0002", "-o", File("p.json")});
+    ASSERT_EQ(read.code, 0) << read.err.toStdString();
+    EXPECT_EQ(read.err.count("Connection Error.. Retrying."), 2) << "bonded after two reports of a link not yet up";
+    EXPECT_TRUE(read.err.contains("warning: local.baud: the device reports code 0, which names no setting")) << read.err.toStdString();
+    const Outcome apply = Cli({"apply", "--port", Path(*dev), File("p.json"), "--remote", "001BDC0A0002"});
+    EXPECT_EQ(apply.code, ctl::kExitUsage);
+    EXPECT_TRUE(apply.err.contains("local.baud: 0 is not allowed")) << apply.err.toStdString();
 }
 
 }  // namespace
