@@ -283,13 +283,22 @@ Step Session::Inquiry(std::vector<FoundDevice>& found)
         // The inquiry's end is its time-out: devices found by then are the answer.
         if (left.count() <= 0)
             break;
+        // Woken once a second to show that the search goes on, as the page's progress bar does.
+        const Millis slice = std::min(left, Millis{1000});
         DeviceLink::Result r = link_.Await(
             [](const Notification& a) {
                 return a.message == protocol::MsgInquiryComplete || Is(a, protocol::MsgInquiryResult);
             },
-            left);
-        if (r.outcome == DeviceLink::Outcome::TimedOut)
-            break;
+            slice);
+        if (r.outcome == DeviceLink::Outcome::TimedOut) {
+            if (slice == left)
+                break;
+            const auto elapsed = std::chrono::duration_cast<std::chrono::seconds>(t_.inquiry - left + slice);
+            progress_ << "  " << elapsed.count() << " s of " << std::chrono::duration_cast<std::chrono::seconds>(t_.inquiry).count()
+                      << " s, " << found.size() << " device(s) so far\n";
+            progress_.flush();
+            continue;
+        }
         if (r.outcome != DeviceLink::Outcome::Answer)
             return Failed(QStringLiteral("inquiry (InitiateInquiry)"), r, t_.inquiry);
         if (r.notification.message == protocol::MsgInquiryComplete)

@@ -31,7 +31,8 @@ struct Outcome {
 };
 
 // Short time-outs: the simulator answers at once, so only silence waits.
-const ctl::Timeouts kFast = ctl::Timeouts{}.Scaled(0.05);
+// Not shorter: a loaded machine must not turn a prompt answer into silence.
+const ctl::Timeouts kFast = ctl::Timeouts{}.Scaled(0.25);
 
 Outcome Cli(QStringList args)
 {
@@ -203,11 +204,11 @@ TEST_F(CtlTest, ApplyThatFailsMidwayNeverSavesToFlash)
         {"remote refuses", [](sim::Simulator& s) { s.refuse(sim::type::SetPortConfig, sim::reason::DeviceBusy); }, ctl::kExitRefused,
          "local port settings (SetPortConfig): the device refused it with reason 2 \"Device Busy\""},
         {"remote silent", [](sim::Simulator& s) { s.setSilentFor(sim::type::SetPortConfig, true); }, ctl::kExitTimedOut,
-         "local port settings (SetPortConfig): the device did not answer within 250 ms"},
+         "local port settings (SetPortConfig): the device did not answer within 1250 ms"},
         {"bonding fails", [](sim::Simulator& s) { s.setBonding({.failBonds = 1, .failCode = 5}); }, ctl::kExitRefused,
          "bonding has failed (BondResult 5)"},
         {"link never up", [](sim::Simulator& s) { s.setBonding({.linkComesUp = false}); }, ctl::kExitTimedOut,
-         "connecting to 001BDC0B0002 (ConnectionStatus): the device did not answer within 250 ms"},
+         "connecting to 001BDC0B0002 (ConnectionStatus): the device did not answer within 1250 ms"},
         {"link keeps failing", [](sim::Simulator& s) { s.setBonding({.connectionDownReports = 9, .stepDelay = 5ms}); },
          ctl::kExitRefused, "the device reported 5 times that the link is not up"},
         {"old remote", [](sim::Simulator& s) { s.setAppVersion(*sim::parseAddress("001BDC0B0002"), "Vantrel App V2.08"); },
@@ -284,7 +285,7 @@ TEST_F(CtlTest, InfoFailuresNameTheStepAndEndWithTheirClassOfExitCode)
         {"old device", [](sim::Simulator& s) { s.setAppVersion(kLocal, "Vantrel App V2.08"); }, ctl::kExitRefused,
          "version (GetVersion): the device runs \"Vantrel App V2.08\": VtrlCfg requires application version V2.09 or greater"},
         {"silent device", [](sim::Simulator& s) { s.setSilent(true); }, ctl::kExitTimedOut,
-         "port check (GetLocalAddress): the device did not answer within 100 ms"},
+         "port check (GetLocalAddress): the device did not answer within 500 ms"},
         {"refused report", [](sim::Simulator& s) { s.refuse(sim::type::GetConfig, sim::reason::ErrorExecuting); },
          ctl::kExitRefused, "configuration (GetConfig): the device refused it with reason 4 \"Error Executing Command\""},
         // A report that answers another request is no answer to this one.
