@@ -484,7 +484,9 @@ private:
             return Error(kExitMismatch, QStringLiteral("verification failed:\n  ") + differences.join(QStringLiteral("\n  ")));
         Progress(QStringLiteral("Verified by a fresh read: the device%1 hold%2 every setting of the profile.")
                      .arg(remote ? QStringLiteral("s") : QString(), remote ? QString() : QStringLiteral("s")));
-        Progress(QStringLiteral("Applied in %1 ms, %2 ms of it waiting for the device.").arg(clock.elapsed()).arg(link_->WaitedMs()));
+        Progress(QStringLiteral("Applied in %1 ms, %2 ms of it waiting for the device.")
+                     .arg(static_cast<double>(clock.nsecsElapsed()) / 1e6, 0, 'f', 1)
+                     .arg(link_->WaitedMs(), 0, 'f', 1));
         return kExitDone;
     }
 

@@ -82,7 +82,7 @@ public:
     bool DeviceGone() const;
 
     // Time spent in Await so far: the device's answers and the line.
-    long long WaitedMs() const { return std::chrono::duration_cast<Millis>(waited_).count(); }
+    double WaitedMs() const { return std::chrono::duration<double, std::milli>(waited_).count(); }
 
 private:
     std::int32_t Write(const std::uint8_t* bytes, std::uint32_t count) override;
