@@ -279,7 +279,6 @@ Step Session::Inquiry(std::vector<FoundDevice>& found)
     progress_.flush();
     for (;;) {
         const auto left = std::chrono::duration_cast<Millis>(deadline - Clock::now());
-        Notification n;
         // The inquiry's end is its time-out: devices found by then are the answer.
         if (left.count() <= 0)
             break;
