@@ -144,6 +144,7 @@ struct Simulator::Impl {
     int wrongConfigSeq = 0;
     std::vector<std::uint8_t> noise;
     bool answerChecksumFailures = true;
+    bool ignoreSettings = false;
 
     // port settings pages: Confirmations naming another command
     struct Renaming {
@@ -232,6 +233,11 @@ struct Simulator::Impl {
         }
         if (silentTypes.count(f.type))
             return;
+        if (ignoreSettings && ((f.type == type::SetPortConfig && f.payload.size() == 14) ||
+                               (f.type == type::SetDeviceConfig && f.payload.size() == 51))) {
+            confirm(f.type);
+            return;
+        }
         if (auto it = refusals.find(f.type); it != refusals.end()) {
             negative(f.type, it->second.reason);
             if (it->second.once)
@@ -948,6 +954,14 @@ bool Simulator::waitIdle(Millis timeout) const
 {
     std::unique_lock lock(d_->m);
     return d_->cv.wait_for(lock, timeout, [&] { return d_->queue.empty() && d_->out.empty(); });
+}
+
+// ---- settings that do not take -------------------------------------------
+
+void Simulator::setIgnoreSettings(bool ignore)
+{
+    std::lock_guard lock(d_->m);
+    d_->ignoreSettings = ignore;
 }
 
 }  // namespace vtrl::sim

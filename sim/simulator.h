@@ -181,6 +181,11 @@ public:
     // No answer is waiting to be written.
     bool waitIdle(Millis timeout) const;
 
+    // ---- settings that do not take -------------------------------------
+    // Confirms SetPortConfig and SetDeviceConfig without changing any
+    // configuration, as a device whose settings silently failed would.
+    void setIgnoreSettings(bool ignore);
+
 private:
     struct Impl;
     std::unique_ptr<Impl> d_;
