@@ -1033,6 +1033,7 @@ std::vector<std::vector<std::uint8_t>> inquiryFlood(int wanted, int total)
             out.push_back(result(0x06, i % foreign, "Phone"));
     }
     return out;
+}
 
 // ---- settings that do not take -------------------------------------------
 
