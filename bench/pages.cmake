@@ -21,3 +21,8 @@ target_link_libraries(pages_port_screenshot PRIVATE vtrl_wizard vtrl_sim Qt6::Te
 # against the in-process simulator (run under Xvfb).
 add_executable(pages_discovery_screenshot ${CMAKE_CURRENT_LIST_DIR}/pages_discovery_screenshot.cpp)
 target_link_libraries(pages_discovery_screenshot PRIVATE vtrl_wizard vtrl_sim Qt6::Test)
+
+# bench_flood: the longest busy stretch of the user-interface thread while a
+# burst of 10,000 InquiryResults is handled by the discovery page.
+add_executable(bench_flood ${CMAKE_CURRENT_LIST_DIR}/pages_flood.cpp)
+target_link_libraries(bench_flood PRIVATE vtrl_wizard vtrl_sim Qt6::Test)

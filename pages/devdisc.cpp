@@ -166,6 +166,11 @@ QStringList TfrmDevDisc::ItemAddresses() const
     return out;
 }
 
+bool TfrmDevDisc::IsListed(const QString& address) const
+{
+    return listed_.contains(address);
+}
+
 int TfrmDevDisc::PairingStageOf(const QString& address) const
 {
     for (int i = 0; i < lstDeviceList.topLevelItemCount(); ++i) {
@@ -181,6 +186,7 @@ void TfrmDevDisc::AddItem(const QString& address)
     auto* item = new QTreeWidgetItem({address, QString::fromLatin1(kListedName)});
     item->setData(1, Qt::UserRole, 0);
     lstDeviceList.addTopLevelItem(item);
+    listed_.insert(address);
 }
 
 QTreeWidgetItem* TfrmDevDisc::SelectedItem() const
@@ -308,7 +314,7 @@ void TfrmDevDisc::InquiryResultReceived(const Payload& payload)
     if (!name.contains(QLatin1String("Vantrel/C")) && !name.contains(QLatin1String("Unknown")))
         return;
     const QString text = FormatDeviceAddress(address);
-    if (ItemAddresses().contains(text))
+    if (IsListed(text))
         return;
     ++NewDeviceCount;
     AddItem(text);
@@ -345,6 +351,7 @@ void TfrmDevDisc::lstDeviceListSelectItem(bool namesItem)
 void TfrmDevDisc::btnClearListClick()
 {
     lstDeviceList.clear();
+    listed_.clear();
     btnBondSelectedDevice.setEnabled(false);
     btnPingSelectedDevice.setEnabled(false);
 }

@@ -10,6 +10,7 @@
 #include <QLabel>
 #include <QPlainTextEdit>
 #include <QProgressBar>
+#include <QSet>
 #include <QPushButton>
 #include <QTimer>
 #include <QTreeWidget>
@@ -63,6 +64,8 @@ public:
     QString StatusText() const;
     // Address texts of the items in list order.
     QStringList ItemAddresses() const;
+    // Whether an item has that address text.
+    bool IsListed(const QString& address) const;
     // PairingStage of the item with that address text, or -1 when not listed.
     int PairingStageOf(const QString& address) const;
 
@@ -111,6 +114,11 @@ private:
     bool ReadyToLeave() const;
 
     QLabel statusPanel0_;
+    // The address texts of the items, kept with the list: an inquiry in a
+    // crowded room repeats the same units thousands of times, and reading the
+    // items for each one keeps the user-interface thread busy for half a
+    // second (every read also re-sorts the list after an insertion).
+    QSet<QString> listed_;
     Step step_ = Step::None;
     // The device the last InitiateBonding went to, for a success reported
     // after the time-out gave up on it.

@@ -123,6 +123,21 @@ public:
         return f;
     }
 
+    // Connects on the COM port page and moves on to the discovery page, with
+    // its timers shortened.
+    bool ReachDiscovery()
+    {
+        if (!Connect())
+            return false;
+        QTest::mouseClick(&main().btnNext, Qt::LeftButton);
+        if (main().ShownPage() != static_cast<TWizardChildForm*>(frmDevDisc))
+            return false;
+        frmDevDisc->tmrInquiry.setInterval(3000);
+        frmDevDisc->tmrProgressBar.setInterval(50);
+        frmDevDisc->tmrBond.setInterval(1000);
+        return true;
+    }
+
     // Connects on the COM port page (an SPP Server goes straight on) and
     // moves on to the local port page, its time-out shortened.
     bool ReachLocalPort()
