@@ -433,6 +433,7 @@ void TfrmDevDisc::ContinuePairing()
         }
         BondTargetAddress = address;
         lastBondAttempt_ = address;
+        bondAnswerDue_ = true;
         BeginStep(Step::Bond);
         SetStatus(QStringLiteral("Bonding with the selected device..."));
         break;
@@ -445,8 +446,12 @@ void TfrmDevDisc::ContinuePairing()
 
 void TfrmDevDisc::BondResultReceived(const Payload& payload)
 {
-    if (!payload || payload->empty())
+    // Only a bonding this page started is answered, in time or late: one
+    // nobody asked for would mark the wizard bonded without the remote's
+    // version and configuration, or undo a finished pairing.
+    if (!payload || payload->empty() || !bondAnswerDue_)
         return;
+    bondAnswerDue_ = false;
     Bonded = (*payload)[0] == 0;
     if (step_ != Step::Bond) {
         // Success reported after the time-out gave up on the device: it is

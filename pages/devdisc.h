@@ -123,6 +123,8 @@ private:
     // The device the last InitiateBonding went to, for a success reported
     // after the time-out gave up on it.
     DeviceAddress lastBondAttempt_{};
+    // An InitiateBonding went out and its BondResult has not come yet.
+    bool bondAnswerDue_ = false;
 };
 
 }  // namespace vtrl

@@ -12,6 +12,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QTimer>
+#include <QTreeWidget>
 
 #include <cstdlib>
 #include <filesystem>
@@ -36,6 +37,7 @@ inline void PrintTo(const ConfigSnapshot& s, std::ostream* os)
 struct Fingerprint {
     TWizardChildForm* shown = nullptr;
     std::string widgets;  // texts, enabled states and running timers of the page and the frame
+    std::string state;    // what the page keeps for later: connected, bonded, confirmed
     ConfigSnapshot configs;
     std::vector<std::uint8_t> localVersion, remoteVersion;
     DeviceAddress localAddress{};
@@ -115,6 +117,12 @@ public:
         for (QWidget* b : {&main().btnBack, &main().btnNext, &main().btnFinish, &main().btnCancel})
             w << b->objectName().toStdString() << (b->isEnabled() ? "+" : "-") << (b->isVisible() ? "v" : "h");
         f.widgets = w.str();
+        std::ostringstream state;
+        state << "connected " << frmCommPortSel->Connected << frmCommPortSel->ConfigurationShown << " bonded "
+              << frmDevDisc->Bonded << " to " << FormatDeviceAddress(frmDevDisc->BondTargetAddress).toStdString()
+              << " step " << static_cast<int>(frmDevDisc->PendingStep()) << " confirmed "
+              << frmConfigLocalPort->ConfigConfirmed << frmConfigRemotePort->ConfigConfirmed;
+        f.state = state.str();
         f.configs = Snapshot();
         f.localVersion.assign(main().LocalVersion.block.begin(), main().LocalVersion.block.end());
         f.remoteVersion.assign(main().RemoteVersion.block.begin(), main().RemoteVersion.block.end());
@@ -133,9 +141,41 @@ public:
         if (main().ShownPage() != static_cast<TWizardChildForm*>(frmDevDisc))
             return false;
         frmDevDisc->tmrInquiry.setInterval(3000);
+        frmConfigLocalPort->tmrConfig.setInterval(1500);
+        frmConfigRemotePort->tmrConfig.setInterval(1500);
         frmDevDisc->tmrProgressBar.setInterval(50);
         frmDevDisc->tmrBond.setInterval(1000);
         return true;
+    }
+
+    // Clicks the list item with that address.
+    bool SelectListed(const QString& address)
+    {
+        QTreeWidget& list = frmDevDisc->lstDeviceList;
+        const auto found = list.findItems(address, Qt::MatchExactly, 0);
+        if (found.size() != 1)
+            return false;
+        list.scrollToItem(found[0]);
+        QTest::mouseClick(list.viewport(), Qt::LeftButton, {}, list.visualItemRect(found[0]).center());
+        return found[0]->isSelected();
+    }
+
+    // Search on the discovery page and wait for the inquiry's end.
+    bool Search()
+    {
+        QTest::mouseClick(&frmDevDisc->btnSearchDevices, Qt::LeftButton);
+        return WaitUntil([&] { return !frmDevDisc->tmrInquiry.isActive(); });
+    }
+
+    // Selects the unit and bonds with it: the whole chain to the remote
+    // configuration.
+    bool Bond(const QString& address)
+    {
+        if (!SelectListed(address))
+            return false;
+        QTest::mouseClick(&frmDevDisc->btnBondSelectedDevice, Qt::LeftButton);
+        return WaitUntil([&] { return frmDevDisc->PendingStep() == TfrmDevDisc::Step::None; }, 10000)
+            && frmDevDisc->Bonded;
     }
 
     // Connects on the COM port page (an SPP Server goes straight on) and

@@ -36,6 +36,8 @@ struct VanishRow {
 };
 
 const QString kTimedOut = QStringLiteral("Connection not established. Please retry.");
+const QString kPumpRoom = QStringLiteral("001BDC0A5678");  // the simulator's first remote, V3.05
+const QString kDock = QStringLiteral("001BDC0A9ABC");
 
 std::vector<VanishRow> Rows()
 {
@@ -70,6 +72,86 @@ std::vector<VanishRow> Rows()
             if (!t.BackToCommPort() || !t.Connect() || !(QTest::mouseClick(&t.main().btnNext, Qt::LeftButton), true))
                 return false;
             return t.ConfirmPortPage(*frmConfigLocalPort) && t.main().btnNext.isEnabled();
+        },
+    });
+    // The discovery page: the inquiry, the ping, and the first and the last
+    // step of the bonding chain. After the device is back: Back to the COM
+    // port page, Set, Next, and the same action again.
+    const auto again = [](const std::function<bool(HardeningTest&)>& action) {
+        return [action](HardeningTest& t) {
+            if (!t.BackToCommPort() || !t.Connect())
+                return false;
+            QTest::mouseClick(&t.main().btnNext, Qt::LeftButton);
+            return t.main().ShownPage() == static_cast<TWizardChildForm*>(frmDevDisc) && action(t);
+        };
+    };
+    const auto searched = [](HardeningTest& t) { return t.ReachDiscovery() && t.Search(); };
+    rows.push_back({
+        "DiscoveryInquiry", 0, [](HardeningTest& t) { return t.ReachDiscovery(); }, sim::type::InitiateInquiry,
+        [](HardeningTest&) { QTest::mouseClick(&frmDevDisc->btnSearchDevices, Qt::LeftButton); },
+        [](HardeningTest& t) { return !frmDevDisc->tmrInquiry.isActive() && t.Status().startsWith("Inquiry complete."); },
+        again([](HardeningTest& t) { return t.Search() && frmDevDisc->IsListed(kDock); }),
+    });
+    rows.push_back({
+        "DiscoveryPing", 0, searched, sim::type::PingRequest,
+        [](HardeningTest& t) {
+            t.SelectListed(kPumpRoom);
+            QTest::mouseClick(&frmDevDisc->btnPingSelectedDevice, Qt::LeftButton);
+        },
+        [](HardeningTest& t) {
+            return frmDevDisc->PendingStep() == TfrmDevDisc::Step::None
+                && t.Status() == QLatin1String("Unable to connect to Remote Device. Please retry.");
+        },
+        // Entering the page turns Ping and Bond off even with an item selected;
+        // a search gives them back.
+        again([](HardeningTest& t) {
+            if (!t.Search() || !t.SelectListed(kPumpRoom))
+                return false;
+            QTest::mouseClick(&frmDevDisc->btnPingSelectedDevice, Qt::LeftButton);
+            return WaitUntil([&] {
+                return t.Status() == QLatin1String("Ping Request sent. Look for an indication on the remote device.");
+            });
+        }),
+    });
+    for (std::uint8_t command : {sim::type::InitiateBonding, sim::type::GetConfig}) {
+        rows.push_back({
+            "DiscoveryBond", 0, searched, command,
+            [](HardeningTest& t) {
+                t.SelectListed(kPumpRoom);
+                QTest::mouseClick(&frmDevDisc->btnBondSelectedDevice, Qt::LeftButton);
+            },
+            [command](HardeningTest& t) {
+                return frmDevDisc->PendingStep() == TfrmDevDisc::Step::None
+                    && t.Status() == QLatin1String(command == sim::type::GetConfig
+                                                       ? "Remote device did not answer. Please retry."
+                                                       : "Bonding has timed out. Please retry.");
+            },
+            again([](HardeningTest& t) { return t.Search() && t.Bond(kPumpRoom) && t.main().btnNext.isEnabled(); }),
+        });
+    }
+    // The remote port page, reached through a real bonding.
+    const auto next = [](HardeningTest& t, TWizardChildForm* page) {
+        QTest::mouseClick(&t.main().btnNext, Qt::LeftButton);
+        return t.main().ShownPage() == page;
+    };
+    rows.push_back({
+        "RemotePort", 0,
+        [next](HardeningTest& t) {
+            return t.ReachDiscovery() && t.Search() && t.Bond(kPumpRoom) && next(t, frmConfigLocalPort)
+                && t.ConfirmPortPage(*frmConfigLocalPort) && next(t, frmConfigRemotePort);
+        },
+        sim::type::SetPortConfig,
+        [](HardeningTest&) {
+            TfrmConfigPort& p = *frmConfigRemotePort;
+            p.cboBaudRate.setCurrentIndex((p.cboBaudRate.currentIndex() + 1) % p.cboBaudRate.count());
+            QTest::mouseClick(&p.btnSet, Qt::LeftButton);
+        },
+        [](HardeningTest& t) {
+            return t.Status() == QLatin1String("Configuration failed. Please retry.") && !t.main().btnNext.isEnabled();
+        },
+        [next](HardeningTest& t) {
+            return t.BackToCommPort() && t.Connect() && next(t, frmDevDisc) && next(t, frmConfigLocalPort)
+                && next(t, frmConfigRemotePort) && t.ConfirmPortPage(*frmConfigRemotePort);
         },
     });
     return rows;
