@@ -16,6 +16,7 @@
 #include <vector>
 
 #include <QApplication>
+#include <QSet>
 
 #include <fcntl.h>
 #include <unistd.h>
@@ -104,6 +105,35 @@ std::vector<PageRow> Rows() {
     });
     rows.push_back(PortRow(frmConfigLocalPort, LocalConfig));
     rows.push_back(PortRow(frmConfigRemotePort, RemoteConfig));
+    // The discovery page searching (even modes) or bonding with the unit the
+    // local device names (odd modes): the chain runs on as answers arrive.
+    static std::vector<std::uint8_t> remoteArmed;
+    rows.push_back({
+        [] { return static_cast<QWidget*>(frmDevDisc); },
+        [](TfrmMain& main, std::uint8_t mode) {
+            TfrmDevDisc& p = *frmDevDisc;
+            if (p.PendingStep() != TfrmDevDisc::Step::None) p.tmrBondTimer();
+            p.PageLeaving(&main.btnBack);
+            p.btnClearListClick();  // the list must not grow from input to input
+            p.Bonded = false;
+            p.BondTargetAddress = {};
+            main.LocalConfig.BondedAddress = {mode, 0x12, 0x0A, 0xDC, 0x1B, 0x00};
+            p.PageEntered(main);
+            if (mode & 1) {
+                p.lstDeviceList.topLevelItem(0)->setSelected(true);
+                p.btnBondSelectedDeviceClick();
+            } else {
+                p.btnSearchDevicesClick();
+            }
+            remoteArmed = Bytes(RemoteConfig);
+        },
+        [](TfrmMain&, int configReports, int) {
+            TfrmDevDisc& p = *frmDevDisc;
+            if (configReports == 0) FUZZ_CHECK(Bytes(RemoteConfig) == remoteArmed);
+            const QStringList items = p.ItemAddresses();
+            FUZZ_CHECK(QSet<QString>(items.begin(), items.end()).size() == items.size());  // each unit once
+        },
+    });
     return rows;
 }
 
@@ -170,7 +200,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (size == 0) return 0;
     World& w = TheWorld();
     TfrmMain& main = w.wizard.main();
-    const PageRow& row = w.rows[(data[0] >> 6) % w.rows.size()];  // 0 COM port, 1 local, 2 remote, 3 COM port
+    const PageRow& row = w.rows[(data[0] >> 6) % w.rows.size()];  // 0 COM port, 1 local, 2 remote, 3 discovery
 
     LocalConfig = {};
     RemoteConfig = {};
