@@ -1003,7 +1003,7 @@ void Simulator::sendUnasked(std::uint8_t type, std::vector<std::uint8_t> payload
     d_->wakeUp();
 }
 
-void Simulator::sendUnasked(std::uint8_t type, const std::vector<std::vector<std::uint8_t>>& payloads)
+void Simulator::sendUnaskedMany(std::uint8_t type, const std::vector<std::vector<std::uint8_t>>& payloads)
 {
     {
         std::lock_guard lock(d_->m);

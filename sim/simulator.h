@@ -199,7 +199,7 @@ public:
     // for it (answer delay, noise and faults apply as to any answer).
     void sendUnasked(std::uint8_t type, std::vector<std::uint8_t> payload);
     // Many at once: one answer each, in order.
-    void sendUnasked(std::uint8_t type, const std::vector<std::vector<std::uint8_t>>& payloads);
+    void sendUnaskedMany(std::uint8_t type, const std::vector<std::vector<std::uint8_t>>& payloads);
 
     // ---- settings that do not take -------------------------------------
     // Confirms SetPortConfig and SetDeviceConfig without changing any
