@@ -4,6 +4,7 @@
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
+#include <initializer_list>
 #include <poll.h>
 #include <sys/eventfd.h>
 #include <termios.h>
@@ -138,6 +139,11 @@ struct Simulator::Impl {
     std::vector<std::uint8_t> noise;
     bool answerChecksumFailures = true;
 
+    // configuration and save pages
+    std::map<std::uint8_t, Millis> typeDelays;
+    std::map<std::uint8_t, std::uint8_t> confirmAs;
+    Millis answeringExtra{0};   // extra delay of the frame being answered
+
     // inspection
     std::vector<ReceivedFrame> received;
     int aborts = 0;
@@ -184,10 +190,14 @@ struct Simulator::Impl {
 
     void schedule(std::uint8_t type, std::vector<std::uint8_t> payload, Millis extra = Millis{0})
     {
-        queue.emplace(Clock::now() + answerDelay + extra, Pending{type, std::move(payload)});
+        queue.emplace(Clock::now() + answerDelay + answeringExtra + extra, Pending{type, std::move(payload)});
     }
     void negative(std::uint8_t command, std::uint8_t why) { schedule(type::NegativeResponse, {command, why}); }
-    void confirm(std::uint8_t command) { schedule(type::Confirmation, {command}); }
+    void confirm(std::uint8_t command)
+    {
+        const auto as = confirmAs.find(command);
+        schedule(type::Confirmation, {as == confirmAs.end() ? command : as->second});
+    }
 
     void handle(Frame&& f)
     {
@@ -196,6 +206,8 @@ struct Simulator::Impl {
             ++aborts;
         if (silent)
             return;
+        const auto extra = typeDelays.find(f.type);
+        answeringExtra = extra == typeDelays.end() ? Millis{0} : extra->second;
         if (!f.crcOk) {
             if (answerChecksumFailures)
                 negative(f.type, reason::ChecksumFailure);
@@ -856,6 +868,70 @@ bool Simulator::waitIdle(Millis timeout) const
 {
     std::unique_lock lock(d_->m);
     return d_->cv.wait_for(lock, timeout, [&] { return d_->queue.empty() && d_->out.empty(); });
+}
+
+// ---- configuration and save pages ------------------------------------------
+
+void Simulator::setAnswerDelayFor(std::uint8_t commandType, Millis extra)
+{
+    std::lock_guard lock(d_->m);
+    if (extra.count() > 0)
+        d_->typeDelays[commandType] = extra;
+    else
+        d_->typeDelays.erase(commandType);
+}
+
+void Simulator::setConfirmAs(std::uint8_t commandType, std::uint8_t confirmedType)
+{
+    std::lock_guard lock(d_->m);
+    if (commandType == confirmedType)
+        d_->confirmAs.erase(commandType);
+    else
+        d_->confirmAs[commandType] = confirmedType;
+}
+
+namespace {
+
+std::string describe(const DeviceConfig& c)
+{
+    static const char* const rates[] = {"300", "1200", "2400", "4800", "7200", "9600", "19200", "38400", "57600", "115200"};
+    const auto pick = [](std::uint8_t code, std::initializer_list<const char*> names) -> std::string {
+        if (code >= 1 && code <= names.size())
+            return names.begin()[code - 1];
+        return "?" + std::to_string(code);
+    };
+    const std::string baud = c.baudCode >= 1 && c.baudCode <= 10 ? rates[c.baudCode - 1] : "?" + std::to_string(c.baudCode);
+    std::string s;
+    s += "  function      " + pick(c.deviceFunction, {"Cable Replacement", "SPP Server"}) + "\n";
+    s += "  serial        " + baud + "," + pick(c.dataBitsCode, {"7", "8"}) + "," + pick(c.parityCode, {"N", "O", "E"})
+        + "," + pick(c.stopBitsCode, {"1", "2"}) + ", flow " + pick(c.flowControlCode, {"None", "Software", "Hardware"})
+        + ", " + pick(c.interfaceCode, {"DTE", "DCE"}) + "\n";
+    s += "  power         class " + std::to_string(c.powerByte >> 4) + ", level " + std::to_string(c.powerByte & 0x0F)
+        + ", output on CD " + std::to_string(c.outputOnCD) + "\n";
+    s += "  bonded to     " + formatAddress(c.bondedAddress) + (c.bondRole == 1 ? " as Master" : " as Slave") + "\n";
+    s += "  device name   \"" + c.name() + "\"\n";
+    s += "  link timeout  " + std::to_string(c.linkTimeout) + "\n";
+    s += "  encryption " + std::to_string(c.encryption) + ", authentication " + std::to_string(c.authentication)
+        + ", PIN \"" + c.pin() + "\"\n";
+    return s;
+}
+
+}  // namespace
+
+std::string Simulator::flashImage() const
+{
+    std::lock_guard lock(d_->m);
+    std::string s;
+    const auto add = [&](const Device& dev, const char* role) {
+        s += std::string("Flash of ") + role + " device " + formatAddress(dev.profile.address) + ":\n";
+        s += describe(dev.flash);
+        if (dev.working != dev.flash)
+            s += "  (settings received since the last save are not in flash)\n";
+    };
+    add(d_->local, "the attached");
+    for (const Device& r : d_->remotes)
+        add(r, "remote");
+    return s;
 }
 
 }  // namespace vtrl::sim

@@ -149,6 +149,19 @@ public:
     // No answer is waiting to be written.
     bool waitIdle(Millis timeout) const;
 
+    // ---- configuration and save pages -----------------------------------
+    // Answers to one command type come `extra` later than the others (a late
+    // confirmation); zero removes the extra delay.
+    void setAnswerDelayFor(std::uint8_t commandType, Millis extra);
+    // Confirms `commandType` with a Confirmation naming `confirmedType`
+    // instead (a confirmation of another type); the command still takes
+    // effect. Equal types undo it.
+    void setConfirmAs(std::uint8_t commandType, std::uint8_t confirmedType);
+    // What every device keeps in flash, as text for a person: one block per
+    // device, the attached one first, with a note where the working
+    // configuration holds settings that were never saved.
+    std::string flashImage() const;
+
 private:
     struct Impl;
     std::unique_ptr<Impl> d_;
