@@ -1,5 +1,6 @@
 #include "configlocaldevice.h"
 
+#include "pages/localdevicesettings.h"
 #include "platform/messagebox.h"
 #include "platform/windowmessage.h"
 #include "protocol/commands.h"
@@ -95,6 +96,7 @@ TfrmConfigLocalDevice::TfrmConfigLocalDevice(QWidget* parent)
     connect(&ebPinCode, &QLineEdit::textChanged, this, [this] { cboParameterChange(); });
     connect(&cbEncryption, &QCheckBox::clicked, this, [this] { cboParameterChange(); });
     connect(&cbAuthentication, &QCheckBox::clicked, this, [this] { cbAuthenticationClick(); });
+    connect(&bAdvanced, &QPushButton::clicked, this, &TfrmConfigLocalDevice::bAdvancedClick);
     connect(&btnSetLocalDeviceConfig, &QPushButton::clicked, this, &TfrmConfigLocalDevice::btnSetLocalDeviceConfigClick);
     connect(&tmrConfig, &QTimer::timeout, this, &TfrmConfigLocalDevice::tmrConfigTimer);
 }
@@ -207,6 +209,13 @@ void TfrmConfigLocalDevice::tmrConfigTimer()
     // Keeps ticking: an answer after the first time-out is still taken.
     SetStatus(QStringLiteral("Device Timeout Occurred.  Please retry."));
     btnSetLocalDeviceConfig.setEnabled(true);
+}
+
+void TfrmConfigLocalDevice::bAdvancedClick()
+{
+    // OK counts as an edit even when nothing was changed.
+    if (RunDeviceAdvanced(this, cbAuthentication.isChecked(), PendingLinkTimeout, ResetLinkKeysRequested))
+        cboParameterChange();
 }
 
 bool TfrmConfigLocalDevice::event(QEvent* e)

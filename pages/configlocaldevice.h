@@ -61,6 +61,7 @@ public:
     void cbAuthenticationClick();
     void btnSetLocalDeviceConfigClick();
     void tmrConfigTimer();
+    void bAdvancedClick();
 
 signals:
     // Every text written to the status panel, in order (also repeats).

@@ -2,6 +2,8 @@
 // what a send carries, the repeating time-out, and what the record keeps.
 #include "sppfixture.h"
 
+#include "advancedfixture.h"
+
 #include "protocol/params.h"
 
 using namespace vtrl;
@@ -262,3 +264,86 @@ INSTANTIATE_TEST_SUITE_P(
                    "A negative response was received from the Cable Replacement device with reason Unknown Reason "
                    "Code 200.  Please try again."}),
     [](const auto& info) { return std::string(info.param.name); });
+
+// The Advanced dialog from this page: what it offers, and what the next send
+// carries after OK.
+struct AdvancedRow {
+    const char* name;
+    std::uint16_t stored;
+    bool authentication;
+    std::function<void(TfAdvanced&)> act;
+    int shown;
+    bool resetOffered;
+    std::uint8_t byte30;
+    std::uint8_t byte50;
+};
+
+void PrintTo(const AdvancedRow& row, std::ostream* os) { *os << row.name; }
+
+class LocalDeviceAdvanced : public SppPagesTest, public ::testing::WithParamInterface<AdvancedRow> {};
+
+TEST_P(LocalDeviceAdvanced, OkMarksThePageChangedAndTheSendCarriesTheValues)
+{
+    const AdvancedRow& row = GetParam();
+    OpenLocalDevicePage(50, [&](sim::DeviceConfig& c) {
+        c.linkTimeout = row.stored;
+        c.authentication = row.authentication ? 1 : 0;
+    });
+    ClickSetDevice();
+    ASSERT_TRUE(WaitUntil([&] { return local().StatusText() == kConfirmed; }));
+    {
+        AdvancedAnswer answer(true, row.act);
+        QTest::mouseClick(&local().bAdvanced, Qt::LeftButton);
+        ASSERT_TRUE(answer.seen.shown);
+        EXPECT_EQ(answer.seen.linkTimeout, row.shown);
+        EXPECT_EQ(answer.seen.lkInitVisible, row.resetOffered);
+    }
+    EXPECT_EQ(local().StatusText(), kChanged) << "OK is an edit, changed or not";
+    EXPECT_EQ(DeviceButtons(), "101");
+    device->clearReceived();
+    ClickSetDevice();
+    ASSERT_TRUE(WaitUntil([&] { return local().StatusText() == kConfirmed; }));
+    const Bytes p = Sent(sim::type::SetDeviceConfig).at(0);
+    EXPECT_EQ(p[30], row.byte30);
+    EXPECT_EQ(p[50], row.byte50);
+    EXPECT_EQ(main().LocalConfig.LinkTimeout, row.byte30);
+    EXPECT_FALSE(local().ResetLinkKeysRequested) << "a reset goes out once";
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    LocalDevicePage, LocalDeviceAdvanced,
+    ::testing::Values(
+        AdvancedRow{"Stored55ShowsAndSends40", 55, false, {}, 40, false, 40, 0},
+        AdvancedRow{"ResetTickedWithAuthentication", 20, true, [](TfAdvanced& d) { d.cbLKInit.setChecked(true); }, 20,
+                    true, 20, 1},
+        AdvancedRow{"TextThatIsNoNumberKeepsTheLastValue", 33, false,
+                    [](TfAdvanced& d) {
+                        d.seLinkTimeout.setFocus();
+                        d.seLinkTimeout.selectAll();
+                        QTest::keyClicks(&d.seLinkTimeout, "abc");
+                    },
+                    33, false, 33, 0}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+TEST_F(SppPagesTest, ResetRequestIsForgottenOnEntryAndNotSentWithoutAuthentication)
+{
+    OpenLocalDevicePage(50, [](sim::DeviceConfig& c) { c.authentication = 1; });
+    {
+        AdvancedAnswer answer(true, [](TfAdvanced& d) { d.cbLKInit.setChecked(true); });
+        QTest::mouseClick(&local().bAdvanced, Qt::LeftButton);
+    }
+    ASSERT_TRUE(local().ResetLinkKeysRequested);
+    Back();
+    Next();
+    EXPECT_FALSE(local().ResetLinkKeysRequested);
+
+    {
+        AdvancedAnswer answer(true, [](TfAdvanced& d) { d.cbLKInit.setChecked(true); });
+        QTest::mouseClick(&local().bAdvanced, Qt::LeftButton);
+    }
+    QTest::mouseClick(&local().cbAuthentication, Qt::LeftButton);
+    ClickSetDevice();
+    ASSERT_TRUE(WaitUntil([&] { return local().StatusText() == kConfirmed; }));
+    EXPECT_EQ(Sent(sim::type::SetDeviceConfig).at(0)[50], 0);
+    EXPECT_EQ(device->linkKeyResets(), 0);
+}

@@ -4,6 +4,8 @@
 
 #include "pagefixture.h"
 
+#include <functional>
+
 #include "pages/configlocaldevice.h"
 #include "pages/flashupdate.h"
 #include "sim/device.h"
@@ -13,10 +15,15 @@ namespace vtrl::testing {
 class SppPagesTest : public CommPortPageTest {
 protected:
     // Connects on the COM port page and walks on to the local device page.
-    void OpenLocalDevicePage(int configMs = 50)
+    void OpenLocalDevicePage(int configMs = 50, const std::function<void(sim::DeviceConfig&)>& stored = {})
     {
         int port = 0;
         device = &AddDevice(&port);
+        if (stored) {
+            sim::DeviceConfig config = *device->workingConfig({});
+            stored(config);
+            device->setStoredConfig({}, config);
+        }
         OpenPage(1);
         Connect(port);
         ASSERT_TRUE(ConfigurationShown());
