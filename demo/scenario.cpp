@@ -89,7 +89,7 @@ SppChoices SppDemoChoices()
     c.device.authentication = true;
     c.device.encryption = true;
     c.device.pin = QStringLiteral("2468");
-    c.device.linkTimeout = 20;
+    c.device.linkTimeout = 30;
     return c;
 }
 

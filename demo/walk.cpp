@@ -1,5 +1,6 @@
 #include "walk.h"
 
+#include "pages/localdevicesettings.h"
 #include "platform/messagebox.h"
 #include "shell/deviceaddress.h"
 
@@ -9,6 +10,7 @@
 #include <QElapsedTimer>
 #include <QPixmap>
 #include <QTest>
+#include <QTimer>
 
 namespace vtrl::demo {
 
@@ -68,6 +70,23 @@ void Type(QLineEdit& edit, const QString& text)
     QTest::keyClicks(&edit, text);
 }
 
+// Works the modal Advanced dialog from inside its own event loop, as the
+// operator does while it is up, then presses OK.
+void AnswerAdvancedDialog(const std::function<void(TfAdvanced&)>& act)
+{
+    auto* poll = new QTimer;
+    poll->setInterval(5);
+    QObject::connect(poll, &QTimer::timeout, [poll, act] {
+        if (!fAdvanced || !fAdvanced->isVisible())
+            return;
+        poll->stop();
+        poll->deleteLater();
+        act(*fAdvanced);
+        QTest::mouseClick(&fAdvanced->bOK, Qt::LeftButton);
+    });
+    poll->start();
+}
+
 QString Quoted(const QString& text)
 {
     return QLatin1Char('"') + text + QLatin1Char('"');
@@ -83,13 +102,15 @@ void WalkThrough::Step(const QString& text)
     std::fflush(out_);
 }
 
-void WalkThrough::Shoot(const QString& name)
+void WalkThrough::Shoot(const QString& name, QWidget* window)
 {
     if (shotDir_.isEmpty() || !wizard_)
         return;
+    if (!window)
+        window = &wizard_->main();
     const QString file =
         QDir(shotDir_).filePath(QStringLiteral("%1-%2-%3.png").arg(prefix_).arg(++shotNumber_, 2, 10, QLatin1Char('0')).arg(name));
-    if (wizard_->main().grab().save(file))
+    if (window->grab().save(file))
         shots_.push_back(file);
     else
         Step(QStringLiteral("(picture not saved: %1)").arg(file));
@@ -205,6 +226,18 @@ bool WalkThrough::DeviceSettings(const DeviceChoice& choice)
     if (page.cbEncryption.isChecked() != choice.encryption) {
         Step(QStringLiteral("%1 %2").arg(choice.encryption ? "tick" : "untick", Quoted(page.cbEncryption.text())));
         Click(page.cbEncryption);
+    }
+    if (page.PendingLinkTimeout != choice.linkTimeout) {
+        Step(QStringLiteral("press %1, type link time-out %2, press \"OK\"").arg(Quoted(page.bAdvanced.text())).arg(choice.linkTimeout));
+        AnswerAdvancedDialog([&](TfAdvanced& dialog) {
+            Shoot(QStringLiteral("advanced"), &dialog);
+            dialog.seLinkTimeout.setFocus();
+            dialog.seLinkTimeout.selectAll();
+            QTest::keyClicks(&dialog.seLinkTimeout, QString::number(choice.linkTimeout));
+        });
+        Click(page.bAdvanced);
+        if (page.PendingLinkTimeout != choice.linkTimeout)
+            return Fail(QStringLiteral("the link time-out was not taken"));
     }
     Step(QStringLiteral("press ") + Quoted(page.btnSetLocalDeviceConfig.text()));
     Click(page.btnSetLocalDeviceConfig);

@@ -71,7 +71,8 @@ private:
     bool SaveToFlash();
 
     void Step(const QString& text);
-    void Shoot(const QString& name);
+    // A picture of the main window, or of `window`.
+    void Shoot(const QString& name, QWidget* window = nullptr);
     bool WaitFor(const std::function<bool()>& condition, const QString& what, int ms);
     bool Fail(const QString& what);
     bool OnPage(TWizardChildForm* page);
