@@ -143,6 +143,17 @@ bool WalkThrough::OnPage(TWizardChildForm* page)
                     .arg(page ? page->Caption() : QStringLiteral("none"), shown ? shown->Caption() : QStringLiteral("none")));
 }
 
+void WalkThrough::PageShown(const QString& caption)
+{
+    const auto now = Clock::now();
+    if (!pageShown_.isEmpty())
+        pageTimes_ << QStringLiteral("%1 %2 ms")
+                          .arg(pageShown_)
+                          .arg(std::chrono::duration_cast<std::chrono::milliseconds>(now - pageSince_).count());
+    pageShown_ = caption;
+    pageSince_ = now;
+}
+
 bool WalkThrough::Next(TWizardChildForm* expected)
 {
     TfrmMain& main = wizard_->main();
@@ -152,6 +163,7 @@ bool WalkThrough::Next(TWizardChildForm* expected)
     if (!OnPage(expected))
         return false;
     Step(QStringLiteral("Next > \"%1\"").arg(expected->Caption()));
+    PageShown(expected->Caption());
     return true;
 }
 
@@ -159,6 +171,8 @@ bool WalkThrough::Start(int deviceFunction, int port)
 {
     error_.clear();
     shotNumber_ = 0;
+    pageTimes_.clear();
+    pageShown_.clear();
     wizard_ = std::make_unique<Wizard>();
     TfrmMain& main = wizard_->main();
     main.show();
@@ -166,6 +180,7 @@ bool WalkThrough::Start(int deviceFunction, int port)
         return Fail(QStringLiteral("the main window was not shown"));
     if (!OnPage(frmIntroduction))
         return false;
+    PageShown(frmIntroduction->Caption());
     QRadioButton& choice = deviceFunction == fnSppServer ? frmIntroduction->rbSppServer : frmIntroduction->rbCableReplacement;
     Step(QStringLiteral("\"%1\": choose %2").arg(frmIntroduction->Caption(), Quoted(choice.text())));
     Click(choice);
@@ -267,6 +282,7 @@ bool WalkThrough::SaveToFlash()
     if (!saved || !OnPage(frmFinish))
         return false;
     Step(QStringLiteral("the wizard moved on to \"%1\" by itself").arg(frmFinish->Caption()));
+    PageShown(frmFinish->Caption());
     return true;
 }
 

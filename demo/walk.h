@@ -59,6 +59,8 @@ public:
     QString Error() const { return error_; }
     // Time from the first page to the Finish page of the last walk.
     std::chrono::milliseconds Elapsed() const { return elapsed_; }
+    // Time spent on each page of the last walk, in the order shown.
+    QStringList PageTimes() const { return pageTimes_; }
     QStringList Shots() const { return shots_; }
 
 private:
@@ -77,6 +79,8 @@ private:
     bool Fail(const QString& what);
     bool OnPage(TWizardChildForm* page);
     bool Next(TWizardChildForm* expected);
+    // Notes the page now shown, and how long the one before it was.
+    void PageShown(const QString& caption);
 
     std::FILE* out_;
     QString shotDir_;
@@ -86,6 +90,9 @@ private:
     QString error_;
     std::chrono::milliseconds elapsed_{0};
     QStringList shots_;
+    QStringList pageTimes_;
+    QString pageShown_;
+    std::chrono::steady_clock::time_point pageSince_;
 };
 
 }  // namespace vtrl::demo

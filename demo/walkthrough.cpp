@@ -54,6 +54,7 @@ int main(int argc, char* argv[])
         const bool walked = walkIt();
         std::printf("  %s in %lld ms from the first page to the Finish page.\n", walked ? "Walked" : "Stopped",
                     static_cast<long long>(walk.Elapsed().count()));
+        std::printf("  Time on each page: %s.\n", qPrintable(walk.PageTimes().join(QStringLiteral(", "))));
         std::printf("\n%s", device.flashImage().c_str());
         const QString mismatch = walked ? check() : QStringLiteral("not walked to the end");
         std::printf("  Flash holds the chosen settings: %s\n", mismatch.isEmpty() ? "yes" : qPrintable("NO, " + mismatch));
