@@ -929,8 +929,16 @@ std::string Simulator::flashImage() const
             s += "  (settings received since the last save are not in flash)\n";
     };
     add(d_->local, "the attached");
-    for (const Device& r : d_->remotes)
-        add(r, "remote");
+    // Remotes the session never touched would only bury the ones it did.
+    std::string untouched;
+    for (const Device& r : d_->remotes) {
+        if (r.flash != r.profile.config || r.working != r.flash)
+            add(r, "remote");
+        else
+            untouched += (untouched.empty() ? "" : ", ") + formatAddress(r.profile.address);
+    }
+    if (!untouched.empty())
+        s += "Remote devices whose flash is as it was: " + untouched + "\n";
     return s;
 }
 

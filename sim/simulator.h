@@ -157,9 +157,10 @@ public:
     // instead (a confirmation of another type); the command still takes
     // effect. Equal types undo it.
     void setConfirmAs(std::uint8_t commandType, std::uint8_t confirmedType);
-    // What every device keeps in flash, as text for a person: one block per
-    // device, the attached one first, with a note where the working
-    // configuration holds settings that were never saved.
+    // What the devices keep in flash, as text for a person: a block for the
+    // attached device and for each remote whose flash or working settings
+    // changed, with a note where settings were received but never saved;
+    // the other remotes by address only.
     std::string flashImage() const;
 
 private:
