@@ -50,6 +50,10 @@ protected:
     {
         frmCommPortSel->Connected = true;
         frmCommPortSel->ConfigurationShown = true;
+        // The local device page and the save page let Next through once the
+        // device confirmed them.
+        frmConfigLocalDevice->ConfigConfirmed = true;
+        frmFlashUpdate->FlashSaved = true;
     }
     QString pageCaption() const { return wizard->main().windowTitle().mid(kPrefix.size()); }
     // Back, Next, Cancel, Finish: which are visible.
