@@ -1,5 +1,5 @@
-# bench_comport_connect: "Set COM Port Selection" to the configuration shown,
-# against the in-process device simulator.
+# bench_comport_connect: wall and CPU time of one "Set COM Port Selection"
+# attempt that closes the held port, against a simulated device (child process).
 add_executable(bench_comport_connect ${CMAKE_CURRENT_LIST_DIR}/pages_comport_connect.cpp)
 target_link_libraries(bench_comport_connect PRIVATE vtrl_wizard vtrl_sim Qt6::Test)
 
@@ -7,3 +7,8 @@ target_link_libraries(bench_comport_connect PRIVATE vtrl_wizard vtrl_sim Qt6::Te
 # saves a picture of it (run under Xvfb with VTRLCFG_PORTS set).
 add_executable(pages_screenshot ${CMAKE_CURRENT_LIST_DIR}/pages_screenshot.cpp)
 target_link_libraries(pages_screenshot PRIVATE vtrl_wizard Qt6::Test)
+
+# Not a benchmark: the local port page waiting for its confirmation and the
+# Advanced dialog for both power classes, against the in-process simulator.
+add_executable(pages_port_screenshot ${CMAKE_CURRENT_LIST_DIR}/pages_port_screenshot.cpp)
+target_link_libraries(pages_port_screenshot PRIVATE vtrl_wizard vtrl_sim Qt6::Test)

@@ -6,12 +6,14 @@
 #include "platform/windowmessage.h"
 #include "protocol/delivery.h"
 #include "protocol/params.h"
+#include "serial/portnames.h"
 #include "serial/probe.h"
 #include "shell/deviceaddress.h"
 #include "shell/forms.h"
 #include "shell/mainform.h"
 #include "shell/memo.h"
 
+#include <QFontMetrics>
 #include <QScopedValueRollback>
 #include <QSignalBlocker>
 
@@ -186,13 +188,39 @@ void TfrmCommPortSel::EnumeratePorts()
 #ifndef _WIN32
     // A port hidden for lack of permission is the usual first-day problem
     // on these systems; say which device and why instead of showing nothing.
-    if (!refused.empty()) {
-        QString text = QStringLiteral("Port not listed: %1").arg(QString::fromStdString(refused.front().detail));
-        if (refused.size() > 1)
-            text += QStringLiteral(" (and %1 more)").arg(refused.size() - 1);
-        SetStatus(0, text + QLatin1Char('.'));
-    }
+    // (Windows refuses a port in use with the same error, so not there.)
+    ShowRefusedPorts(std::move(refused));
 #endif
+}
+
+void TfrmCommPortSel::ShowRefusedPorts(std::vector<serial::PortProbe> refused)
+{
+    if (refused.empty())
+        return;
+    // The port the operator named in VTRLCFG_PORTS is the one meant, not
+    // the on-board ports of the fixed table that most machines have.
+    std::stable_partition(refused.begin(), refused.end(),
+                          [](const serial::PortProbe& p) { return p.port >= serial::kFirstRegisteredPort; });
+    QStringList details;
+    for (const serial::PortProbe& probe : refused) {
+        // A path can be both in the table and in VTRLCFG_PORTS.
+        const QString detail = QString::fromStdString(probe.detail);
+        if (!details.contains(detail))
+            details << detail;
+    }
+    const serial::PortProbe& first = refused.front();
+    const QString cure = first.joinGroup.empty()
+        ? QStringLiteral("check its permissions")
+        : QStringLiteral("join group %1").arg(QString::fromStdString(first.joinGroup));
+    const QString prefix = QStringLiteral("No access to ");
+    const QString suffix = QStringLiteral(": ") + cure;
+    const QFontMetrics metrics = statusPanel0_.fontMetrics();
+    const int room = statusPanel0_.contentsRect().width() - statusPanel0_.indent();
+    // A long path gives way in its middle, keeping the device's own name.
+    const QString path = metrics.elidedText(QString::fromStdString(first.path), Qt::ElideMiddle,
+                                            room - metrics.horizontalAdvance(prefix + suffix));
+    SetStatus(0, metrics.elidedText(prefix + path + suffix, Qt::ElideRight, room));
+    statusPanel0_.setToolTip(QStringLiteral("Ports not listed:\n") + details.join(QLatin1Char('\n')));
 }
 
 void TfrmCommPortSel::cboCommPortChange()
@@ -223,6 +251,9 @@ void TfrmCommPortSel::EnableConnectButtons(bool autoDetect, bool set)
 
 void TfrmCommPortSel::ConnectToPort(int port)
 {
+    // OpenPort pumps events: an answer of the earlier attempt still queued
+    // then must find no step pending, or it would pass for this port's.
+    tmrHeartbeat.stop();
     Connected = false;
     ConfigurationShown = false;
     VersionCheckPending = false;
@@ -232,6 +263,10 @@ void TfrmCommPortSel::ConnectToPort(int port)
     if (!frmMain)
         return;
     TfrmMain& main = *frmMain;
+    // A report carries only the tags the device has; the gaps must not be
+    // filled by whichever device answered before.
+    main.LocalConfig = protocol::DeviceConfig{};
+    lblBondedTo.clear();
     int opened = -1;
     {
         // OpenPort lets the old port's events drain, and clicks with them.
@@ -249,6 +284,8 @@ void TfrmCommPortSel::ConnectToPort(int port)
     if (opened != 0) {
         SetStatus(0, QStringLiteral("COM Port could not be opened.  It may already be in use.%1").arg(opened));
         SetStatus(1, kNoPort);
+        // No attempt runs any more, whatever the earlier one had disabled.
+        EnableConnectButtons(true, true);
         return;
     }
     SetStatus(1, QStringLiteral("COM Port = %1").arg(port));
@@ -261,6 +298,7 @@ void TfrmCommPortSel::ConnectToPort(int port)
         return;
     }
     SetStatus(0, QStringLiteral("Could not write to the COM port.  Please reopen it."));
+    EnableConnectButtons(true, true);
 }
 
 void TfrmCommPortSel::btnAutoDetectClick()
@@ -457,7 +495,6 @@ void TfrmCommPortSel::ShowCurrentConfiguration()
                                      code(config.BondRole) == 1 ? QStringLiteral("Master") : QStringLiteral("Slave")));
         break;
     case 2:
-        // The Bonded To line keeps what it showed before.
         lblDeviceType.setText(QStringLiteral("Device Type : %1 SPP Server").arg(role));
         break;
     default:

@@ -3,6 +3,7 @@
 
 #include "shell/childform.h"
 #include "protocol/types.h"
+#include "serial/probe.h"
 
 #include <QComboBox>
 #include <QFrame>
@@ -63,6 +64,9 @@ public:
     std::uint8_t PageLeaving(QPushButton* pressed) override;
 
     void EnumeratePorts();
+    // Ports the probe was refused: one line in panel 0 that fits it and says
+    // what to do, every port in its tooltip.
+    void ShowRefusedPorts(std::vector<serial::PortProbe> refused);
     void cboCommPortChange();
     void btnSetCommPortSelClick();
     void btnAutoDetectClick();

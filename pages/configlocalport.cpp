@@ -1,13 +1,72 @@
 #include "configlocalport.h"
 
+#include "shell/forms.h"
+#include "shell/mainform.h"
+
 namespace vtrl {
 
 TfrmConfigLocalPort::TfrmConfigLocalPort(QWidget* parent)
-    : TWizardChildForm(parent),
-      Tasks(this, {QStringLiteral("Select Comm Port"), FourthTask::ConfigRemotePort, 60})
+    : TfrmConfigPort({"frmConfigLocalPort", "Configure Local Port", "btnSetLocalPortConfig", "stbConfigLocalPort",
+                      "txtConfigLocalPortTaskDesc", "local", 60, false, "Configuration timed out. Please retry."},
+                     parent)
 {
-    setObjectName(QStringLiteral("frmConfigLocalPort"));
-    setWindowTitle(QStringLiteral("Configure Local Port"));
+}
+
+protocol::DeviceConfig* TfrmConfigLocalPort::Record() const
+{
+    return frmMain ? &frmMain->LocalConfig : nullptr;
+}
+
+int TfrmConfigLocalPort::SendPendingSettings()
+{
+    if (!frmMain)
+        return -1;
+    const PortSettings& p = PendingPortSettings;
+    const auto code = [](int value) { return static_cast<std::uint8_t>(value); };
+    return frmMain->SendSetLocalPortConfig(code(p.InterfaceCode), code(p.BaudCode), code(p.DataBitsCode),
+                                           code(p.StopBitsCode), code(p.ParityCode), code(p.FlowControlCode),
+                                           p.PowerByte(), p.OutputOnCD);
+}
+
+QString TfrmConfigLocalPort::NegativeResponseText(const std::optional<std::vector<std::uint8_t>>& payload) const
+{
+    // ReasonText has a text for every code, also those past its table.
+    const int reason = payload && payload->size() >= 2 ? (*payload)[1] : -1;
+    return QStringLiteral("A negative response was received from the Cable Replacement Device with reason ")
+        + QString::fromStdString(protocol::ReasonText(reason)) + QStringLiteral(".  Please try again.");
+}
+
+std::uint8_t TfrmConfigLocalPort::PageEntered(TfrmMain& main)
+{
+    Tasks.AdaptToDeviceFunction(main.DeviceFunction);
+    if (main.DeviceFunction == 1)
+        Tasks.lblFourth.setEnabled(true);
+    LoadFromRecord(main);
+    SetSetAndNextFromConfirmed(main);
+    return 0;
+}
+
+std::uint8_t TfrmConfigLocalPort::PageLeaving(QPushButton* pressed)
+{
+    if (!frmMain)
+        return 0;
+    TfrmMain& main = *frmMain;
+    if (pressed == &main.btnNext)
+        main.btnBack.setEnabled(true);
+    else
+        main.btnNext.setEnabled(true);
+    AbandonWait();
+    const protocol::DeviceConfig& local = main.LocalConfig;
+    protocol::DeviceConfig& remote = main.RemoteConfig;
+    remote.BaudCode = local.BaudCode;
+    remote.DataBitsCode = local.DataBitsCode;
+    remote.ParityCode = local.ParityCode;
+    remote.StopBitsCode = local.StopBitsCode;
+    remote.FlowControlCode = local.FlowControlCode;
+    remote.PowerByte = local.PowerByte;
+    // The remote end of the cable takes the opposite role.
+    remote.InterfaceCode = local.InterfaceCode == 2 ? 1 : 2;
+    return 0;
 }
 
 }  // namespace vtrl

@@ -1,16 +1,30 @@
 #pragma once
 // Serial port settings of the attached device.
 
-#include "shell/childform.h"
+#include "pages/configport.h"
 
 namespace vtrl {
 
-class TfrmConfigLocalPort : public TWizardChildForm {
+class TfrmConfigLocalPort : public TfrmConfigPort {
     Q_OBJECT
 public:
     explicit TfrmConfigLocalPort(QWidget* parent = nullptr);
 
-    TasksPanel Tasks;
+    QPlainTextEdit& txtConfigLocalPortTaskDesc = txtTaskDesc;
+    QPushButton& btnSetLocalPortConfig = btnSet;
+    QFrame& stbConfigLocalPort = stb;
+
+    std::uint8_t PageEntered(TfrmMain& main) override;
+    // Never keeps the operator; hands the local settings to the remote
+    // record, with the opposite interface role.
+    std::uint8_t PageLeaving(QPushButton* pressed) override;
+
+    void btnSetLocalPortConfigClick() { SendPortConfig(); }
+
+protected:
+    protocol::DeviceConfig* Record() const override;
+    int SendPendingSettings() override;
+    QString NegativeResponseText(const std::optional<std::vector<std::uint8_t>>& payload) const override;
 };
 
 }  // namespace vtrl

@@ -1,13 +1,65 @@
 #include "configremoteport.h"
 
+#include "pages/devdisc.h"
+#include "platform/messagebox.h"
+#include "shell/forms.h"
+#include "shell/mainform.h"
+
 namespace vtrl {
 
 TfrmConfigRemotePort::TfrmConfigRemotePort(QWidget* parent)
-    : TWizardChildForm(parent),
-      Tasks(this, {QStringLiteral("Select Comm Port"), FourthTask::ConfigRemotePort, 80})
+    : TfrmConfigPort({"frmConfigRemotePort", "Configure Remote Port", "btnSetRemotePortConfig",
+                      "stbConfigRemotePort", "txtConfigRemotePortTaskDesc", "remote", 80, true,
+                      "Configuration failed. Please retry."},
+                     parent)
 {
-    setObjectName(QStringLiteral("frmConfigRemotePort"));
-    setWindowTitle(QStringLiteral("Configure Remote Port"));
+}
+
+protocol::DeviceConfig* TfrmConfigRemotePort::Record() const
+{
+    return frmMain ? &frmMain->RemoteConfig : nullptr;
+}
+
+int TfrmConfigRemotePort::SendPendingSettings()
+{
+    // Without the bonded device's address there is nobody to send to.
+    if (!frmMain || !frmDevDisc)
+        return -1;
+    const PortSettings& p = PendingPortSettings;
+    const auto code = [](int value) { return static_cast<std::uint8_t>(value); };
+    return frmMain->SendSetRemotePortConfig(code(p.InterfaceCode), code(p.BaudCode), frmDevDisc->BondTargetAddress,
+                                            code(p.DataBitsCode), code(p.StopBitsCode), code(p.ParityCode),
+                                            code(p.FlowControlCode), p.PowerByte(), p.OutputOnCD);
+}
+
+QString TfrmConfigRemotePort::NegativeResponseText(const std::optional<std::vector<std::uint8_t>>&) const
+{
+    return QStringLiteral("An error was received from the device.  Please try again.");
+}
+
+std::uint8_t TfrmConfigRemotePort::PageEntered(TfrmMain& main)
+{
+    SetSetAndNextFromConfirmed(main);
+    LoadFromRecord(main);
+    return 0;
+}
+
+std::uint8_t TfrmConfigRemotePort::PageLeaving(QPushButton* pressed)
+{
+    if (!frmMain)
+        return 0;
+    TfrmMain& main = *frmMain;
+    if (pressed == &main.btnNext) {
+        if (!ConfigConfirmed) {
+            platform::ShowMessageBox(this, QStringLiteral("The port settings must be properly configured before continuing."),
+                                     QStringLiteral("Error"), platform::MbButtons::Ok, platform::MbIcon::None);
+            return 2;
+        }
+    } else {
+        main.btnNext.setEnabled(true);
+    }
+    AbandonWait();
+    return 0;
 }
 
 }  // namespace vtrl

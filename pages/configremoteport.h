@@ -1,16 +1,30 @@
 #pragma once
-// Serial port settings of the bonded remote device.
+// Serial port settings of the bonded remote device, sent through the
+// attached one.
 
-#include "shell/childform.h"
+#include "pages/configport.h"
 
 namespace vtrl {
 
-class TfrmConfigRemotePort : public TWizardChildForm {
+class TfrmConfigRemotePort : public TfrmConfigPort {
     Q_OBJECT
 public:
     explicit TfrmConfigRemotePort(QWidget* parent = nullptr);
 
-    TasksPanel Tasks;
+    QPlainTextEdit& txtConfigRemotePortTaskDesc = txtTaskDesc;
+    QPushButton& btnSetRemotePortConfig = btnSet;
+    QFrame& stbConfigRemotePort = stb;
+
+    std::uint8_t PageEntered(TfrmMain& main) override;
+    // Keeps the operator on Next until the device confirmed.
+    std::uint8_t PageLeaving(QPushButton* pressed) override;
+
+    void btnSetRemotePortConfigClick() { SendPortConfig(); }
+
+protected:
+    protocol::DeviceConfig* Record() const override;
+    int SendPendingSettings() override;
+    QString NegativeResponseText(const std::optional<std::vector<std::uint8_t>>& payload) const override;
 };
 
 }  // namespace vtrl

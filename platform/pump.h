@@ -6,8 +6,8 @@
 
 namespace vtrl::platform {
 
-// Delivers pending events without waiting, for `ms` milliseconds measured
-// with a steady clock.
+// Delivers events for `ms` milliseconds measured with a steady clock,
+// sleeping while none come.
 void PumpMessagesFor(int ms);
 
 // Waits for and delivers events as long as `condition` holds.

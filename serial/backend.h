@@ -98,6 +98,7 @@ struct SystemError {
     Kind kind = Kind::None;
     long code = 0;  // errno or GetLastError
     std::string detail;
+    std::string joinGroup;  // Denied: a group that may use the device, when this user is not in it
 };
 
 // What a failed exclusive open means for the port list.
@@ -109,6 +110,7 @@ inline PortProbe ProbeFailure(PortProbe probe, const SystemError& error) {
         default: probe.outcome = PortProbe::Outcome::Failed; break;
     }
     probe.detail = error.detail;
+    probe.joinGroup = error.joinGroup;
     return probe;
 }
 

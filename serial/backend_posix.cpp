@@ -60,6 +60,11 @@ SystemError ErrorFromErrno(int err, const std::string& path) {
             e.kind = SystemError::Kind::Missing;
             e.detail = path + ": " + text;
             break;
+        case ENOTTY:
+            // A file or a device that is no serial line: there is no port.
+            e.kind = SystemError::Kind::Missing;
+            e.detail = path + " is not a terminal";
+            break;
         case EBUSY:
         case EWOULDBLOCK:
             e.kind = SystemError::Kind::InUse;
@@ -73,8 +78,12 @@ SystemError ErrorFromErrno(int err, const std::string& path) {
             if (!path.empty() && ::stat(path.c_str(), &st) == 0) {
                 const std::string group = GroupName(st.st_gid);
                 if (!group.empty()) {
+                    const bool member = UserInGroup(st.st_gid);
                     e.detail += " (owned by group " + group;
-                    e.detail += UserInGroup(st.st_gid) ? ")" : ", which this user is not in)";
+                    e.detail += member ? ")" : ", which this user is not in)";
+                    // Joining helps only where the group may read and write.
+                    if (!member && (st.st_mode & (S_IRGRP | S_IWGRP)) == (S_IRGRP | S_IWGRP))
+                        e.joinGroup = group;
                 }
             }
             break;
@@ -514,9 +523,21 @@ private:
 
 // Opens and locks the device; fd or -1 with `error` set.
 int OpenExclusive(const std::string& path, SystemError& error) {
+    // Anything opens read-write (a text file, /dev/null); only a terminal is
+    // a port, and what is not even a character device is not opened at all.
+    struct stat st{};
+    if (::stat(path.c_str(), &st) == 0 && !S_ISCHR(st.st_mode)) {
+        error = ErrorFromErrno(ENOTTY, path);
+        return -1;
+    }
     const int fd = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0) {
         error = ErrorFromErrno(errno, path);
+        return -1;
+    }
+    if (!::isatty(fd)) {
+        error = ErrorFromErrno(ENOTTY, path);
+        ::close(fd);
         return -1;
     }
     // flock is advisory but honoured by the usual serial programs, holds

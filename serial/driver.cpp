@@ -472,7 +472,9 @@ PortProbe ProbePort(std::uint32_t port) {
         std::lock_guard<std::mutex> g(d.global);
         backend = &CurrentBackend(d);
     }
-    return backend->Probe(port);
+    PortProbe probe = backend->Probe(port);
+    probe.port = port;
+    return probe;
 }
 
 }  // namespace vtrl::serial

@@ -226,7 +226,7 @@ std::string applyArguments(const std::vector<std::string>& args, Simulator& sim,
                 if (opt == "--late")
                     sim.setAnswerDelayFor(static_cast<std::uint8_t>(*t), Millis{*v});
                 else
-                    sim.setConfirmAs(static_cast<std::uint8_t>(*t), static_cast<std::uint8_t>(*v));
+                    sim.confirmAs(static_cast<std::uint8_t>(*t), static_cast<std::uint8_t>(*v));
             } else if (flag("--no-checksum-reply")) {
                 sim.setAnswerChecksumFailures(false);
             } else {

@@ -139,9 +139,25 @@ struct Simulator::Impl {
     std::vector<std::uint8_t> noise;
     bool answerChecksumFailures = true;
 
+    // port settings pages: Confirmations naming another command
+    struct Renaming {
+        std::uint8_t named;
+        bool once;
+    };
+    std::map<std::uint8_t, Renaming> confirmRenames;
+    std::uint8_t confirmedName(std::uint8_t command)
+    {
+        const auto it = confirmRenames.find(command);
+        if (it == confirmRenames.end())
+            return command;
+        const std::uint8_t named = it->second.named;
+        if (it->second.once)
+            confirmRenames.erase(it);
+        return named;
+    }
+
     // configuration and save pages
     std::map<std::uint8_t, Millis> typeDelays;
-    std::map<std::uint8_t, std::uint8_t> confirmAs;
     Millis answeringExtra{0};   // extra delay of the frame being answered
 
     // inspection
@@ -193,11 +209,7 @@ struct Simulator::Impl {
         queue.emplace(Clock::now() + answerDelay + answeringExtra + extra, Pending{type, std::move(payload)});
     }
     void negative(std::uint8_t command, std::uint8_t why) { schedule(type::NegativeResponse, {command, why}); }
-    void confirm(std::uint8_t command)
-    {
-        const auto as = confirmAs.find(command);
-        schedule(type::Confirmation, {as == confirmAs.end() ? command : as->second});
-    }
+    void confirm(std::uint8_t command) { schedule(type::Confirmation, {confirmedName(command)}); }
 
     void handle(Frame&& f)
     {
@@ -842,6 +854,14 @@ void Simulator::clearReceived()
     d_->received.clear();
 }
 
+// ---- port settings pages ---------------------------------------------------
+
+void Simulator::confirmAs(std::uint8_t commandType, std::uint8_t namedType, bool once)
+{
+    std::lock_guard lock(d_->m);
+    d_->confirmRenames[commandType] = Impl::Renaming{namedType, once};
+}
+
 bool Simulator::waitForFrames(std::size_t count, Millis timeout) const
 {
     std::unique_lock lock(d_->m);
@@ -879,15 +899,6 @@ void Simulator::setAnswerDelayFor(std::uint8_t commandType, Millis extra)
         d_->typeDelays[commandType] = extra;
     else
         d_->typeDelays.erase(commandType);
-}
-
-void Simulator::setConfirmAs(std::uint8_t commandType, std::uint8_t confirmedType)
-{
-    std::lock_guard lock(d_->m);
-    if (commandType == confirmedType)
-        d_->confirmAs.erase(commandType);
-    else
-        d_->confirmAs[commandType] = confirmedType;
 }
 
 namespace {

@@ -132,6 +132,11 @@ public:
     void setNoise(std::vector<std::uint8_t> bytes);
     void setAnswerChecksumFailures(bool answer);
 
+    // ---- port settings pages -------------------------------------------
+    // The device acts on `commandType` as usual but its Confirmation names
+    // `namedType` instead; `once` undoes this after one such answer.
+    void confirmAs(std::uint8_t commandType, std::uint8_t namedType, bool once = false);
+
     // ---- inspection ----------------------------------------------------
     std::vector<ReceivedFrame> received() const;
     std::size_t receivedCount() const;
@@ -153,10 +158,6 @@ public:
     // Answers to one command type come `extra` later than the others (a late
     // confirmation); zero removes the extra delay.
     void setAnswerDelayFor(std::uint8_t commandType, Millis extra);
-    // Confirms `commandType` with a Confirmation naming `confirmedType`
-    // instead (a confirmation of another type); the command still takes
-    // effect. Equal types undo it.
-    void setConfirmAs(std::uint8_t commandType, std::uint8_t confirmedType);
     // What the devices keep in flash, as text for a person: a block for the
     // attached device and for each remote whose flash or working settings
     // changed, with a note where settings were received but never saved;

@@ -10,33 +10,19 @@
 
 namespace vtrl::testing {
 
-// What the dialog showed while it was up.
-struct AdvancedSeen {
-    bool shown = false;
-    QStringList levels;
-    int selectedLevel = -2;
-    bool outOnCDChecked = false;
-    bool outOnCDEnabled = false;
-    bool powerVisible = false;
-    bool cdGroupVisible = false;
-    bool linkTimeoutVisible = false;
-    int linkTimeout = -1;
-    bool lkInitVisible = false;
-    bool lkInitChecked = false;
-};
-
-// Answers the next Advanced dialog once: records what it shows, lets `act`
+// Answers the next Advanced dialog once: notes what it shows, lets `act`
 // change it, then presses OK or Cancel. Disarmed when it goes out of scope.
 class AdvancedAnswer {
 public:
     explicit AdvancedAnswer(bool ok, std::function<void(TfAdvanced&)> act = {}) : ok_(ok), act_(std::move(act))
     {
-        poll_.setInterval(5);
         QObject::connect(&poll_, &QTimer::timeout, [this] { Answer(); });
-        poll_.start();
+        poll_.start(5);
     }
 
-    AdvancedSeen seen;
+    // E.g. "levels 01234 at 4, cd on, no timeout, no reset"; empty while no
+    // dialog came. "cd off locked": unchecked and disabled.
+    QString seen;
 
 private:
     void Answer()
@@ -45,18 +31,22 @@ private:
         if (!d || !d->isVisible())
             return;
         poll_.stop();
-        seen.shown = true;
+        QString levels;
         for (int i = 0; i < d->cbPowerLevel.count(); ++i)
-            seen.levels << d->cbPowerLevel.itemText(i);
-        seen.selectedLevel = d->cbPowerLevel.currentIndex();
-        seen.outOnCDChecked = d->cbOutOnCD.isChecked();
-        seen.outOnCDEnabled = d->cbOutOnCD.isEnabled();
-        seen.powerVisible = d->cbPowerLevel.isVisible() && d->lbPowerLevel.isVisible();
-        seen.cdGroupVisible = d->gbCDOutputSelect.isVisible();
-        seen.linkTimeoutVisible = d->seLinkTimeout.isVisible() && d->lbLinkTimeout.isVisible();
-        seen.linkTimeout = d->seLinkTimeout.value();
-        seen.lkInitVisible = d->cbLKInit.isVisible();
-        seen.lkInitChecked = d->cbLKInit.isChecked();
+            levels += d->cbPowerLevel.itemText(i);
+        const auto onOff = [](const QCheckBox& box) { return box.isChecked() ? QStringLiteral("on") : QStringLiteral("off"); };
+        QStringList parts;
+        parts << (d->cbPowerLevel.isVisible() && d->lbPowerLevel.isVisible()
+                      ? QStringLiteral("levels %1 at %2").arg(levels).arg(d->cbPowerLevel.currentIndex())
+                      : QStringLiteral("no levels"));
+        parts << (d->gbCDOutputSelect.isVisible()
+                      ? QStringLiteral("cd ") + onOff(d->cbOutOnCD) + (d->cbOutOnCD.isEnabled() ? "" : " locked")
+                      : QStringLiteral("no cd"));
+        parts << (d->seLinkTimeout.isVisible() && d->lbLinkTimeout.isVisible()
+                      ? QStringLiteral("timeout %1").arg(d->seLinkTimeout.value())
+                      : QStringLiteral("no timeout"));
+        parts << (d->cbLKInit.isVisible() ? QStringLiteral("reset ") + onOff(d->cbLKInit) : QStringLiteral("no reset"));
+        seen = parts.join(QStringLiteral(", "));
         if (act_)
             act_(*d);
         QTest::mouseClick(ok_ ? &d->bOK : &d->bCancel, Qt::LeftButton);

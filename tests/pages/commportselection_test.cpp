@@ -8,6 +8,7 @@
 #include "serial/probe.h"
 #include "sim/device.h"
 
+#include <QTemporaryFile>
 #include <QTimer>
 
 #include <functional>
@@ -28,15 +29,20 @@ QString BondLine(const sim::Simulator& s, const char* role)
 
 }  // namespace
 
-TEST_F(CommPortPageTest, StartsWithNothingSelectedAndOnlyOpenablePortsListed)
+TEST_F(CommPortPageTest, StartsWithNothingSelectedAndOnlyOpenableTerminalsListed)
 {
     int port = 0;
     AddDevice(&port);
-    // Registered but absent: the probe fails, so it must not be listed.
-    const int missing = static_cast<int>(serial::RegisterPortPath("/nonexistent/vtrl-tty"));
+    // Registered but absent, or no terminal: none of them is a port.
+    QTemporaryFile notes;
+    ASSERT_TRUE(notes.open());
+    std::vector<int> noPorts;
+    for (const QString& path : {QStringLiteral("/nonexistent/vtrl-tty"), notes.fileName(), QStringLiteral("/dev/null")})
+        noPorts.push_back(static_cast<int>(serial::RegisterPortPath(path.toStdString())));
     OpenPage();
     EXPECT_GE(ItemOf(port), 0);
-    EXPECT_EQ(ItemOf(missing), -1);
+    for (int n : noPorts)
+        EXPECT_EQ(ItemOf(n), -1) << "COM " << n;
     EXPECT_EQ(page().cboCommPort.currentIndex(), -1);
     EXPECT_EQ(Buttons(), "1000");
     EXPECT_FALSE(page().lblCurrentSetting.isEnabled());
@@ -47,6 +53,28 @@ TEST_F(CommPortPageTest, StartsWithNothingSelectedAndOnlyOpenablePortsListed)
     EXPECT_TRUE(page().txtCommPortSelTaskDesc.toPlainText().startsWith(
         "Specify which COM port to which the device is attached.  Select the port below and then\n"
         "select \"Set COM Port Selection\" to verify"));
+}
+
+// The hint fits its panel and says what to do, about the port the operator
+// added before the on-board ones; the tooltip names every refused port.
+TEST_F(CommPortPageTest, PermissionHintFitsItsPanelAndPutsTheOperatorsPortFirst)
+{
+    const auto refused = [](std::uint32_t port, const std::string& path, const std::string& group) {
+        return serial::PortProbe{serial::PortProbe::Outcome::Denied, port, path,
+                                 "permission denied for " + path + " (owned by group dialout, not joined)", group};
+    };
+    const std::string added = "/dev/serial/by-id/usb-Vantrel_Bluetooth_RS-232_Adapter_0123456789-if00-port0";
+    OpenPage();
+    const QLabel& panel = *page().findChild<QLabel*>("stbCommPortSelPanel0");
+    page().ShowRefusedPorts({refused(1, "/dev/ttyS0", "dialout"), refused(33, "/dev/ttyUSB0", "dialout")});
+    EXPECT_EQ(panel.text(), "No access to /dev/ttyS0: join group dialout");
+
+    page().ShowRefusedPorts({refused(1, "/dev/ttyS0", "dialout"), refused(97, added, "")});
+    EXPECT_TRUE(panel.text().startsWith("No access to /dev/") && panel.text().endsWith("port0: check its permissions"))
+        << panel.text().toStdString();
+    EXPECT_LE(panel.fontMetrics().horizontalAdvance(panel.text()), panel.contentsRect().width() - panel.indent());
+    EXPECT_EQ(panel.toolTip().toStdString(),
+              "Ports not listed:\n" + refused(97, added, "").detail + "\n" + refused(1, "/dev/ttyS0", "").detail);
 }
 
 TEST_F(CommPortPageTest, HappyPathShowsEveryStatusAndTheFiveLines)
@@ -390,6 +418,27 @@ TEST_F(CommPortPageTest, ConfigReportLeftOverFromTheLastAttemptDoesNotCompleteTh
     EXPECT_FALSE(main().btnNext.isEnabled());
 }
 
+TEST_F(CommPortPageTest, AddressQueuedByTheLastPortIsNoAnswerOnTheNext)
+{
+    int first = 0, second = 0;
+    AddDevice(&first).setSilent(true);
+    AddDevice(&second).setSilent(true);
+    OpenPage(0, 1000);
+    Select(first);
+    ClickSet();
+    ASSERT_TRUE(page().tmrHeartbeat.isActive()) << "awaiting the address";
+    const DeviceAddress before = main().LocalDeviceAddress;
+    // Already queued when the operator moves on; it runs during the pause
+    // after the first port is closed.
+    platform::PostWindowMessage(&page(), protocol::MsgLocalAddress, platform::Payload{1, 2, 3, 4, 5, 6});
+    Select(second);
+    ClickSet();
+    EXPECT_FALSE(page().Connected) << "closing would tell the second port's device to abort";
+    EXPECT_FALSE(page().VersionCheckPending);
+    EXPECT_EQ(main().LocalDeviceAddress, before);
+    EXPECT_FALSE(statusTrail.contains("Connect established correctly.  Retreiving Information"));
+}
+
 TEST_F(CommPortPageTest, AutoDetectWithNoPortListedDoesNothing)
 {
     OpenPage();
@@ -479,24 +528,27 @@ TEST_F(CommPortPageTest, AnswerArrivingAfterBackDoesNotRestartTheAttempt)
     EXPECT_TRUE(main().btnNext.isEnabled()) << "the Introduction page's Next";
 }
 
-TEST_F(CommPortPageTest, BondedToLineIsKeptAfterSwitchingToAnSppServer)
+// A device reports only the tags it has; the last device's must not fill
+// the gaps, neither in the record the later pages read nor on the page.
+TEST_F(CommPortPageTest, NextDeviceShowsOnlyWhatItReportsNotTheLastDevicesBond)
 {
     int cable = 0, server = 0;
     sim::Simulator& first = AddDevice(&cable);
-    sim::Simulator& second = AddDevice(&server);
-    sim::DeviceConfig spp = second.local().config;
-    spp.deviceFunction = 2;
-    spp.interfaceCode = 1;
-    spp.powerByte = 0x25;
-    second.setStoredConfig({}, spp);
-    OpenPage();
+    AddDevice(&server).setSilentFor(sim::type::GetConfig, true);
+    OpenPage(0, 1000);
     Connect(cable);
-    ASSERT_TRUE(ConfigurationShown());
-    Connect(server);
-    ASSERT_TRUE(ConfigurationShown());
-    EXPECT_EQ(page().lblDeviceType.text(), "Device Type : DTE SPP Server");
-    EXPECT_EQ(page().lblBondedTo.text(), BondLine(first, "Master"));
-    EXPECT_EQ(page().lbPowerClass.text(), "Power Class: 2");
+    ASSERT_EQ(page().lblBondedTo.text(), BondLine(first, "Master"));
+    Select(server);
+    ClickSet();
+    ASSERT_TRUE(WaitUntil([&] { return page().ConfigRequestSeq >= 0; }));
+    // An SPP Server of older firmware: function, baud and power byte only.
+    platform::PostWindowMessage(&page(), protocol::MsgConfigReport,
+                                platform::Payload{static_cast<std::uint8_t>(page().ConfigRequestSeq), 2, 1, 2, 3, 1,
+                                                  6, 14, 1, 0x25, 0, 0});
+    ASSERT_TRUE(WaitUntil([&] { return ConfigurationShown(); }));
+    EXPECT_EQ(Lines(), (QStringList{"Data Format  : Unknown", "Flow Control  : Unknown",
+                                    "Device Type : DTE SPP Server", "", "Power Class: 2"}));
+    EXPECT_EQ(main().LocalConfig.BondedAddress, DeviceAddress{});
 }
 
 TEST_F(CommPortPageTest, BaudCodeElevenShowsUnknownFormat)

@@ -57,7 +57,7 @@ TEST_F(SppPagesTest, ConfirmationOfAnotherCommandReportsTheErrorAndTheTimeOutFol
     ASSERT_TRUE(WaitUntil([&] { return flash().StatusText() == kOtherType; }));
     EXPECT_FALSE(flash().FlashSaved);
 
-    device->setConfirmAs(sim::type::UpdateFlash, sim::type::SetDeviceConfig);
+    device->confirmAs(sim::type::UpdateFlash, sim::type::SetDeviceConfig);
     ClickSave();
     ASSERT_TRUE(device->waitForCommand(sim::type::UpdateFlash, 1, 5s));
     ASSERT_TRUE(WaitUntil([&] { return !flash().tmrProgressBar.isActive(); }));

@@ -7,6 +7,7 @@
 #include <functional>
 
 #include "pages/configlocaldevice.h"
+#include "pages/configlocalport.h"
 #include "pages/flashupdate.h"
 #include "sim/device.h"
 
@@ -28,6 +29,10 @@ protected:
         Connect(port);
         ASSERT_TRUE(ConfigurationShown());
         Next();
+        ASSERT_EQ(main().ShownPage(), static_cast<TWizardChildForm*>(frmConfigLocalPort));
+        // The local port page lets Next through once its settings are confirmed.
+        QTest::mouseClick(&frmConfigLocalPort->btnSetLocalPortConfig, Qt::LeftButton);
+        ASSERT_TRUE(WaitUntil([] { return frmConfigLocalPort->ConfigConfirmed; }));
         Next();
         ASSERT_EQ(main().ShownPage(), static_cast<TWizardChildForm*>(frmConfigLocalDevice));
         local().tmrConfig.setInterval(configMs);

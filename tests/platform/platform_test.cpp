@@ -2,6 +2,7 @@
 #include "platform/pump.h"
 #include "platform/windowmessage.h"
 
+#include <QAbstractEventDispatcher>
 #include <QCoreApplication>
 #include <QPointer>
 #include <QTest>
@@ -111,15 +112,24 @@ TEST(WindowMessages, NumbersAreReservedWithQt)
     EXPECT_NE(QEvent::registerEventType(LastNotification), LastNotification);
 }
 
-TEST(MessagePumps, PumpForDeliversEventsAndTakesTheWholeSpan)
+TEST(MessagePumps, PumpForDeliversEventsTakesTheWholeSpanAndSleepsBetweenThem)
 {
     Receiver r;
     PostWindowMessage(&r, WM_COMEVENT);
+    QTimer::singleShot(100, [&] { PostWindowMessage(&r, WM_COMEVENT); });
+    // A pump that polls goes round thousands of times without ever waiting.
+    int waits = 0, wakeUps = 0;
+    auto* dispatcher = QAbstractEventDispatcher::instance();
+    QObject::connect(dispatcher, &QAbstractEventDispatcher::aboutToBlock, [&] { ++waits; });
+    QObject::connect(dispatcher, &QAbstractEventDispatcher::awake, [&] { ++wakeUps; });
     const auto start = std::chrono::steady_clock::now();
     PumpMessagesFor(250);
     const auto took = std::chrono::steady_clock::now() - start;
+    QObject::disconnect(dispatcher, nullptr, nullptr, nullptr);
     EXPECT_GE(took, std::chrono::milliseconds(250));
-    EXPECT_EQ(r.got.size(), 1u);
+    EXPECT_EQ(r.got.size(), 2u) << "one queued before the pause, one posted during it";
+    EXPECT_GE(waits, 1);
+    EXPECT_LE(wakeUps, 50);
 }
 
 TEST(MessagePumps, PumpWhileReturnsWhenAnEventClearsTheCondition)

@@ -33,6 +33,9 @@ int main(int argc, char* argv[])
     // No device here: stand one in so the COM port page lets Next through.
     vtrl::frmCommPortSel->Connected = true;
     vtrl::frmCommPortSel->ConfigurationShown = true;
+    vtrl::frmMain->LocalConfig.InterfaceCode = 2;
+    vtrl::frmConfigLocalPort->ConfigConfirmed = true;
+    vtrl::frmConfigRemotePort->ConfigConfirmed = true;
     vtrl::frmFlashUpdate->FlashSaved = true;
     for (int i = 0; i < 6; ++i)
         main.btnNext.click();

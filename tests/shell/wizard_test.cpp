@@ -28,7 +28,12 @@ protected:
         wizard = std::make_unique<Wizard>();
         main().show();
     }
-    void TearDown() override { wizard.reset(); }
+    void TearDown() override
+    {
+        wizard.reset();
+        protocol::LocalConfig = {};
+        protocol::RemoteConfig = {};
+    }
 
     TfrmMain& main() { return wizard->main(); }
     QPushButton* button(const char* name) { return main().findChild<QPushButton*>(name); }
@@ -44,14 +49,17 @@ protected:
         ASSERT_NE(radio, nullptr);
         QTest::mouseClick(radio, Qt::LeftButton);
     }
-    // The frame tests walk past the COM port page without a device: the page
-    // lets Next through once a device was verified, so they stand one in.
+    // The frame tests walk past the device pages without a device: each page
+    // lets Next through once the device answered it, so they stand one in.
+    // A DCE local device leaves the remote page's DTE box as the form has it,
+    // so entering that page is no edit.
     void standInVerifiedDevice()
     {
         frmCommPortSel->Connected = true;
         frmCommPortSel->ConfigurationShown = true;
-        // The local device page and the save page let Next through once the
-        // device confirmed them.
+        main().LocalConfig.InterfaceCode = 2;
+        frmConfigLocalPort->ConfigConfirmed = true;
+        frmConfigRemotePort->ConfigConfirmed = true;
         frmConfigLocalDevice->ConfigConfirmed = true;
         frmFlashUpdate->FlashSaved = true;
     }

@@ -560,7 +560,7 @@ TEST(SimulatorLifecycle, StopThenStartOpensAFreshTerminal)
 TEST_F(SimulatorLine, LateTypeIsAnsweredAfterTheOthersAndConfirmAsNamesTheOtherCommand)
 {
     sim.setAnswerDelayFor(type::UpdateFlash, 300ms);
-    sim.setConfirmAs(type::UpdateFlash, type::SetDeviceConfig);
+    sim.confirmAs(type::UpdateFlash, type::SetDeviceConfig);
     line->send(type::UpdateFlash, 0);
     line->send(type::GetLocalAddress, 1);
     EXPECT_EQ(expectFrame().type, type::LocalAddress) << "the late answer must not hold up the others";
@@ -569,7 +569,7 @@ TEST_F(SimulatorLine, LateTypeIsAnsweredAfterTheOthersAndConfirmAsNamesTheOtherC
     EXPECT_EQ(f.payload, Bytes{type::SetDeviceConfig});
 
     sim.setAnswerDelayFor(type::UpdateFlash, 0ms);
-    sim.setConfirmAs(type::UpdateFlash, type::UpdateFlash);
+    sim.confirmAs(type::UpdateFlash, type::UpdateFlash);
     line->send(type::UpdateFlash, 2);
     EXPECT_EQ(expectFrame().payload, Bytes{type::UpdateFlash});
 }
