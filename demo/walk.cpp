@@ -220,8 +220,35 @@ bool WalkThrough::Discover(const QString&)
     return true;
 }
 
-bool WalkThrough::PortSettings(bool, const PortChoice&)
+bool WalkThrough::PortSettings(bool remote, const PortChoice& choice)
 {
+    TfrmConfigPort& page = remote ? static_cast<TfrmConfigPort&>(*frmConfigRemotePort)
+                                  : static_cast<TfrmConfigPort&>(*frmConfigLocalPort);
+    const std::pair<QComboBox*, int> picks[] = {{&page.cboBaudRate, choice.baud},
+                                                {&page.cboDataBits, choice.dataBits},
+                                                {&page.cboParity, choice.parity},
+                                                {&page.cboStopBits, choice.stopBits},
+                                                {&page.cboFlowControl, choice.flow}};
+    QStringList picked;
+    for (const auto& [list, index] : picks) {
+        Pick(*list, index);
+        picked << list->currentText();
+    }
+    Step(QStringLiteral("pick %1").arg(picked.join(QStringLiteral(", "))));
+    if (page.chkDCE.isChecked() != choice.dce) {
+        Step(QStringLiteral("%1 %2").arg(choice.dce ? "tick" : "untick", Quoted(page.chkDCE.text())));
+        Click(page.chkDCE);
+    } else {
+        Step(QStringLiteral("leave %1 %2").arg(Quoted(page.chkDCE.text()), choice.dce ? "ticked" : "unticked"));
+    }
+    Step(QStringLiteral("press ") + Quoted(page.btnSet.text()));
+    Click(page.btnSet);
+    if (!WaitFor([&] { return !page.tmrConfig.isActive(); }, QStringLiteral("the confirmation"), kStepMs))
+        return false;
+    Step(QStringLiteral("status: ") + Quoted(page.StatusText()));
+    if (!page.ConfigConfirmed)
+        return Fail(QStringLiteral("the port settings were not confirmed"));
+    Shoot(remote ? QStringLiteral("remoteport") : QStringLiteral("localport"));
     return true;
 }
 
