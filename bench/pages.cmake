@@ -12,3 +12,7 @@ target_link_libraries(pages_screenshot PRIVATE vtrl_wizard Qt6::Test)
 # Advanced dialog for both power classes, against the in-process simulator.
 add_executable(pages_port_screenshot ${CMAKE_CURRENT_LIST_DIR}/pages_port_screenshot.cpp)
 target_link_libraries(pages_port_screenshot PRIVATE vtrl_wizard vtrl_sim Qt6::Test)
+# Not a benchmark: the discovery page during an inquiry and after pairing,
+# against the in-process simulator (run under Xvfb).
+add_executable(pages_discovery_screenshot ${CMAKE_CURRENT_LIST_DIR}/pages_discovery_screenshot.cpp)
+target_link_libraries(pages_discovery_screenshot PRIVATE vtrl_wizard vtrl_sim Qt6::Test)

@@ -51,16 +51,6 @@ QString Differences(const char* device, const sim::DeviceConfig& expected, const
 
 }  // namespace
 
-void SetUpCableDevices(sim::Simulator& device)
-{
-    device.clearRemotes();
-    for (sim::DeviceProfile remote : sim::defaultRemoteDevices()) {
-        // The wizard lists only what answers the inquiry as one of ours.
-        remote.inquiryName = "Vantrel/C " + remote.config.name().substr(remote.config.name().find(' ') + 1);
-        device.addRemote(remote);
-    }
-}
-
 void SetUpSppDevice(sim::Simulator& device)
 {
     sim::DeviceProfile local = sim::defaultLocalDevice();

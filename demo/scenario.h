@@ -10,9 +10,10 @@
 
 namespace vtrl::demo {
 
-// The attached Cable Replacement device with three remote devices in reach,
-// the last one too old for the wizard.
-void SetUpCableDevices(sim::Simulator& device);
+// The Cable Replacement walk uses the simulator's own demo devices: an
+// attached unit bonded to the first of three remotes in reach, the last of
+// them too old for the wizard, and a phone the wizard does not list.
+
 // An attached SPP Server on its own.
 void SetUpSppDevice(sim::Simulator& device);
 

@@ -11,6 +11,7 @@
 #include <QPixmap>
 #include <QTest>
 #include <QTimer>
+#include <QTreeWidget>
 
 namespace vtrl::demo {
 
@@ -215,8 +216,37 @@ bool WalkThrough::ConnectPort(int port)
     return true;
 }
 
-bool WalkThrough::Discover(const QString&)
+bool WalkThrough::Discover(const QString& address)
 {
+    TfrmDevDisc& page = *frmDevDisc;
+    const auto status = QObject::connect(&page, &TfrmDevDisc::statusChanged, [this](const QString& text) {
+        if (!text.isEmpty())
+            Step(QStringLiteral("status: ") + Quoted(text));
+    });
+    Step(QStringLiteral("press ") + Quoted(page.btnSearchDevices.text()));
+    Click(page.btnSearchDevices);
+    bool ok = WaitFor([&] { return !page.tmrInquiry.isActive(); }, QStringLiteral("the end of the inquiry"), 25000);
+    QTreeWidgetItem* item = nullptr;
+    if (ok) {
+        Step(QStringLiteral("listed: ") + page.ItemAddresses().join(QStringLiteral(", ")));
+        for (int i = 0; i < page.lstDeviceList.topLevelItemCount(); ++i)
+            if (page.lstDeviceList.topLevelItem(i)->text(0) == address)
+                item = page.lstDeviceList.topLevelItem(i);
+        ok = item || Fail(QStringLiteral("%1 is not listed").arg(address));
+    }
+    if (ok) {
+        QTest::mouseClick(page.lstDeviceList.viewport(), Qt::LeftButton, {},
+                          page.lstDeviceList.visualItemRect(item).center());
+        Shoot(QStringLiteral("discovery-list"));
+        Step(QStringLiteral("select %1, press %2").arg(address, Quoted(page.btnBondSelectedDevice.text())));
+        Click(page.btnBondSelectedDevice);
+        ok = WaitFor([&] { return page.Bonded && page.lblBonded.isVisible(); }, QStringLiteral("the pairing"), kStepMs);
+    }
+    QObject::disconnect(status);
+    if (!ok)
+        return false;
+    Step(page.lblBonded.text());
+    Shoot(QStringLiteral("discovery"));
     return true;
 }
 

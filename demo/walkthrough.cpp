@@ -35,7 +35,6 @@ int main(int argc, char* argv[])
     namespace demo = vtrl::demo;
     vtrl::sim::Simulator cable;
     vtrl::sim::Simulator spp;
-    demo::SetUpCableDevices(cable);
     demo::SetUpSppDevice(spp);
     for (vtrl::sim::Simulator* device : {&cable, &spp}) {
         if (!device->start()) {

@@ -1,13 +1,619 @@
 #include "devdisc.h"
 
+#include "pages/versioncheck.h"
+#include "platform/messagebox.h"
+#include "platform/windowmessage.h"
+#include "protocol/delivery.h"
+#include "protocol/params.h"
+#include "shell/deviceaddress.h"
+#include "shell/forms.h"
+#include "shell/mainform.h"
+#include "shell/memo.h"
+
+#include <QHeaderView>
+
+#include <algorithm>
+
 namespace vtrl {
 
+namespace {
+
+using platform::MbButtons;
+using platform::MbIcon;
+
+constexpr int kInquiryMs = 20000;
+constexpr int kProgressMs = 1000;
+constexpr int kBondMs = 5000;
+constexpr int kProgressSteps = 20;
+// InquiryResult: address in bytes 0..5, the name from byte 9 in a field of
+// at most 248 bytes.
+constexpr std::size_t kNameAt = 9;
+constexpr std::size_t kNameField = 248;
+
+QString FieldText(const std::uint8_t* field, std::size_t size)
+{
+    const auto* end = std::find(field, field + size, std::uint8_t{0});
+    return QString::fromLatin1(reinterpret_cast<const char*>(field), static_cast<qsizetype>(end - field));
+}
+
+void SetupButton(QPushButton& button, const char* name, const QRect& geometry, const QString& text)
+{
+    button.setObjectName(QString::fromLatin1(name));
+    button.setGeometry(geometry);
+    button.setText(text);
+}
+
+}  // namespace
+
 TfrmDevDisc::TfrmDevDisc(QWidget* parent)
-    : TWizardChildForm(parent),
-      Tasks(this, {QStringLiteral("Select Comm Port"), FourthTask::ConfigRemotePort, 40})
+    : TWizardChildForm(parent), grpTaskDesc(this), txtDevDiscTaskDesc(&grpTaskDesc),
+      Tasks(this, {QStringLiteral("Select Comm Port"), FourthTask::ConfigRemotePort, 40}), grpDeviceSelection(this),
+      lstDeviceList(&grpDeviceSelection), btnSearchDevices(&grpDeviceSelection),
+      btnPingSelectedDevice(&grpDeviceSelection), btnBondSelectedDevice(&grpDeviceSelection),
+      btnClearList(&grpDeviceSelection), lblBonded(&grpDeviceSelection), bGetVersion(&grpDeviceSelection),
+      stbDevDisc(this), pbInquiry(this), statusPanel0_(&stbDevDisc)
 {
     setObjectName(QStringLiteral("frmDevDisc"));
     setWindowTitle(QStringLiteral("Device Discovery and Bonding"));
+    resize(457, 253);
+
+    grpTaskDesc.setObjectName(QStringLiteral("grpTaskDesc"));
+    grpTaskDesc.setTitle(QStringLiteral("Task Description"));
+    grpTaskDesc.setGeometry(0, 0, 457, 96);
+    SetupMemo(txtDevDiscTaskDesc, "txtDevDiscTaskDesc", QRect(8, 17, 441, 74),
+              {QStringLiteral("In normal operation, paired devices exchange data only with each other.  This step in the"),
+               QStringLiteral("configuration process performs the pairing of two devices.  Select \"Search\" to get a list"),
+               QStringLiteral("of devices that you could pair with.  If you are unsure of the remote device's address,"),
+               QStringLiteral("select \"Ping\" to instruct the remote device to give a visual indication.  After selecting a"),
+               QStringLiteral("device to pair with, select \"Bond\".  After successful, select \"Next\" to continue.")});
+
+    grpDeviceSelection.setObjectName(QStringLiteral("grpDeviceSelection"));
+    grpDeviceSelection.setTitle(QStringLiteral("Device Selection"));
+    grpDeviceSelection.setGeometry(129, 100, 328, 129);
+
+    lstDeviceList.setObjectName(QStringLiteral("lstDeviceList"));
+    lstDeviceList.setGeometry(8, 17, 238, 104);
+    lstDeviceList.setColumnCount(2);
+    lstDeviceList.setHeaderLabels({QStringLiteral("Address"), QStringLiteral("Name")});
+    lstDeviceList.setRootIsDecorated(false);
+    lstDeviceList.setItemsExpandable(false);
+    lstDeviceList.setUniformRowHeights(true);
+    lstDeviceList.setSelectionMode(QAbstractItemView::SingleSelection);
+    lstDeviceList.setSelectionBehavior(QAbstractItemView::SelectRows);
+    lstDeviceList.setEditTriggers(QAbstractItemView::NoEditTriggers);
+    lstDeviceList.setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    lstDeviceList.header()->setSectionsClickable(false);
+    lstDeviceList.header()->setSectionsMovable(false);
+    lstDeviceList.header()->setSortIndicatorShown(false);
+    lstDeviceList.header()->setStretchLastSection(false);
+    lstDeviceList.setColumnWidth(0, 105);
+    lstDeviceList.setColumnWidth(1, 225);
+    lstDeviceList.setSortingEnabled(true);
+    lstDeviceList.sortByColumn(0, Qt::AscendingOrder);
+
+    SetupButton(btnSearchDevices, "btnSearchDevices", QRect(254, 17, 66, 23), QStringLiteral("Search"));
+    SetupButton(btnPingSelectedDevice, "btnPingSelectedDevice", QRect(254, 44, 66, 23), QStringLiteral("Ping"));
+    btnPingSelectedDevice.setEnabled(false);
+    SetupButton(btnBondSelectedDevice, "btnBondSelectedDevice", QRect(254, 71, 66, 23), QStringLiteral("Bond"));
+    btnBondSelectedDevice.setEnabled(false);
+    SetupButton(btnClearList, "btnClearList", QRect(254, 98, 66, 23), QStringLiteral("Clear List"));
+
+    lblBonded.setObjectName(QStringLiteral("lblBonded"));
+    lblBonded.setGeometry(8, 20, 312, 40);
+    lblBonded.setTextFormat(Qt::PlainText);
+    lblBonded.setWordWrap(true);
+    lblBonded.setAlignment(Qt::AlignLeft | Qt::AlignTop);
+    lblBonded.hide();
+    SetupButton(bGetVersion, "bGetVersion", QRect(8, 66, 62, 22), QStringLiteral("Ver Info"));
+    bGetVersion.hide();
+
+    stbDevDisc.setObjectName(QStringLiteral("stbDevDisc"));
+    stbDevDisc.setGeometry(0, 233, 457, 20);
+    // One panel: as the last panel of the bar it fills the whole width.
+    statusPanel0_.setObjectName(QStringLiteral("stbDevDiscPanel0"));
+    statusPanel0_.setGeometry(0, 1, 457, 19);
+    statusPanel0_.setFrameShape(QFrame::Panel);
+    statusPanel0_.setFrameShadow(QFrame::Sunken);
+    statusPanel0_.setTextFormat(Qt::PlainText);
+    statusPanel0_.setIndent(2);
+
+    pbInquiry.setObjectName(QStringLiteral("pbInquiry"));
+    pbInquiry.setGeometry(stbDevDisc.geometry());
+    pbInquiry.setRange(0, kProgressSteps);
+    pbInquiry.setTextVisible(false);
+    pbInquiry.hide();
+
+    tmrInquiry.setObjectName(QStringLiteral("tmrInquiry"));
+    tmrInquiry.setInterval(kInquiryMs);
+    tmrProgressBar.setObjectName(QStringLiteral("tmrProgressBar"));
+    tmrProgressBar.setInterval(kProgressMs);
+    tmrBond.setObjectName(QStringLiteral("tmrBond"));
+    tmrBond.setInterval(kBondMs);
+
+    connect(&btnSearchDevices, &QPushButton::clicked, this, &TfrmDevDisc::btnSearchDevicesClick);
+    connect(&btnPingSelectedDevice, &QPushButton::clicked, this, &TfrmDevDisc::btnPingSelectedDeviceClick);
+    connect(&btnBondSelectedDevice, &QPushButton::clicked, this, &TfrmDevDisc::btnBondSelectedDeviceClick);
+    connect(&btnClearList, &QPushButton::clicked, this, &TfrmDevDisc::btnClearListClick);
+    connect(&bGetVersion, &QPushButton::clicked, this, &TfrmDevDisc::bGetVersionClick);
+    connect(&tmrInquiry, &QTimer::timeout, this, &TfrmDevDisc::tmrInquiryTimer);
+    connect(&tmrProgressBar, &QTimer::timeout, this, &TfrmDevDisc::tmrProgressBarTimer);
+    connect(&tmrBond, &QTimer::timeout, this, &TfrmDevDisc::tmrBondTimer);
+    connect(lstDeviceList.selectionModel(), &QItemSelectionModel::selectionChanged, this,
+            [this](const QItemSelection& selected, const QItemSelection& deselected) {
+                lstDeviceListSelectItem(!selected.isEmpty() || !deselected.isEmpty());
+            });
+}
+
+TfrmDevDisc::~TfrmDevDisc() = default;
+
+QString TfrmDevDisc::StatusText() const
+{
+    return statusPanel0_.text();
+}
+
+void TfrmDevDisc::SetStatus(const QString& text)
+{
+    statusPanel0_.setText(text);
+    statusPanel0_.setToolTip(text);
+    emit statusChanged(text);
+}
+
+QStringList TfrmDevDisc::ItemAddresses() const
+{
+    QStringList out;
+    for (int i = 0; i < lstDeviceList.topLevelItemCount(); ++i)
+        out << lstDeviceList.topLevelItem(i)->text(0);
+    return out;
+}
+
+int TfrmDevDisc::PairingStageOf(const QString& address) const
+{
+    for (int i = 0; i < lstDeviceList.topLevelItemCount(); ++i) {
+        const QTreeWidgetItem* item = lstDeviceList.topLevelItem(i);
+        if (item->text(0) == address)
+            return item->data(1, Qt::UserRole).toInt();
+    }
+    return -1;
+}
+
+void TfrmDevDisc::AddItem(const QString& address)
+{
+    auto* item = new QTreeWidgetItem({address, QString::fromLatin1(kListedName)});
+    item->setData(1, Qt::UserRole, 0);
+    lstDeviceList.addTopLevelItem(item);
+}
+
+QTreeWidgetItem* TfrmDevDisc::SelectedItem() const
+{
+    const QList<QTreeWidgetItem*> selected = lstDeviceList.selectedItems();
+    return selected.isEmpty() ? nullptr : selected.front();
+}
+
+void TfrmDevDisc::SetStageOfSelected(int stage)
+{
+    if (QTreeWidgetItem* item = SelectedItem())
+        item->setData(1, Qt::UserRole, stage);
+}
+
+void TfrmDevDisc::SetPairingButtonsEnabled(bool enabled)
+{
+    // While an inquiry runs, only its end gives the buttons back.
+    enabled = enabled && !tmrInquiry.isActive();
+    for (QPushButton* b : {&btnClearList, &btnSearchDevices, &btnPingSelectedDevice, &btnBondSelectedDevice})
+        b->setEnabled(enabled);
+}
+
+void TfrmDevDisc::BeginStep(Step step)
+{
+    step_ = step;
+    tmrBond.stop();
+    tmrBond.start();
+}
+
+void TfrmDevDisc::EndStep()
+{
+    tmrBond.stop();
+    step_ = Step::None;
+    PingPending = false;
+}
+
+bool TfrmDevDisc::ReadyToLeave() const
+{
+    return Bonded && BondTargetAddress != DeviceAddress{};
+}
+
+void TfrmDevDisc::SetSearchingLook(bool searching)
+{
+    QPalette palette = lstDeviceList.palette();
+    palette.setColor(QPalette::Base, searching ? palette.color(QPalette::Button) : QPalette().color(QPalette::Base));
+    lstDeviceList.setPalette(palette);
+    lstDeviceList.setEnabled(!searching);
+    stbDevDisc.setVisible(!searching);
+    pbInquiry.setVisible(searching);
+}
+
+std::uint8_t TfrmDevDisc::PageEntered(TfrmMain& main)
+{
+    main.btnNext.setEnabled(ReadyToLeave());
+    main.btnBack.setEnabled(true);
+    btnBondSelectedDevice.setEnabled(false);
+    btnPingSelectedDevice.setEnabled(false);
+    btnSearchDevices.setEnabled(true);
+    const DeviceAddress bondedTo = main.LocalConfig.BondedAddress;
+    if (lstDeviceList.topLevelItemCount() == 0 && bondedTo != DeviceAddress{}) {
+        // LocalConfig was read before any bonding here: once this page has
+        // bonded, its own target is the one the remote settings go to.
+        if (!Bonded)
+            BondTargetAddress = bondedTo;
+        AddItem(FormatDeviceAddress(bondedTo));
+    }
+    main.SetNotifyWindow(this);
+    return 0;
+}
+
+std::uint8_t TfrmDevDisc::PageLeaving(QPushButton* pressed)
+{
+    const bool searching = tmrInquiry.isActive();
+    tmrInquiry.stop();
+    tmrProgressBar.stop();
+    if (searching)
+        SetSearchingLook(false);
+    if (frmMain && pressed == &frmMain->btnNext && !ReadyToLeave()) {
+        platform::ShowMessageBox(this,
+                                 QStringLiteral("Before proceeding, the Vantrel/S device must be properly bonded "
+                                                "with another device."),
+                                 QStringLiteral("Device not Bonded"), MbButtons::Ok, MbIcon::None);
+        return 2;
+    }
+    // An answer still on its way must not act on a page no longer shown.
+    EndStep();
+    return 0;
+}
+
+void TfrmDevDisc::btnSearchDevicesClick()
+{
+    if (!frmMain)
+        return;
+    TfrmMain& main = *frmMain;
+    NewDeviceCount = 0;
+    SetStatus(QStringLiteral("Sending InitiateInquiry packet."));
+    if (main.SendInitiateInquiry() != 0) {
+        SetStatus(QStringLiteral("Error - could not write inquiry command packet."));
+        return;
+    }
+    main.btnBack.setEnabled(false);
+    main.btnNext.setEnabled(false);
+    for (QPushButton* b : {&btnClearList, &btnSearchDevices, &btnBondSelectedDevice, &btnPingSelectedDevice})
+        b->setEnabled(false);
+    tmrInquiry.start();
+    tmrProgressBar.start();
+    pbInquiry.setValue(0);
+    SetSearchingLook(true);
+    SetStatus(QStringLiteral("Inquiry in progress..."));
+}
+
+void TfrmDevDisc::tmrProgressBarTimer()
+{
+    pbInquiry.setValue(std::min(pbInquiry.value() + 1, pbInquiry.maximum()));
+}
+
+void TfrmDevDisc::InquiryResultReceived(const Payload& payload)
+{
+    if (!tmrInquiry.isActive() || !payload || payload->size() < kNameAt)
+        return;
+    const std::vector<std::uint8_t>& block = *payload;
+    DeviceAddress address{};
+    std::copy_n(block.begin(), address.size(), address.begin());
+    const QString name = FieldText(block.data() + kNameAt, std::min(block.size() - kNameAt, kNameField));
+    if (!name.contains(QLatin1String("Vantrel/C")) && !name.contains(QLatin1String("Unknown")))
+        return;
+    const QString text = FormatDeviceAddress(address);
+    if (ItemAddresses().contains(text))
+        return;
+    ++NewDeviceCount;
+    AddItem(text);
+}
+
+void TfrmDevDisc::tmrInquiryTimer()
+{
+    EndInquiry();
+}
+
+void TfrmDevDisc::EndInquiry()
+{
+    SetStatus(QStringLiteral("Inquiry complete. %1 new device(s) found.").arg(NewDeviceCount));
+    tmrInquiry.stop();
+    tmrProgressBar.stop();
+    if (frmMain)
+        frmMain->btnBack.setEnabled(true);
+    SetSearchingLook(false);
+    if (SelectedItem()) {
+        btnPingSelectedDevice.setEnabled(true);
+        btnBondSelectedDevice.setEnabled(true);
+    }
+    btnClearList.setEnabled(true);
+    btnSearchDevices.setEnabled(true);
+}
+
+void TfrmDevDisc::lstDeviceListSelectItem(bool namesItem)
+{
+    const bool enable = namesItem && !tmrInquiry.isActive() && !Bonded;
+    btnBondSelectedDevice.setEnabled(enable);
+    btnPingSelectedDevice.setEnabled(enable);
+}
+
+void TfrmDevDisc::btnClearListClick()
+{
+    lstDeviceList.clear();
+    btnBondSelectedDevice.setEnabled(false);
+    btnPingSelectedDevice.setEnabled(false);
+}
+
+void TfrmDevDisc::btnPingSelectedDeviceClick()
+{
+    QTreeWidgetItem* item = SelectedItem();
+    if (!item) {
+        platform::ShowMessageBox(this, QStringLiteral("Please select a device first."), QStringLiteral("Ping"),
+                                 MbButtons::Ok, MbIcon::None);
+        return;
+    }
+    if (!frmMain)
+        return;
+    TfrmMain& main = *frmMain;
+    SetStatus(QStringLiteral("Attempting to send ping command."));
+    lstDeviceList.setFocus();
+    const std::optional<DeviceAddress> address = ParseDeviceAddress(item->text(0));
+    if (!address || main.SendPingRequest(*address) != 0) {
+        SetStatus(QStringLiteral("Ping command not sent correctly."));
+        return;
+    }
+    tmrBondTag = 1;
+    BeginStep(Step::Ping);
+    main.btnBack.setEnabled(false);
+    for (QPushButton* b : {&btnClearList, &btnSearchDevices, &btnBondSelectedDevice, &btnPingSelectedDevice})
+        b->setEnabled(false);
+    PingPending = true;
+    SetStatus(QStringLiteral("Opening a connection to the device."));
+}
+
+void TfrmDevDisc::ConfirmationReceived()
+{
+    // Only the ping is answered by a Confirmation here.
+    if (step_ != Step::Ping)
+        return;
+    if (PingPending) {
+        SetStatus(QStringLiteral("Ping Request sent. Look for an indication on the remote device."));
+        PingPending = false;
+    }
+    // The guard runs on: Back comes back with its time-out.
+    SetPairingButtonsEnabled(true);
+}
+
+void TfrmDevDisc::btnBondSelectedDeviceClick()
+{
+    ContinuePairing();
+}
+
+void TfrmDevDisc::ContinuePairing()
+{
+    QTreeWidgetItem* item = SelectedItem();
+    if (!item) {
+        platform::ShowMessageBox(this, QStringLiteral("Please select a device first."), QStringLiteral("Bonding"),
+                                 MbButtons::Ok, MbIcon::None);
+        return;
+    }
+    if (!frmMain)
+        return;
+    TfrmMain& main = *frmMain;
+    lstDeviceList.setFocus();
+    const DeviceAddress address = ParseDeviceAddress(item->text(0)).value_or(DeviceAddress{});
+    switch (item->data(1, Qt::UserRole).toInt()) {
+    case 1:
+        SetStatus(QStringLiteral("Retrieving Version Information."));
+        // A failed write ends in the time-out.
+        BeginStep(Step::Version);
+        main.SendGetVersion(address);
+        break;
+    case 2:
+        SetStatus(QStringLiteral("Retrieving Configuration Information."));
+        BeginStep(Step::Config);
+        main.SendGetConfig(address);
+        break;
+    default:
+        if (main.SendInitiateBonding(address) != 0) {
+            SetStatus(QStringLiteral("Error sending InitiateBonding Packet."));
+            break;
+        }
+        BondTargetAddress = address;
+        lastBondAttempt_ = address;
+        BeginStep(Step::Bond);
+        SetStatus(QStringLiteral("Bonding with the selected device..."));
+        break;
+    }
+    main.btnBack.setEnabled(false);
+    main.btnNext.setEnabled(false);
+    for (QPushButton* b : {&btnPingSelectedDevice, &btnBondSelectedDevice, &btnSearchDevices, &btnClearList})
+        b->setEnabled(false);
+}
+
+void TfrmDevDisc::BondResultReceived(const Payload& payload)
+{
+    if (!payload || payload->empty())
+        return;
+    Bonded = (*payload)[0] == 0;
+    if (step_ != Step::Bond) {
+        // Success reported after the time-out gave up on the device: it is
+        // bonded all the same, and the remote settings need its address.
+        if (Bonded && BondTargetAddress == DeviceAddress{})
+            BondTargetAddress = lastBondAttempt_;
+        return;
+    }
+    EndStep();
+    SetPairingButtonsEnabled(!Bonded);
+    if (!frmMain)
+        return;
+    TfrmMain& main = *frmMain;
+    if (Bonded) {
+        const QString address = FormatDeviceAddress(BondTargetAddress);
+        SetStatus(QStringLiteral("Bonded to: %1.  Connecting to Remote Device.").arg(address));
+        lblBonded.setText(QStringLiteral("Bonding successful with device: ") + address);
+        lblBonded.hide();
+        main.btnBack.setEnabled(false);
+        main.btnNext.setEnabled(false);
+        BeginStep(Step::Connection);
+        SetStageOfSelected(1);
+        return;
+    }
+    SetStatus(QStringLiteral("Bonding has failed.  Please retry."));
+    BondTargetAddress = DeviceAddress{};
+    main.btnBack.setEnabled(true);
+}
+
+void TfrmDevDisc::ConnectionStatusReceived(const Payload& payload)
+{
+    // The link comes up after a bonding, or after a ping opened it.
+    if ((step_ != Step::Connection && step_ != Step::Ping) || !payload || payload->empty())
+        return;
+    const Step waiting = step_;
+    EndStep();
+    if ((*payload)[0] == 2) {
+        SetStatus(QStringLiteral("Remote Device Connected... Attempting to Retreive Config Data."));
+        ContinuePairing();
+        return;
+    }
+    SetStatus(QStringLiteral("Connection Error.. Retrying."));
+    BeginStep(waiting);
+}
+
+void TfrmDevDisc::VersionInfoReceived(const Payload& payload)
+{
+    if (step_ != Step::Version || !payload || !frmMain)
+        return;
+    EndStep();
+    TfrmMain& main = *frmMain;
+    const std::vector<std::uint8_t>& block = *payload;
+    main.RemoteVersion = VersionRecord{};
+    std::copy_n(block.begin(), std::min(block.size(), main.RemoteVersion.block.size()),
+                main.RemoteVersion.block.begin());
+    if (block.size() >= protocol::kVersionInfoBlock)
+        main.RemoteVersion.value = static_cast<std::uint16_t>(block[100] | (block[101] << 8));
+    if (CheckApplicationVersion(block)) {
+        SetStageOfSelected(2);
+        ContinuePairing();
+        return;
+    }
+    SetStageOfSelected(0);
+    platform::ShowMessageBox(this, QStringLiteral("VtrlCfg requires application version V2.09 or greater"),
+                             QStringLiteral("Version Mismatch"), MbButtons::Ok, MbIcon::None);
+    main.SendAbort();
+    Bonded = false;
+    SetPairingButtonsEnabled(true);
+    for (QWidget* w : std::initializer_list<QWidget*>{&lstDeviceList, &btnClearList, &btnSearchDevices,
+                                                      &btnBondSelectedDevice, &btnPingSelectedDevice})
+        w->show();
+    SetStatus(QString());
+}
+
+void TfrmDevDisc::ConfigReportReceived(const Payload& payload)
+{
+    if (step_ != Step::Config || !payload || payload->empty() || !frmMain)
+        return;
+    EndStep();
+    TfrmMain& main = *frmMain;
+    const std::vector<std::uint8_t>& block = *payload;
+    SetStatus(QStringLiteral("Information retreived from ") + FormatDeviceAddress(BondTargetAddress));
+    // A bad element still leaves what was decoded before it.
+    protocol::DecodeConfigReport(false, block.data() + 1, block.size() - 1);
+    for (QWidget* w : std::initializer_list<QWidget*>{&btnBondSelectedDevice, &btnPingSelectedDevice,
+                                                      &btnSearchDevices, &btnClearList, &lstDeviceList})
+        w->hide();
+    lblBonded.show();
+    bGetVersion.show();
+    main.btnBack.setEnabled(true);
+    main.btnNext.setEnabled(true);
+}
+
+void TfrmDevDisc::NegativeResponseReceived(const Payload& payload)
+{
+    QString text = QStringLiteral("A error response was received");
+    if (payload) {
+        // ReasonText has a text for every code, also those past its table.
+        const int reason = payload->size() >= 2 ? (*payload)[1] : -1;
+        text += QStringLiteral(" with reason: ") + QString::fromStdString(protocol::ReasonText(reason));
+    }
+    text += QStringLiteral(".  Please try again.");
+    platform::ShowMessageBox(this, text, QStringLiteral("Warning"), MbButtons::Ok, MbIcon::Error);
+    btnBondSelectedDevice.setEnabled(true);
+}
+
+void TfrmDevDisc::tmrBondTimer()
+{
+    const Step expired = step_;
+    EndStep();
+    if (expired == Step::Version || expired == Step::Config) {
+        // Bonded, target and stage stay: Bond retries the step that failed.
+        SetStatus(QStringLiteral("Remote device did not answer. Please retry."));
+    } else if (tmrBondTag != 0) {
+        SetStatus(QStringLiteral("Unable to connect to Remote Device. Please retry."));
+    } else {
+        // Once the bonding succeeded the target is kept for the retry.
+        if (expired != Step::Connection)
+            BondTargetAddress = DeviceAddress{};
+        SetStatus(QStringLiteral("Bonding has timed out. Please retry."));
+    }
+    if (frmMain && !tmrInquiry.isActive())
+        frmMain->btnBack.setEnabled(true);
+    SetPairingButtonsEnabled(true);
+}
+
+void TfrmDevDisc::bGetVersionClick()
+{
+    if (!frmMain)
+        return;
+    const auto& block = frmMain->RemoteVersion.block;
+    const QString application = FieldText(block.data() + 6, 32);
+    const QString bluetooth = FieldText(block.data() + 38, 62);
+    platform::ShowMessageBox(this,
+                             QStringLiteral("Application Version: %1\n\rBluetooth Version  : %2").arg(application, bluetooth),
+                             QStringLiteral("Remote Version Information"), MbButtons::Ok, MbIcon::None);
+}
+
+bool TfrmDevDisc::event(QEvent* e)
+{
+    auto* message = dynamic_cast<platform::WindowMessage*>(e);
+    if (!message)
+        return TWizardChildForm::event(e);
+    // The block is ours from here and is freed with the event or the
+    // handler's argument on every path.
+    switch (message->message()) {
+    case protocol::MsgInquiryResult:
+        InquiryResultReceived(message->takePayload());
+        return true;
+    case protocol::MsgInquiryComplete:
+        if (tmrInquiry.isActive())
+            EndInquiry();
+        return true;
+    case protocol::MsgConfirmation:
+        ConfirmationReceived();
+        return true;
+    case protocol::MsgBondResult:
+        BondResultReceived(message->takePayload());
+        return true;
+    case protocol::MsgConnectionStatus:
+        ConnectionStatusReceived(message->takePayload());
+        return true;
+    case protocol::MsgVersionInfo:
+        VersionInfoReceived(message->takePayload());
+        return true;
+    case protocol::MsgConfigReport:
+        ConfigReportReceived(message->takePayload());
+        return true;
+    case protocol::MsgNegativeResponse:
+        NegativeResponseReceived(message->takePayload());
+        return true;
+    default:
+        return TWizardChildForm::event(e);
+    }
 }
 
 }  // namespace vtrl

@@ -1,6 +1,7 @@
 #include "cli.h"
 
 #include <charconv>
+#include <functional>
 #include <stdexcept>
 
 namespace vtrl::sim {
@@ -84,6 +85,17 @@ Remote devices:
   --inquiry-delay-ms N     spacing of inquiry results (default 100)
   --bond-fail N            the next N bondings fail
   --connect-fail N         N "not connected" reports before the link comes up
+Discovery and pairing (the wizard lists only names containing "Vantrel/C" or "Unknown"):
+  --inquiry-name HEX12:NAME          name a remote reports in an inquiry
+  --inquiry-duplicates N   report every device N extra times
+  --inquiry-complete-ms N  end the inquiry N ms after it starts (late: over 20000)
+  --no-inquiry-complete    never end the inquiry
+  --no-ping-confirm        no Confirmation for a ping
+  --ping-connection STATUS a ConnectionStatus (2 = connected) after each ping
+  --bond-delay-ms N        wait N ms before the BondResult
+  --no-connect             the link never comes up after a bonding
+  --remote-version HEX12:TEXT        application version text of a remote
+  --remote-silent HEX12    a remote that never answers what is addressed to it
 Faults:
   --delay-ms N             delay before every answer
   --silent                 answer nothing
@@ -102,10 +114,75 @@ Command types: 3 address, 4 inquiry, 7 bonding, 10 port settings, 11 device sett
 )";
 }
 
+namespace {
+
+// HEX12:VALUE naming a known remote, or nullopt.
+std::optional<std::pair<DeviceAddress, std::string>> remoteAndValue(const std::string& text, const Simulator& sim)
+{
+    auto parts = split(text, ':', 2);
+    auto a = parseAddress(parts[0]);
+    if (parts.size() != 2 || !a || *a == DeviceAddress{})
+        return std::nullopt;
+    for (const auto& r : sim.remotes())
+        if (r.address == *a)
+            return std::make_pair(*a, parts[1]);
+    return std::nullopt;
+}
+
+// The options of the discovery page's switches; false when `opt` is none of them.
+bool applyDiscoveryOption(const std::string& opt, const std::function<bool(const char*)>& takes,
+                          const std::string& value, Simulator& sim, InquiryScript& inquiry, PingScript& ping,
+                          BondingScript& bonding, bool& bad)
+{
+    auto count = [&](long hi) {
+        auto n = number(value, 0, hi);
+        bad = !n;
+        return n.value_or(0);
+    };
+    if (takes("--inquiry-name") || takes("--remote-version")) {
+        auto target = remoteAndValue(value, sim);
+        bad = !target;
+        if (target && opt == "--inquiry-name")
+            sim.setInquiryName(target->first, target->second);
+        else if (target)
+            sim.setAppVersion(target->first, target->second);
+    } else if (takes("--inquiry-duplicates")) {
+        inquiry.duplicates = static_cast<int>(count(100));
+        sim.setInquiry(inquiry);
+    } else if (takes("--inquiry-complete-ms")) {
+        inquiry.completeAfter = Millis{count(600'000)};
+        sim.setInquiry(inquiry);
+    } else if (opt == "--no-inquiry-complete") {
+        inquiry.completeMissing = true;
+        sim.setInquiry(inquiry);
+    } else if (opt == "--no-ping-confirm") {
+        ping.confirm = false;
+        sim.setPing(ping);
+    } else if (takes("--ping-connection")) {
+        ping.connectionStatus = static_cast<std::uint8_t>(count(255));
+        sim.setPing(ping);
+    } else if (takes("--bond-delay-ms")) {
+        sim.setBondResultDelay(Millis{count(600'000)});
+    } else if (opt == "--no-connect") {
+        bonding.linkComesUp = false;
+        sim.setBonding(bonding);
+    } else if (takes("--remote-silent")) {
+        auto a = parseAddress(value);
+        bad = !a || !sim.setUnresponsive(*a, true);
+    } else {
+        return false;
+    }
+    return true;
+}
+
+}  // namespace
+
 std::string applyArguments(const std::vector<std::string>& args, Simulator& sim, CliOptions& options)
 {
     bool remotesReplaced = false;
     BondingScript bonding;
+    InquiryScript inquiry;
+    PingScript ping;
     for (std::size_t i = 0; i < args.size(); ++i) {
         const std::string& opt = args[i];
         auto flag = [&](const char* name) { return opt == name; };
@@ -229,6 +306,10 @@ std::string applyArguments(const std::vector<std::string>& args, Simulator& sim,
                     sim.confirmAs(static_cast<std::uint8_t>(*t), static_cast<std::uint8_t>(*v));
             } else if (flag("--no-checksum-reply")) {
                 sim.setAnswerChecksumFailures(false);
+            } else if (bool invalid = false;
+                       applyDiscoveryOption(opt, takes, value, sim, inquiry, ping, bonding, invalid)) {
+                if (invalid)
+                    return bad();
             } else {
                 return "unknown option " + opt;
             }

@@ -106,10 +106,17 @@ std::vector<DeviceProfile> defaultRemoteDevices()
         return p;
     };
     std::vector<DeviceProfile> out;
+    // Over the air a cable replacement unit calls itself "Vantrel/C"; one
+    // whose name the radio could not read is "Unknown".
     out.push_back(remote("001BDC0A5678", "Vantrel/S Pump Room", "Vantrel App V3.05"));
     out.back().config.bondedAddress = defaultLocalDevice().address;
+    out.back().inquiryName = "Vantrel/C";
     out.push_back(remote("001BDC0A9ABC", "Vantrel/S Dock 2", "Vantrel App V2.10"));
+    out.back().inquiryName = "Unknown";
     out.push_back(remote("001BDC0ADEF0", "Vantrel/S Legacy", "Vantrel App V2.08"));
+    out.back().inquiryName = "Vantrel/C";
+    // Something else in range, which the wizard must not offer.
+    out.push_back(remote("5C17A0B1C2D3", "Mobile Phone", "Phone OS 11.2"));
     return out;
 }
 
@@ -138,6 +145,7 @@ struct Simulator::Impl {
     int wrongConfigSeq = 0;
     std::vector<std::uint8_t> noise;
     bool answerChecksumFailures = true;
+    bool ignoreSettings = false;
 
     // port settings pages: Confirmations naming another command
     struct Renaming {
@@ -155,6 +163,11 @@ struct Simulator::Impl {
             confirmRenames.erase(it);
         return named;
     }
+    // discovery and pairing scripts
+    InquiryScript inquiry;
+    PingScript ping;
+    Millis bondResultDelay{0};
+    std::set<DeviceAddress> unresponsive;
 
     // configuration and save pages
     std::map<std::uint8_t, Millis> typeDelays;
@@ -227,6 +240,11 @@ struct Simulator::Impl {
         }
         if (silentTypes.count(f.type))
             return;
+        if (ignoreSettings && ((f.type == type::SetPortConfig && f.payload.size() == 14) ||
+                               (f.type == type::SetDeviceConfig && f.payload.size() == 51))) {
+            confirm(f.type);
+            return;
+        }
         if (auto it = refusals.find(f.type); it != refusals.end()) {
             negative(f.type, it->second.reason);
             if (it->second.once)
@@ -258,11 +276,11 @@ struct Simulator::Impl {
                 schedule(type::LocalAddress, {local.profile.address.begin(), local.profile.address.end()});
             return;
         case type::GetVersion:
-            if (expect(6))
+            if (expect(6) && !unresponsive.count(addressAt(p)))
                 answerVersion(addressAt(p));
             return;
         case type::GetConfig:
-            if (expect(6))
+            if (expect(6) && !unresponsive.count(addressAt(p)))
                 answerConfig(f.seq, addressAt(p));
             return;
         case type::InitiateInquiry:
@@ -277,12 +295,12 @@ struct Simulator::Impl {
             if (!expect(6))
                 return;
             if (findRemote(addressAt(p)))
-                confirm(type::PingRequest);
+                answerPing();
             else
                 negative(type::PingRequest, reason::ProcessTimedOut);
             return;
         case type::SetPortConfig:
-            if (expect(14))
+            if (expect(14) && !unresponsive.count(addressAt(p)))
                 setPortConfig(p);
             return;
         case type::SetDeviceConfig:
@@ -345,16 +363,19 @@ struct Simulator::Impl {
         for (const auto& r : remotes) {
             if (!r.profile.discoverable)
                 continue;
-            at += inquiryDelay;
             std::vector<std::uint8_t> v(r.profile.address.begin(), r.profile.address.end());
             v.insert(v.end(), r.profile.inquiryExtra.begin(), r.profile.inquiryExtra.end());
             std::string name = r.profile.inquiryName.empty() ? r.working.name() : r.profile.inquiryName;
             name.resize(std::min<std::size_t>(name.size(), 247));   // 248-byte field with its zero
             v.insert(v.end(), name.begin(), name.end());
             v.push_back(0);
-            schedule(type::InquiryResult, std::move(v), at);
+            for (int i = 0; i <= std::max(inquiry.duplicates, 0); ++i) {
+                at += inquiryDelay;
+                schedule(type::InquiryResult, v, at);
+            }
         }
-        schedule(type::InquiryComplete, {}, at + inquiryDelay);
+        if (!inquiry.completeMissing)
+            schedule(type::InquiryComplete, {}, inquiry.completeAfter.value_or(at + inquiryDelay));
     }
 
     void runBonding(const DeviceAddress& a)
@@ -366,7 +387,7 @@ struct Simulator::Impl {
         }
         if (bonding.failBonds > 0) {
             --bonding.failBonds;
-            schedule(type::BondResult, {bonding.failCode});
+            schedule(type::BondResult, {bonding.failCode}, bondResultDelay);
             return;
         }
         // The previous partner forgets the local device.
@@ -377,8 +398,8 @@ struct Simulator::Impl {
         local.working.bondRole = 1;
         remote->working.bondedAddress = local.profile.address;
         remote->working.bondRole = 2;
-        schedule(type::BondResult, {0});
-        Millis at{0};
+        schedule(type::BondResult, {0}, bondResultDelay);
+        Millis at = bondResultDelay;
         while (bonding.connectionDownReports > 0) {
             --bonding.connectionDownReports;
             at += bonding.stepDelay;
@@ -386,6 +407,14 @@ struct Simulator::Impl {
         }
         if (bonding.linkComesUp)
             schedule(type::ConnectionStatus, {2}, at + bonding.stepDelay);
+    }
+
+    void answerPing()
+    {
+        if (ping.confirm)
+            confirm(type::PingRequest);
+        if (ping.connectionStatus)
+            schedule(type::ConnectionStatus, {*ping.connectionStatus}, ping.connectionDelay);
     }
 
     void setPortConfig(const std::vector<std::uint8_t>& p)
@@ -806,6 +835,50 @@ void Simulator::setAnswerChecksumFailures(bool answer)
     d_->answerChecksumFailures = answer;
 }
 
+// ---- discovery and pairing ----------------------------------------------
+
+void Simulator::setInquiry(const InquiryScript& script)
+{
+    std::lock_guard lock(d_->m);
+    d_->inquiry = script;
+}
+
+void Simulator::setPing(const PingScript& script)
+{
+    std::lock_guard lock(d_->m);
+    d_->ping = script;
+}
+
+void Simulator::setBondResultDelay(Millis delay)
+{
+    std::lock_guard lock(d_->m);
+    d_->bondResultDelay = std::max(delay, Millis{0});
+}
+
+bool Simulator::setInquiryName(const DeviceAddress& remote, const std::string& name)
+{
+    std::lock_guard lock(d_->m);
+    Device* r = d_->findRemote(remote);
+    if (!r)
+        return false;
+    r->profile.inquiryName = name;
+    return true;
+}
+
+bool Simulator::setUnresponsive(const DeviceAddress& remote, bool unresponsive)
+{
+    std::lock_guard lock(d_->m);
+    if (!d_->findRemote(remote))
+        return false;
+    if (unresponsive)
+        d_->unresponsive.insert(remote);
+    else
+        d_->unresponsive.erase(remote);
+    return true;
+}
+
+// ---- inspection -----------------------------------------------------------
+
 std::vector<ReceivedFrame> Simulator::received() const
 {
     std::lock_guard lock(d_->m);
@@ -951,6 +1024,14 @@ std::string Simulator::flashImage() const
     if (!untouched.empty())
         s += "Remote devices whose flash is as it was: " + untouched + "\n";
     return s;
+}
+
+// ---- settings that do not take -------------------------------------------
+
+void Simulator::setIgnoreSettings(bool ignore)
+{
+    std::lock_guard lock(d_->m);
+    d_->ignoreSettings = ignore;
 }
 
 }  // namespace vtrl::sim

@@ -79,12 +79,28 @@ struct BondingScript {
     Millis stepDelay{50};            // between BondResult and each ConnectionStatus
 };
 
+// How the next inquiries go, beyond the devices they find.
+struct InquiryScript {
+    int duplicates = 0;                  // every InquiryResult is written this many extra times
+    std::optional<Millis> completeAfter; // InquiryComplete this long after InitiateInquiry;
+                                         // none: one spacing after the last result
+    bool completeMissing = false;        // no InquiryComplete at all
+};
+
+// How the next pings go.
+struct PingScript {
+    bool confirm = true;                          // Confirmation for a ping to a known remote
+    std::optional<std::uint8_t> connectionStatus; // then this ConnectionStatus, if any
+    Millis connectionDelay{50};                   // after the Confirmation
+};
+
 class Simulator {
 public:
     // Starts with the default demo: a Cable Replacement device at
     // 00:1B:DC:0A:12:34 (9600,8,N,1, hardware flow, DCE, Master bonded to the
-    // first remote, power class 1) and three remotes, the last one with an
-    // application version too old for the wizard (V2.08).
+    // first remote, power class 1), three remotes that an inquiry reports as
+    // "Vantrel/C" or "Unknown", the last one with an application version too
+    // old for the wizard (V2.08), and a phone in range.
     Simulator();
     ~Simulator();
     Simulator(const Simulator&) = delete;
@@ -136,6 +152,17 @@ public:
     // The device acts on `commandType` as usual but its Confirmation names
     // `namedType` instead; `once` undoes this after one such answer.
     void confirmAs(std::uint8_t commandType, std::uint8_t namedType, bool once = false);
+    // ---- discovery and pairing ------------------------------------------
+    // Switches for the discovery page and for a person trying it at vtrlsim.
+    // Defaults keep the behaviour above.
+    void setInquiry(const InquiryScript& script);
+    void setPing(const PingScript& script);
+    void setBondResultDelay(Millis delay);           // InitiateBonding to BondResult
+    // The name a remote reports in an inquiry (empty: its device name).
+    bool setInquiryName(const DeviceAddress& remote, const std::string& name);
+    // A remote that never answers what is addressed to it (GetVersion,
+    // GetConfig, SetPortConfig): no answer, not even a refusal.
+    bool setUnresponsive(const DeviceAddress& remote, bool unresponsive);
 
     // ---- inspection ----------------------------------------------------
     std::vector<ReceivedFrame> received() const;
@@ -163,6 +190,10 @@ public:
     // changed, with a note where settings were received but never saved;
     // the other remotes by address only.
     std::string flashImage() const;
+    // ---- settings that do not take -------------------------------------
+    // Confirms SetPortConfig and SetDeviceConfig without changing any
+    // configuration, as a device whose settings silently failed would.
+    void setIgnoreSettings(bool ignore);
 
 private:
     struct Impl;

@@ -30,13 +30,15 @@ int main(int argc, char* argv[])
     vtrl::frmIntroduction->SetItemIndex(0);
     QTest::qWait(100);
     shoot(QStringLiteral("/shot-intro-chosen.png"));
-    // No device here: stand one in so the COM port page lets Next through.
+    // No device here: stand one in so the COM port and discovery pages let Next through.
     vtrl::frmCommPortSel->Connected = true;
     vtrl::frmCommPortSel->ConfigurationShown = true;
     vtrl::frmMain->LocalConfig.InterfaceCode = 2;
     vtrl::frmConfigLocalPort->ConfigConfirmed = true;
     vtrl::frmConfigRemotePort->ConfigConfirmed = true;
     vtrl::frmFlashUpdate->FlashSaved = true;
+    vtrl::frmDevDisc->Bonded = true;
+    vtrl::frmDevDisc->BondTargetAddress = {1, 2, 3, 4, 5, 6};
     for (int i = 0; i < 6; ++i)
         main.btnNext.click();
     shoot(QStringLiteral("/shot-finish.png"));

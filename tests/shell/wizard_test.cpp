@@ -50,9 +50,9 @@ protected:
         QTest::mouseClick(radio, Qt::LeftButton);
     }
     // The frame tests walk past the device pages without a device: each page
-    // lets Next through once the device answered it, so they stand one in.
-    // A DCE local device leaves the remote page's DTE box as the form has it,
-    // so entering that page is no edit.
+    // lets Next through once the device answered it (verified, bonded,
+    // confirmed), so they stand one in. A DCE local device leaves the remote
+    // page's DTE box as the form has it, so entering that page is no edit.
     void standInVerifiedDevice()
     {
         frmCommPortSel->Connected = true;
@@ -62,6 +62,8 @@ protected:
         frmConfigRemotePort->ConfigConfirmed = true;
         frmConfigLocalDevice->ConfigConfirmed = true;
         frmFlashUpdate->FlashSaved = true;
+        frmDevDisc->Bonded = true;
+        frmDevDisc->BondTargetAddress = {1, 2, 3, 4, 5, 6};
     }
     QString pageCaption() const { return wizard->main().windowTitle().mid(kPrefix.size()); }
     // Back, Next, Cancel, Finish: which are visible.

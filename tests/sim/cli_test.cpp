@@ -29,7 +29,7 @@ TEST(SimCli, DefaultsMakeAVersionTheWizardAcceptsAndACableReplacementDevice)
     EXPECT_EQ(c.interfaceCode, 2);
     EXPECT_EQ(c.bondRole, 1);
     EXPECT_EQ(c.powerByte & 0xF0, 0x10);
-    EXPECT_EQ(sim.remotes().size(), 3u);
+    EXPECT_EQ(sim.remotes().size(), 4u) << "three units and a phone";
     EXPECT_EQ(sim.workingConfig(c.bondedAddress)->bondedAddress, local.address);
 }
 
@@ -56,6 +56,28 @@ TEST(SimCli, OptionsScriptTheDevices)
     EXPECT_EQ(remotes[0].appVersion, "Vantrel App V2.09");
     EXPECT_EQ(remotes[0].config.name(), "Far Away");
     EXPECT_EQ(sim.workingConfig(*parseAddress("AABBCCDDEE00"))->baudCode, 2);
+}
+
+TEST(SimCli, DiscoveryOptionsScriptTheRemotes)
+{
+    Simulator sim;
+    const std::string dock = "001BDC0A9ABC";
+    ASSERT_EQ(run(sim, {"--inquiry-name", dock + ":Vantrel/C Dock", "--remote-version", dock + ":Vantrel App V2.09",
+                        "--remote-silent", dock, "--inquiry-duplicates", "2", "--no-inquiry-complete",
+                        "--no-ping-confirm", "--ping-connection", "2", "--bond-delay-ms", "10", "--no-connect"}),
+              "");
+    for (const auto& r : sim.remotes()) {
+        if (formatAddress(r.address) != dock)
+            continue;
+        EXPECT_EQ(r.inquiryName, "Vantrel/C Dock");
+        EXPECT_EQ(r.appVersion, "Vantrel App V2.09");
+    }
+    for (const std::vector<std::string>& row : std::vector<std::vector<std::string>>{
+             {"--inquiry-name", "AABBCCDDEEFF:x"}, {"--remote-silent", "AABBCCDDEEFF"},
+             {"--inquiry-duplicates", "-1"}, {"--ping-connection", "300"}, {"--remote-version", dock}}) {
+        Simulator other;
+        EXPECT_NE(run(other, row).find(row[0]), std::string::npos) << row[0];
+    }
 }
 
 TEST(SimCli, RejectsMalformedValuesWithTheOptionNamed)

@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <fcntl.h>
 #include <map>
@@ -464,7 +465,64 @@ TEST_F(SimulatorLine, InquiryReportsEveryDiscoverableRemoteThenCompletes)
         }
         ASSERT_LT(names.size(), 10u);
     }
-    EXPECT_EQ(names, (std::vector<std::string>{"Vantrel/S Pump Room", "Vantrel/S Dock 2", "Vantrel/S Legacy"}));
+    EXPECT_EQ(names, (std::vector<std::string>{"Vantrel/C", "Unknown", "Vantrel/C", "Mobile Phone"}));
+}
+
+TEST_F(SimulatorLine, InquiryScriptRepeatsResultsAndMovesOrDropsTheCompletion)
+{
+    struct Row {
+        InquiryScript script;
+        std::size_t results;
+        bool completes;
+    };
+    sim.clearRemotes();
+    DeviceProfile remote;
+    remote.address = addr("001BDC0A0002");
+    sim.addRemote(remote);
+    InquiryScript repeated, early, missing;
+    repeated.duplicates = 2;
+    early.completeAfter = 1ms;
+    missing.completeMissing = true;
+    for (const Row& row : {Row{repeated, 3, true}, Row{early, 0, true}, Row{missing, 1, false}}) {
+        sim.setInquiry(row.script);
+        line->send(type::InitiateInquiry, 0, {0x0A, 0x00});
+        std::vector<std::uint8_t> types;
+        while (auto f = line->next(300ms)) {
+            types.push_back(f->type);
+            if (f->type == type::InquiryComplete)
+                break;
+        }
+        if (row.completes) {
+            ASSERT_FALSE(types.empty());
+            EXPECT_EQ(types.front() == type::InquiryComplete, row.results == 0) << "early completion comes first";
+            EXPECT_EQ(std::count(types.begin(), types.end(), type::InquiryComplete), 1);
+        } else {
+            EXPECT_EQ(std::count(types.begin(), types.end(), type::InquiryComplete), 0);
+        }
+        if (row.results > 0) {
+            EXPECT_EQ(static_cast<std::size_t>(std::count(types.begin(), types.end(), type::InquiryResult)), row.results);
+        }
+        line->drain(50ms);
+    }
+}
+
+TEST_F(SimulatorLine, PingScriptAndUnresponsiveRemote)
+{
+    const DeviceAddress remote = addr("001BDC0A9ABC");
+    sim.setPing(PingScript{.confirm = false, .connectionStatus = 2, .connectionDelay = 1ms});
+    line->send(type::PingRequest, 0, withAddress(remote));
+    Frame f = expectFrame();
+    EXPECT_EQ(f.type, type::ConnectionStatus);
+    EXPECT_EQ(f.payload, Bytes{2});
+
+    ASSERT_TRUE(sim.setUnresponsive(remote, true));
+    EXPECT_FALSE(sim.setUnresponsive(addr("AABBCCDDEEFF"), true)) << "not a remote";
+    line->send(type::GetVersion, 1, withAddress(remote));
+    expectNoAnswer(type::GetVersion);
+    line->send(type::GetConfig, 2, withAddress(remote));
+    expectNoAnswer(type::GetConfig);
+    line->send(type::GetVersion, 3, withAddress(kLocal));
+    EXPECT_EQ(expectFrame().type, type::VersionInfo) << "the attached device still answers";
 }
 
 TEST_F(SimulatorLine, BondingMovesTheBondToTheNewPartnerAndReportsTheLinkUp)
@@ -593,6 +651,6 @@ TEST_F(SimulatorLine, FlashImageShowsWhatIsKeptAndFlagsUnsavedSettings)
     EXPECT_NE(after.find("device name   \"Gate 7\"\n  link timeout  33\n"), std::string::npos) << after;
     EXPECT_NE(after.find("  serial        9600,8,N,1, flow Hardware, DCE\n"), std::string::npos) << after;
     EXPECT_EQ(after.find("not in flash"), std::string::npos);
-    EXPECT_NE(after.find("Remote devices whose flash is as it was: 001BDC0A5678, 001BDC0A9ABC, 001BDC0ADEF0\n"),
+    EXPECT_NE(after.find("Remote devices whose flash is as it was: 001BDC0A5678, 001BDC0A9ABC, 001BDC0ADEF0"),
               std::string::npos) << after;
 }

@@ -1,0 +1,353 @@
+#include "ctl/link.h"
+
+#include "ctl/profile.h"
+#include "protocol/params.h"
+
+#include <QDateTime>
+
+#include <sys/stat.h>
+
+#include <array>
+#include <cerrno>
+
+namespace vtrl::ctl {
+
+namespace {
+
+constexpr std::uint32_t kLinkBaud = 115200;
+constexpr std::uint32_t kReadChunk = 350;
+// How often an idle wait looks whether the device is still there.
+constexpr Millis kIdleCheck{100};
+constexpr std::uint8_t kPinTag = 17;
+
+QString Address(std::span<const std::uint8_t> p, std::size_t at = 0)
+{
+    if (p.size() < at + 6)
+        return QStringLiteral("?");
+    return QString::asprintf("%02X%02X%02X%02X%02X%02X", p[at + 5], p[at + 4], p[at + 3], p[at + 2], p[at + 1], p[at]);
+}
+
+QString AddressField(std::span<const std::uint8_t> p)
+{
+    const QString a = Address(p);
+    return a == QLatin1String("000000000000") ? QStringLiteral("address=%1 (attached device)").arg(a)
+                                              : QStringLiteral("address=%1").arg(a);
+}
+
+QString Text(std::span<const std::uint8_t> p, std::size_t at, std::size_t size)
+{
+    if (p.size() <= at)
+        return QString();
+    return QString::fromLatin1(FieldString(p.data() + at, std::min(size, p.size() - at)));
+}
+
+// Where the PIN's value lies inside a ConfigReport's parameter block.
+std::pair<std::size_t, std::size_t> PinSpan(std::span<const std::uint8_t> p)
+{
+    std::size_t at = 1;
+    while (at + 2 <= p.size() && p[at] != 0 && p[at + 1] != 0) {
+        const std::size_t n = p[at + 1];
+        if (p[at] == kPinTag)
+            return {at + 2, std::min(at + 2 + n, p.size())};
+        at += 2 + n;
+    }
+    return {0, 0};
+}
+
+protocol::DeviceConfig DecodeReport(std::span<const std::uint8_t> p)
+{
+    protocol::DeviceConfig c{};
+    const auto b = [](auto& field) { return reinterpret_cast<std::uint8_t*>(&field); };
+    const protocol::ParameterDescriptor table[] = {
+        {1, 1, b(c.Tag1Value)},      {2, 1, b(c.DeviceFunction)},  {3, 1, b(c.BaudCode)},
+        {4, 1, b(c.DataBitsCode)},   {5, 1, b(c.ParityCode)},      {6, 1, b(c.StopBitsCode)},
+        {7, 1, b(c.FlowControlCode)}, {8, 1, b(c.InterfaceCode)},  {9, 30, c.DeviceName.data()},
+        {10, 2, b(c.LinkTimeout)},   {11, 1, b(c.BondRole)},       {12, 6, c.BondedAddress.data()},
+        {13, 16, c.Tag13Value.data()}, {14, 1, b(c.PowerByte)},    {15, 1, b(c.Encryption)},
+        {16, 1, b(c.Authentication)}, {17, 16, c.PinCode.data()},  {18, 1, b(c.OutputOnCD)},
+        {0, 0, nullptr},
+    };
+    if (p.size() > 1)
+        protocol::DecodeParameterBlock(table, p.data() + 1, p.size() - 1);
+    return c;
+}
+
+}  // namespace
+
+QString FrameTypeName(bool sent, std::uint8_t type)
+{
+    using namespace protocol;
+    if (sent) {
+        switch (type) {
+        case GetLocalAddress: return QStringLiteral("GetLocalAddress");
+        case InitiateInquiry: return QStringLiteral("InitiateInquiry");
+        case InitiateBonding: return QStringLiteral("InitiateBonding");
+        case SetPortConfig: return QStringLiteral("SetPortConfig");
+        case SetDeviceConfig: return QStringLiteral("SetDeviceConfig");
+        case PingRequest: return QStringLiteral("PingRequest");
+        case Abort: return QStringLiteral("Abort");
+        case UpdateFlash: return QStringLiteral("UpdateFlash");
+        case GetConfig: return QStringLiteral("GetConfig");
+        case GetVersion: return QStringLiteral("GetVersion");
+        default: break;
+        }
+    } else {
+        switch (type) {
+        case NegativeResponse: return QStringLiteral("NegativeResponse");
+        case Confirmation: return QStringLiteral("Confirmation");
+        case LocalAddress: return QStringLiteral("LocalAddress");
+        case InquiryResult: return QStringLiteral("InquiryResult");
+        case InquiryComplete: return QStringLiteral("InquiryComplete");
+        case BondResult: return QStringLiteral("BondResult");
+        case ConnectionStatus: return QStringLiteral("ConnectionStatus");
+        case ConfigReport: return QStringLiteral("ConfigReport");
+        case VersionInfo: return QStringLiteral("VersionInfo");
+        default: break;
+        }
+    }
+    return QStringLiteral("Type%1").arg(type);
+}
+
+QString FrameFields(bool sent, std::uint8_t type, std::span<const std::uint8_t> p, bool showPin)
+{
+    using namespace protocol;
+    const auto flag = [](std::uint8_t v) { return QString::number(v); };
+    if (sent) {
+        switch (type) {
+        case InitiateBonding:
+        case PingRequest:
+        case GetConfig:
+        case GetVersion:
+            return AddressField(p);
+        case SetPortConfig:
+            if (p.size() < 14)
+                break;
+            return AddressField(p)
+                + QStringLiteral(" baud=%1 dataBits=%2 stopBits=%3 parity=%4 role=%5 flow=%6 power=0x%7 (level %8) cdOutput=%9")
+                      .arg(BaudText(p[6]), p[7] == 1 ? QStringLiteral("7") : p[7] == 2 ? QStringLiteral("8") : QStringLiteral("code %1").arg(p[7]))
+                      .arg(p[8])
+                      .arg(ParityText(p[9]), RoleText(p[10]), FlowText(p[11]))
+                      .arg(p[12], 2, 16, QLatin1Char('0'))
+                      .arg(p[12] & 0x0F)
+                      .arg(p[13]);
+        case SetDeviceConfig:
+            if (p.size() < 51)
+                break;
+            return QStringLiteral("name=\"%1\" linkTimeout=%2 encryption=%3 authentication=%4 pin=%5 resetLinkKeys=%6")
+                .arg(Text(p, 0, 30))
+                .arg(p[30] | (p[31] << 8))
+                .arg(flag(p[32]), flag(p[33]),
+                     showPin ? QStringLiteral("\"%1\"").arg(Text(p, 34, 16)) : QStringLiteral("(hidden)"), flag(p[50]));
+        case Abort:
+            return p.empty() ? QString() : QStringLiteral("code=%1").arg(p[0]);
+        default:
+            break;
+        }
+        return QString();
+    }
+    switch (type) {
+    case NegativeResponse:
+        if (p.size() < 2)
+            break;
+        return QStringLiteral("command=%1 reason=%2 \"%3\"")
+            .arg(FrameTypeName(true, p[0]))
+            .arg(p[1])
+            .arg(QString::fromStdString(ReasonText(p[1])));
+    case Confirmation:
+        return p.empty() ? QString() : QStringLiteral("command=%1").arg(FrameTypeName(true, p[0]));
+    case LocalAddress:
+        return QStringLiteral("address=%1").arg(Address(p));
+    case InquiryResult:
+        return QStringLiteral("address=%1 name=\"%2\"").arg(Address(p), Text(p, 9, 248));
+    case BondResult:
+        return p.empty() ? QString() : QStringLiteral("result=%1 (%2)").arg(p[0]).arg(p[0] == 0 ? QStringLiteral("bonded") : QStringLiteral("failed"));
+    case ConnectionStatus:
+        return p.empty() ? QString()
+                         : QStringLiteral("status=%1 (%2)").arg(p[0]).arg(p[0] == 2 ? QStringLiteral("connected") : QStringLiteral("not connected"));
+    case VersionInfo:
+        return QStringLiteral("application=\"%1\" bluetooth=\"%2\"").arg(Text(p, 6, 32), Text(p, 38, 62));
+    case ConfigReport: {
+        if (p.empty())
+            break;
+        const DeviceConfig c = DecodeReport(p);
+        QString s = QStringLiteral("answers=%1 function=\"%2\" baud=%3 dataBits=%4 parity=%5 stopBits=%6 flow=%7 role=%8")
+                        .arg(p[0])
+                        .arg(FunctionText(c.DeviceFunction), BaudText(c.BaudCode))
+                        .arg(c.DataBitsCode == 1 ? 7 : c.DataBitsCode == 2 ? 8 : 0)
+                        .arg(ParityText(c.ParityCode))
+                        .arg(c.StopBitsCode)
+                        .arg(FlowText(c.FlowControlCode), RoleText(c.InterfaceCode));
+        s += QStringLiteral(" name=\"%1\" linkTimeout=%2 bondRole=%3 bondedTo=%4 power=0x%5 encryption=%6 authentication=%7 pin=%8 cdOutput=%9")
+                 .arg(QString::fromLatin1(FieldString(c.DeviceName.data(), c.DeviceName.size())))
+                 .arg(c.LinkTimeout)
+                 .arg(c.BondRole == 1 ? QStringLiteral("Master") : QStringLiteral("Slave"))
+                 .arg(Address(c.BondedAddress))
+                 .arg(c.PowerByte, 2, 16, QLatin1Char('0'))
+                 .arg(c.Encryption)
+                 .arg(c.Authentication)
+                 .arg(showPin ? QStringLiteral("\"%1\"").arg(QString::fromLatin1(FieldString(c.PinCode.data(), c.PinCode.size())))
+                              : QStringLiteral("(hidden)"))
+                 .arg(c.OutputOnCD);
+        return s;
+    }
+    default:
+        break;
+    }
+    return QString();
+}
+
+QString PayloadHex(bool sent, std::uint8_t type, std::span<const std::uint8_t> p, bool showPin)
+{
+    std::size_t hideFrom = 0, hideTo = 0;
+    if (!showPin) {
+        if (sent && type == protocol::SetDeviceConfig && p.size() >= 50) {
+            hideFrom = 34;
+            hideTo = 50;
+        } else if (!sent && type == protocol::ConfigReport) {
+            std::tie(hideFrom, hideTo) = PinSpan(p);
+        }
+    }
+    QString out;
+    out.reserve(static_cast<qsizetype>(p.size() * 3));
+    for (std::size_t i = 0; i < p.size(); ++i) {
+        if (i > 0)
+            out += QLatin1Char(' ');
+        if (i >= hideFrom && i < hideTo)
+            out += QStringLiteral("**");
+        else
+            out += QString::asprintf("%02X", p[i]);
+    }
+    return out;
+}
+
+void Trace::Frame(bool sent, std::uint8_t type, std::uint8_t sequence, std::span<const std::uint8_t> payload)
+{
+    if (!out_)
+        return;
+    QTextStream& t = *out_;
+    t << QTime::currentTime().toString(QStringLiteral("HH:mm:ss.zzz"))
+      << QStringLiteral(" +%1ms ").arg(clock_.elapsed(), 5) << (sent ? "TX " : "RX ")
+      << QStringLiteral("%1 seq=%2 len=%3").arg(FrameTypeName(sent, type), -16).arg(sequence, 3).arg(payload.size(), 3);
+    if (!payload.empty())
+        t << " [" << PayloadHex(sent, type, payload, showPin_) << ']';
+    const QString fields = FrameFields(sent, type, payload, showPin_);
+    if (!fields.isEmpty())
+        t << ' ' << fields;
+    t << '\n';
+    t.flush();
+}
+
+DeviceLink::DeviceLink(Trace& trace)
+    : trace_(trace),
+      receiver_([this](const protocol::Packet& record) {
+          trace_.Frame(false, record.type, record.sequence,
+                       std::span<const std::uint8_t>(record.payload.data(), record.length));
+          protocol::DeliverPacket(&record, *this);
+      })
+{
+}
+
+DeviceLink::~DeviceLink() { Close(); }
+
+std::int32_t DeviceLink::Open(std::uint32_t port, std::string path)
+{
+    Close();
+    path_ = std::move(path);
+    const std::int32_t handle = SerialOpen(port, kLinkBaud, 0, &DeviceLink::OnPortEvent, this);
+    if (handle <= 0)
+        return handle;
+    handle_ = handle;
+    receiver_.Reset();
+    return 0;
+}
+
+void DeviceLink::Close()
+{
+    if (handle_ > 0)
+        SerialClose(handle_);
+    handle_ = 0;
+}
+
+int DeviceLink::OnPortEvent(std::int32_t, const SerialEvent*, void* context)
+{
+    auto* self = static_cast<DeviceLink*>(context);
+    {
+        std::lock_guard lock(self->mutex_);
+        self->eventPending_ = true;
+    }
+    self->wake_.notify_one();
+    return 0;
+}
+
+std::int32_t DeviceLink::Write(const std::uint8_t* bytes, std::uint32_t count)
+{
+    if (count >= protocol::kHeaderSize + protocol::kCrcSize) {
+        const std::uint16_t length = static_cast<std::uint16_t>(bytes[3] | (bytes[4] << 8));
+        if (protocol::kHeaderSize + length + protocol::kCrcSize == count)
+            trace_.Frame(true, bytes[1], bytes[2], std::span<const std::uint8_t>(bytes + protocol::kHeaderSize, length));
+    }
+    return SerialWrite(handle_, count, bytes);
+}
+
+bool DeviceLink::Post(protocol::Notification notification)
+{
+    inbox_.push_back(std::move(notification));
+    return true;
+}
+
+bool DeviceLink::Drain()
+{
+    std::array<std::uint8_t, kReadChunk> buffer{};
+    for (;;) {
+        const std::int32_t count = SerialRead(handle_, kReadChunk, buffer.data());
+        if (count < 0)
+            return false;
+        if (count == 0)
+            return true;
+        receiver_.ReceiveBytes(buffer.data(), static_cast<std::uint16_t>(count));
+    }
+}
+
+bool DeviceLink::DeviceGone() const
+{
+    struct stat info {};
+    return ::stat(path_.c_str(), &info) != 0 && (errno == ENOENT || errno == ENOTDIR || errno == ENXIO || errno == ENODEV);
+}
+
+DeviceLink::Result DeviceLink::Await(const std::function<bool(const protocol::Notification&)>& isAnswer, Millis timeout)
+{
+    using Clock = std::chrono::steady_clock;
+    const auto started = Clock::now();
+    const auto deadline = started + timeout;
+    struct Count {
+        Clock::duration& total;
+        Clock::time_point from;
+        ~Count() { total += Clock::now() - from; }
+    } count{waited_, started};
+    for (;;) {
+        if (handle_ <= 0 || !Drain())
+            return {Outcome::PortLost, {}};
+        while (!inbox_.empty()) {
+            protocol::Notification n = std::move(inbox_.front());
+            inbox_.pop_front();
+            if (n.message == protocol::MsgNegativeResponse)
+                return {Outcome::Refused, std::move(n)};
+            if (isAnswer(n))
+                return {Outcome::Answer, std::move(n)};
+        }
+        const auto now = Clock::now();
+        if (now >= deadline)
+            return {DeviceGone() ? Outcome::PortLost : Outcome::TimedOut, {}};
+        bool woken = false;
+        {
+            std::unique_lock lock(mutex_);
+            woken = wake_.wait_for(lock, std::min<Clock::duration>(deadline - now, kIdleCheck),
+                                   [this] { return eventPending_; });
+            eventPending_ = false;
+        }
+        if (!woken && DeviceGone())
+            return {Outcome::PortLost, {}};
+    }
+}
+
+}  // namespace vtrl::ctl

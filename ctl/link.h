@@ -1,0 +1,108 @@
+#pragma once
+// The device link of vtrlctl: one open port, the packet receiver and sender
+// over it, and a blocking wait for the answer to the step in progress. The
+// driver's monitor thread only wakes the waiting thread; reading, framing
+// and delivery happen on the caller's thread.
+
+#include "protocol/commands.h"
+#include "protocol/delivery.h"
+#include "protocol/packet.h"
+#include "serial.h"
+
+#include <QElapsedTimer>
+#include <QString>
+#include <QTextStream>
+
+#include <chrono>
+#include <condition_variable>
+#include <cstdint>
+#include <deque>
+#include <functional>
+#include <mutex>
+#include <span>
+#include <string>
+
+namespace vtrl::ctl {
+
+using Millis = std::chrono::milliseconds;
+
+// One line per frame: time, direction, type name, sequence, payload in hex
+// and the decoded fields. PINs are shown only when asked for.
+class Trace {
+public:
+    Trace() = default;
+    Trace(QTextStream* out, bool showPin) : out_(out), showPin_(showPin) { clock_.start(); }
+
+    bool enabled() const { return out_ != nullptr; }
+    void Frame(bool sent, std::uint8_t type, std::uint8_t sequence, std::span<const std::uint8_t> payload);
+
+private:
+    QTextStream* out_ = nullptr;
+    bool showPin_ = false;
+    QElapsedTimer clock_;
+};
+
+// Name of a frame type in its direction ("GetConfig", "ConfigReport").
+QString FrameTypeName(bool sent, std::uint8_t type);
+// The decoded fields of a frame, and its payload in hex with PIN bytes
+// masked unless `showPin`.
+QString FrameFields(bool sent, std::uint8_t type, std::span<const std::uint8_t> payload, bool showPin);
+QString PayloadHex(bool sent, std::uint8_t type, std::span<const std::uint8_t> payload, bool showPin);
+
+class DeviceLink final : private protocol::PortWriter, private protocol::NotificationSink {
+public:
+    enum class Outcome { Answer, Refused, TimedOut, PortLost };
+    struct Result {
+        Outcome outcome = Outcome::TimedOut;
+        protocol::Notification notification;  // the answer, or the NegativeResponse
+    };
+
+    explicit DeviceLink(Trace& trace);
+    ~DeviceLink() override;
+    DeviceLink(const DeviceLink&) = delete;
+    DeviceLink& operator=(const DeviceLink&) = delete;
+
+    // Opens COM `port` (whose device is `path`) as the wizard does: 115200
+    // baud, no handshake. The driver's result code when that fails, else 0.
+    std::int32_t Open(std::uint32_t port, std::string path);
+    void Close();
+    bool IsOpen() const { return handle_ > 0; }
+    const std::string& Path() const { return path_; }
+
+    protocol::CommandSender& Commands() { return commands_; }
+
+    // Waits until a notification that `isAnswer` accepts arrives (Answer), a
+    // NegativeResponse arrives (Refused), `timeout` passes (TimedOut), or the
+    // port's device is gone (PortLost). Other notifications are not answers
+    // and are dropped (the trace has them).
+    Result Await(const std::function<bool(const protocol::Notification&)>& isAnswer, Millis timeout);
+
+    // The device behind the port has gone away (adapter unplugged, the other
+    // end of a pseudo-terminal closed); its node disappears with it.
+    bool DeviceGone() const;
+
+    // Time spent in Await so far: the device's answers and the line.
+    double WaitedMs() const { return std::chrono::duration<double, std::milli>(waited_).count(); }
+
+private:
+    std::int32_t Write(const std::uint8_t* bytes, std::uint32_t count) override;
+    bool Post(protocol::Notification notification) override;
+    static int OnPortEvent(std::int32_t handle, const SerialEvent* event, void* context);
+    // Reads what the port holds into the receiver; false when the read fails.
+    bool Drain();
+
+    Trace& trace_;
+    std::int32_t handle_ = 0;
+    std::string path_;
+    protocol::PacketSender sender_{*this};
+    protocol::CommandSender commands_{sender_};
+    protocol::PacketReceiver receiver_;
+    std::deque<protocol::Notification> inbox_;
+    std::chrono::steady_clock::duration waited_{};
+
+    std::mutex mutex_;
+    std::condition_variable wake_;
+    bool eventPending_ = false;  // set by the monitor thread, under mutex_
+};
+
+}  // namespace vtrl::ctl

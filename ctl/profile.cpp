@@ -1,0 +1,395 @@
+#include "ctl/profile.h"
+
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+
+#include <algorithm>
+#include <array>
+
+namespace vtrl::ctl {
+
+namespace {
+
+constexpr std::array<int, 10> kBauds = {300, 1200, 2400, 4800, 7200, 9600, 19200, 38400, 57600, 115200};
+const QStringList kParities = {QStringLiteral("none"), QStringLiteral("odd"), QStringLiteral("even")};
+const QStringList kFlows = {QStringLiteral("none"), QStringLiteral("software"), QStringLiteral("hardware")};
+const QStringList kRoles = {QStringLiteral("DTE"), QStringLiteral("DCE")};
+const QStringList kFunctions = {QStringLiteral("Cable Replacement"), QStringLiteral("SPP Server")};
+
+const QStringList kTopKeys = {QStringLiteral("format"), QStringLiteral("version"), QStringLiteral("local"),
+                              QStringLiteral("remote")};
+const QStringList kPortKeys = {QStringLiteral("baud"),     QStringLiteral("dataBits"),   QStringLiteral("parity"),
+                               QStringLiteral("stopBits"), QStringLiteral("flow"),       QStringLiteral("role"),
+                               QStringLiteral("powerLevel"), QStringLiteral("cdOutput")};
+const QStringList kDeviceKeys = {QStringLiteral("name"),       QStringLiteral("linkTimeout"),
+                                 QStringLiteral("authentication"), QStringLiteral("encryption"),
+                                 QStringLiteral("pin"),        QStringLiteral("resetLinkKeys")};
+
+// The longest texts the device's fields hold with their zero byte.
+constexpr qsizetype kNameMax = 29;
+constexpr qsizetype kPinMax = 15;
+// The range the wizard's Advanced dialog offers.
+constexpr int kLinkTimeoutMax = 40;
+constexpr int kPowerLevelMax = 7;
+
+QString Quoted(const QStringList& words)
+{
+    QStringList q;
+    for (const QString& w : words)
+        q << QLatin1Char('"') + w + QLatin1Char('"');
+    return q.join(QStringLiteral(", "));
+}
+
+QString Shown(const QJsonValue& v)
+{
+    if (v.isString())
+        return QLatin1Char('"') + v.toString() + QLatin1Char('"');
+    if (v.isUndefined())
+        return QStringLiteral("nothing");
+    QJsonArray wrap{v};
+    const QByteArray text = QJsonDocument(wrap).toJson(QJsonDocument::Compact);
+    return QString::fromUtf8(text.mid(1, text.size() - 2));
+}
+
+// Thrown inside the loader only, caught at its top.
+struct Invalid {
+    QString text;
+};
+
+[[noreturn]] void Fail(const QString& key, const QString& text) { throw Invalid{key + QStringLiteral(": ") + text}; }
+
+class Section {
+public:
+    Section(QJsonObject object, QString name) : o_(std::move(object)), name_(std::move(name)) {}
+
+    void AllowOnly(const QStringList& keys) const
+    {
+        for (const QString& key : o_.keys())
+            if (!keys.contains(key))
+                Fail(Key(key), QStringLiteral("unknown key; allowed keys are %1").arg(Quoted(keys)));
+    }
+    bool Has(const QString& key) const { return o_.contains(key); }
+    QString Key(const QString& key) const { return name_.isEmpty() ? key : name_ + QLatin1Char('.') + key; }
+
+    // The code of a word from `words` (1-based).
+    std::uint8_t Word(const QString& key, const QStringList& words) const
+    {
+        const QJsonValue v = o_.value(key);
+        const int at = v.isString() ? words.indexOf(v.toString()) : -1;
+        if (at < 0)
+            Fail(Key(key), QStringLiteral("%1 is not allowed; use one of %2").arg(Shown(v), Quoted(words)));
+        return static_cast<std::uint8_t>(at + 1);
+    }
+    // The code of a number from `numbers` (1-based).
+    template <std::size_t N>
+    std::uint8_t Number(const QString& key, const std::array<int, N>& numbers) const
+    {
+        const QJsonValue v = o_.value(key);
+        const double d = v.toDouble(-1);
+        const auto it = std::find(numbers.begin(), numbers.end(), static_cast<int>(d));
+        if (!v.isDouble() || d != static_cast<int>(d) || it == numbers.end()) {
+            QStringList allowed;
+            for (int n : numbers)
+                allowed << QString::number(n);
+            Fail(Key(key), QStringLiteral("%1 is not allowed; use one of %2").arg(Shown(v), allowed.join(QStringLiteral(", "))));
+        }
+        return static_cast<std::uint8_t>(it - numbers.begin() + 1);
+    }
+    int Integer(const QString& key, int lo, int hi) const
+    {
+        const QJsonValue v = o_.value(key);
+        const double d = v.toDouble(-1);
+        if (!v.isDouble() || d != static_cast<int>(d) || d < lo || d > hi)
+            Fail(Key(key), QStringLiteral("%1 is not allowed; use a whole number from %2 to %3").arg(Shown(v)).arg(lo).arg(hi));
+        return static_cast<int>(d);
+    }
+    bool Bool(const QString& key) const
+    {
+        const QJsonValue v = o_.value(key);
+        if (!v.isBool())
+            Fail(Key(key), QStringLiteral("%1 is not allowed; use true or false").arg(Shown(v)));
+        return v.toBool();
+    }
+    std::string Text(const QString& key, qsizetype maxBytes, bool allowEmpty) const
+    {
+        const QJsonValue v = o_.value(key);
+        if (!v.isString())
+            Fail(Key(key), QStringLiteral("%1 is not allowed; use a text in double quotes").arg(Shown(v)));
+        const QByteArray bytes = v.toString().toUtf8();
+        if (bytes.size() > maxBytes)
+            Fail(Key(key), QStringLiteral("%1 is too long; the device holds at most %2 characters").arg(Shown(v)).arg(maxBytes));
+        if (bytes.contains('\0'))
+            Fail(Key(key), QStringLiteral("a zero character is not allowed"));
+        if (!allowEmpty && bytes.isEmpty())
+            Fail(Key(key), QStringLiteral("an empty text is not allowed"));
+        return bytes.toStdString();
+    }
+    void Require(const QStringList& keys) const
+    {
+        for (const QString& key : keys)
+            if (!o_.contains(key))
+                Fail(Key(key), QStringLiteral("missing; a profile must give it"));
+    }
+
+private:
+    QJsonObject o_;
+    QString name_;
+};
+
+PortSettings LoadPort(const Section& s)
+{
+    s.AllowOnly(kPortKeys);
+    s.Require(kPortKeys.mid(0, 6));
+    PortSettings p;
+    p.baud = s.Number(QStringLiteral("baud"), kBauds);
+    p.dataBits = s.Number(QStringLiteral("dataBits"), std::array<int, 2>{7, 8});
+    p.parity = s.Word(QStringLiteral("parity"), kParities);
+    p.stopBits = s.Number(QStringLiteral("stopBits"), std::array<int, 2>{1, 2});
+    p.flow = s.Word(QStringLiteral("flow"), kFlows);
+    p.interfaceCode = s.Word(QStringLiteral("role"), kRoles);
+    if (s.Has(QStringLiteral("powerLevel")))
+        p.powerLevel = static_cast<std::uint8_t>(s.Integer(QStringLiteral("powerLevel"), 0, kPowerLevelMax));
+    if (s.Has(QStringLiteral("cdOutput"))) {
+        p.cdOutput = s.Bool(QStringLiteral("cdOutput"));
+        // Only a DCE drives CD; the wizard offers the switch for DCE only.
+        if (*p.cdOutput && p.interfaceCode != 2)
+            Fail(s.Key(QStringLiteral("cdOutput")), QStringLiteral("true is allowed only with \"role\": \"DCE\""));
+    }
+    return p;
+}
+
+QJsonObject PortJson(const PortSettings& p)
+{
+    QJsonObject o;
+    const auto number = [](std::uint8_t code, auto values) -> QJsonValue {
+        if (code >= 1 && code <= values.size())
+            return values[code - 1];
+        return code;
+    };
+    const auto word = [](std::uint8_t code, const QStringList& words) -> QJsonValue {
+        if (code >= 1 && code <= words.size())
+            return words[code - 1];
+        return code;
+    };
+    o[QStringLiteral("baud")] = number(p.baud, kBauds);
+    o[QStringLiteral("dataBits")] = number(p.dataBits, std::array<int, 2>{7, 8});
+    o[QStringLiteral("parity")] = word(p.parity, kParities);
+    o[QStringLiteral("stopBits")] = number(p.stopBits, std::array<int, 2>{1, 2});
+    o[QStringLiteral("flow")] = word(p.flow, kFlows);
+    o[QStringLiteral("role")] = RoleText(p.interfaceCode);
+    if (p.powerLevel)
+        o[QStringLiteral("powerLevel")] = *p.powerLevel;
+    if (p.cdOutput)
+        o[QStringLiteral("cdOutput")] = *p.cdOutput;
+    return o;
+}
+
+PortSettings PortFromConfig(const protocol::DeviceConfig& c, const QString& prefix, QStringList& warnings)
+{
+    PortSettings p;
+    p.baud = c.BaudCode;
+    p.dataBits = c.DataBitsCode;
+    p.parity = c.ParityCode;
+    p.stopBits = c.StopBitsCode;
+    p.flow = c.FlowControlCode;
+    p.interfaceCode = c.InterfaceCode == 2 ? 2 : 1;
+    p.powerLevel = static_cast<std::uint8_t>(c.PowerByte & 0x0F);
+    p.cdOutput = c.OutputOnCD != 0;
+    const auto check = [&](const char* key, std::uint8_t code, int count) {
+        if (code < 1 || code > count)
+            warnings << QStringLiteral("%1.%2: the device reports code %3, which names no setting").arg(prefix, QLatin1String(key)).arg(code);
+    };
+    check("baud", p.baud, 10);
+    check("dataBits", p.dataBits, 2);
+    check("parity", p.parity, 3);
+    check("stopBits", p.stopBits, 2);
+    check("flow", p.flow, 3);
+    return p;
+}
+
+}  // namespace
+
+QString BaudText(std::uint8_t code)
+{
+    return code >= 1 && code <= kBauds.size() ? QString::number(kBauds[code - 1]) : QStringLiteral("code %1").arg(code);
+}
+QString ParityText(std::uint8_t code)
+{
+    return code >= 1 && code <= kParities.size() ? kParities[code - 1] : QStringLiteral("code %1").arg(code);
+}
+QString FlowText(std::uint8_t code)
+{
+    return code >= 1 && code <= kFlows.size() ? kFlows[code - 1] : QStringLiteral("code %1").arg(code);
+}
+QString RoleText(std::uint8_t interfaceCode) { return interfaceCode == 2 ? kRoles[1] : kRoles[0]; }
+QString FunctionText(std::uint8_t code)
+{
+    return code >= 1 && code <= kFunctions.size() ? kFunctions[code - 1] : QStringLiteral("code %1").arg(code);
+}
+
+std::string FieldString(const std::uint8_t* field, std::size_t size)
+{
+    const auto* end = std::find(field, field + size, std::uint8_t{0});
+    return std::string(reinterpret_cast<const char*>(field), static_cast<std::size_t>(end - field));
+}
+
+std::variant<Profile, QString> LoadProfile(const QByteArray& json)
+{
+    QJsonParseError error{};
+    const QJsonDocument doc = QJsonDocument::fromJson(json, &error);
+    if (error.error != QJsonParseError::NoError)
+        return QStringLiteral("not a JSON document: %1 at byte %2").arg(error.errorString()).arg(error.offset);
+    if (!doc.isObject())
+        return QStringLiteral("a profile is a JSON object with the keys %1").arg(Quoted(kTopKeys));
+    try {
+        const QJsonObject top = doc.object();
+        const Section root(top, QString());
+        root.AllowOnly(kTopKeys);
+        root.Require({QStringLiteral("format"), QStringLiteral("version"), QStringLiteral("local")});
+        if (top.value(QStringLiteral("format")).toString() != QLatin1String(kProfileFormat))
+            Fail(QStringLiteral("format"), QStringLiteral("%1 is not allowed; use \"%2\"")
+                                                .arg(Shown(top.value(QStringLiteral("format"))), QLatin1String(kProfileFormat)));
+        if (root.Integer(QStringLiteral("version"), 0, 1'000'000) != kProfileVersion)
+            Fail(QStringLiteral("version"), QStringLiteral("%1 is not supported; this vtrlctl reads version %2")
+                                                 .arg(Shown(top.value(QStringLiteral("version")))).arg(kProfileVersion));
+
+        const QJsonValue localValue = top.value(QStringLiteral("local"));
+        if (!localValue.isObject())
+            Fail(QStringLiteral("local"), QStringLiteral("must be an object with the device's settings"));
+        const QJsonObject localObject = localValue.toObject();
+        const Section local(localObject, QStringLiteral("local"));
+        local.AllowOnly(QStringList{QStringLiteral("function")} + kPortKeys + kDeviceKeys);
+        local.Require({QStringLiteral("function")});
+
+        Profile p;
+        p.function = local.Word(QStringLiteral("function"), kFunctions);
+        QJsonObject portObject;
+        for (const QString& key : kPortKeys)
+            if (localObject.contains(key))
+                portObject[key] = localObject.value(key);
+        p.local = LoadPort(Section(portObject, QStringLiteral("local")));
+
+        for (const QString& key : kDeviceKeys)
+            if (localObject.contains(key) && p.function != 2)
+                Fail(local.Key(key), QStringLiteral("is set only on an SPP Server; this profile is for %1")
+                                         .arg(FunctionText(p.function)));
+        if (local.Has(QStringLiteral("name")))
+            p.device.name = local.Text(QStringLiteral("name"), kNameMax, true);
+        if (local.Has(QStringLiteral("linkTimeout")))
+            p.device.linkTimeout = static_cast<std::uint8_t>(local.Integer(QStringLiteral("linkTimeout"), 0, kLinkTimeoutMax));
+        if (local.Has(QStringLiteral("authentication")))
+            p.device.authentication = local.Bool(QStringLiteral("authentication"));
+        if (local.Has(QStringLiteral("encryption")))
+            p.device.encryption = local.Bool(QStringLiteral("encryption"));
+        if (local.Has(QStringLiteral("pin")))
+            p.device.pin = local.Text(QStringLiteral("pin"), kPinMax, false);
+        if (local.Has(QStringLiteral("resetLinkKeys")))
+            p.device.resetLinkKeys = local.Bool(QStringLiteral("resetLinkKeys"));
+        if (p.device.resetLinkKeys && p.device.authentication == false)
+            Fail(local.Key(QStringLiteral("resetLinkKeys")),
+                 QStringLiteral("true is allowed only with \"authentication\": true"));
+
+        if (top.contains(QStringLiteral("remote"))) {
+            if (p.function != 1)
+                Fail(QStringLiteral("remote"), QStringLiteral("only a Cable Replacement pair has a remote device"));
+            const QJsonValue remoteValue = top.value(QStringLiteral("remote"));
+            if (!remoteValue.isObject())
+                Fail(QStringLiteral("remote"), QStringLiteral("must be an object with the remote device's settings"));
+            p.remote = LoadPort(Section(remoteValue.toObject(), QStringLiteral("remote")));
+        }
+        return p;
+    } catch (const Invalid& invalid) {
+        return invalid.text;
+    }
+}
+
+QByteArray ProfileJson(const Profile& p)
+{
+    QJsonObject top;
+    top[QStringLiteral("format")] = QLatin1String(kProfileFormat);
+    top[QStringLiteral("version")] = kProfileVersion;
+    QJsonObject local = PortJson(p.local);
+    local[QStringLiteral("function")] = FunctionText(p.function);
+    const DeviceSettings& d = p.device;
+    if (d.name)
+        local[QStringLiteral("name")] = QString::fromStdString(*d.name);
+    if (d.linkTimeout)
+        local[QStringLiteral("linkTimeout")] = *d.linkTimeout;
+    if (d.authentication)
+        local[QStringLiteral("authentication")] = *d.authentication;
+    if (d.encryption)
+        local[QStringLiteral("encryption")] = *d.encryption;
+    if (d.pin)
+        local[QStringLiteral("pin")] = QString::fromStdString(*d.pin);
+    if (d.resetLinkKeys)
+        local[QStringLiteral("resetLinkKeys")] = true;
+    top[QStringLiteral("local")] = local;
+    if (p.remote)
+        top[QStringLiteral("remote")] = PortJson(*p.remote);
+    return QJsonDocument(top).toJson(QJsonDocument::Indented);
+}
+
+Profile ProfileFromConfig(const protocol::DeviceConfig& local, const protocol::DeviceConfig* remote, bool includePin,
+                          QStringList& warnings)
+{
+    Profile p;
+    p.function = local.DeviceFunction;
+    if (p.function != 1 && p.function != 2)
+        warnings << QStringLiteral("local.function: the device reports code %1, which names no device function").arg(p.function);
+    p.local = PortFromConfig(local, QStringLiteral("local"), warnings);
+    if (p.function == 2) {
+        p.device.name = FieldString(local.DeviceName.data(), local.DeviceName.size());
+        p.device.linkTimeout = static_cast<std::uint8_t>(std::min<int>(local.LinkTimeout, 255));
+        if (local.LinkTimeout > kLinkTimeoutMax)
+            warnings << QStringLiteral("local.linkTimeout: the device holds %1, above the %2 a profile may set").arg(local.LinkTimeout).arg(kLinkTimeoutMax);
+        p.device.authentication = local.Authentication != 0;
+        p.device.encryption = local.Encryption != 0;
+        if (includePin)
+            p.device.pin = FieldString(local.PinCode.data(), local.PinCode.size());
+    }
+    if (remote)
+        p.remote = PortFromConfig(*remote, QStringLiteral("remote"), warnings);
+    return p;
+}
+
+QStringList CompareSettings(const QString& prefix, const PortSettings& want, const DeviceSettings* device,
+                            const protocol::DeviceConfig& have)
+{
+    QStringList out;
+    const auto differ = [&](const char* key, const QString& profile, const QString& actual) {
+        if (profile != actual)
+            out << QStringLiteral("%1.%2: profile %3, device %4").arg(prefix, QLatin1String(key), profile, actual);
+    };
+    differ("baud", BaudText(want.baud), BaudText(have.BaudCode));
+    differ("dataBits", QString::number(want.dataBits == 1 ? 7 : 8),
+           have.DataBitsCode == 1 || have.DataBitsCode == 2 ? QString::number(have.DataBitsCode == 1 ? 7 : 8)
+                                                            : QStringLiteral("code %1").arg(have.DataBitsCode));
+    differ("parity", ParityText(want.parity), ParityText(have.ParityCode));
+    differ("stopBits", QString::number(want.stopBits), QString::number(have.StopBitsCode));
+    differ("flow", FlowText(want.flow), FlowText(have.FlowControlCode));
+    differ("role", RoleText(want.interfaceCode), RoleText(have.InterfaceCode));
+    if (want.powerLevel)
+        differ("powerLevel", QString::number(*want.powerLevel), QString::number(have.PowerByte & 0x0F));
+    if (want.cdOutput)
+        differ("cdOutput", *want.cdOutput ? QStringLiteral("true") : QStringLiteral("false"),
+               have.OutputOnCD ? QStringLiteral("true") : QStringLiteral("false"));
+    if (device) {
+        const auto yesNo = [](bool b) { return b ? QStringLiteral("true") : QStringLiteral("false"); };
+        if (device->name)
+            differ("name", QString::fromStdString(*device->name),
+                   QString::fromStdString(FieldString(have.DeviceName.data(), have.DeviceName.size())));
+        if (device->linkTimeout)
+            differ("linkTimeout", QString::number(*device->linkTimeout), QString::number(have.LinkTimeout));
+        if (device->authentication)
+            differ("authentication", yesNo(*device->authentication), yesNo(have.Authentication != 0));
+        if (device->encryption)
+            differ("encryption", yesNo(*device->encryption), yesNo(have.Encryption != 0));
+        // The PIN is compared but never printed.
+        if (device->pin && *device->pin != FieldString(have.PinCode.data(), have.PinCode.size()))
+            out << QStringLiteral("%1.pin: the device holds another PIN than the profile").arg(prefix);
+    }
+    return out;
+}
+
+}  // namespace vtrl::ctl

@@ -1,0 +1,81 @@
+#pragma once
+// Profiles: a device's settings in JSON, in the words a technician reads,
+// and their conversion from and to the configuration record.
+
+#include "protocol/params.h"
+
+#include <QByteArray>
+#include <QString>
+#include <QStringList>
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <variant>
+
+namespace vtrl::ctl {
+
+inline constexpr int kProfileVersion = 1;
+inline constexpr const char* kProfileFormat = "vtrlctl profile";
+
+// What SetPortConfig carries. Codes are the record's 1-based codes. Power
+// level and CD output are optional: without them the device keeps its own.
+struct PortSettings {
+    std::uint8_t baud = 0;
+    std::uint8_t dataBits = 0;
+    std::uint8_t parity = 0;
+    std::uint8_t stopBits = 0;
+    std::uint8_t flow = 0;
+    std::uint8_t interfaceCode = 0;  // 1 DTE, 2 DCE
+    std::optional<std::uint8_t> powerLevel;
+    std::optional<bool> cdOutput;
+};
+
+// What SetDeviceConfig carries (SPP Server only). A missing field keeps the
+// device's value; resetLinkKeys is a one-shot request, never read back.
+struct DeviceSettings {
+    std::optional<std::string> name;
+    std::optional<std::uint8_t> linkTimeout;
+    std::optional<bool> authentication;
+    std::optional<bool> encryption;
+    std::optional<std::string> pin;
+    bool resetLinkKeys = false;
+
+    bool empty() const { return !name && !linkTimeout && !authentication && !encryption && !pin && !resetLinkKeys; }
+};
+
+struct Profile {
+    std::uint8_t function = 1;  // 1 Cable Replacement, 2 SPP Server
+    PortSettings local;
+    DeviceSettings device;
+    std::optional<PortSettings> remote;
+};
+
+// Parses and validates a profile. The error names the key and the values it
+// allows.
+std::variant<Profile, QString> LoadProfile(const QByteArray& json);
+
+QByteArray ProfileJson(const Profile& profile);
+
+// The profile a device's records describe. Codes the profile cannot name are
+// written as their numbers and reported in `warnings`, so that applying the
+// profile is refused with the key named. The PIN only with `includePin`.
+Profile ProfileFromConfig(const protocol::DeviceConfig& local, const protocol::DeviceConfig* remote, bool includePin,
+                          QStringList& warnings);
+
+// Words for the codes, as profiles and messages use them.
+QString BaudText(std::uint8_t code);
+QString ParityText(std::uint8_t code);
+QString FlowText(std::uint8_t code);
+QString RoleText(std::uint8_t interfaceCode);
+QString FunctionText(std::uint8_t code);
+
+// Text of a zero-terminated field.
+std::string FieldString(const std::uint8_t* field, std::size_t size);
+
+// The settings of `want` that `have` does not hold, one line each
+// ("local.baud: profile 19200, device 9600"). `prefix` is "local" or "remote".
+QStringList CompareSettings(const QString& prefix, const PortSettings& want, const DeviceSettings* device,
+                            const protocol::DeviceConfig& have);
+
+}  // namespace vtrl::ctl

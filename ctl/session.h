@@ -1,0 +1,113 @@
+#pragma once
+// The exchanges vtrlctl has with a device, each the way the wizard's page
+// for it does them: one step pending at a time, each guarded by the page's
+// time-out, a refusal or silence ending the step with what went wrong.
+
+#include "ctl/link.h"
+#include "ctl/profile.h"
+#include "protocol/params.h"
+#include "protocol/types.h"
+
+#include <QString>
+#include <QTextStream>
+
+#include <optional>
+#include <variant>
+#include <vector>
+
+namespace vtrl::ctl {
+
+// Exit codes, also the classes of failure.
+enum ExitCode : int {
+    kExitDone = 0,
+    kExitFailure = 1,   // an output file could not be written
+    kExitUsage = 2,     // bad command line, bad profile, profile does not fit the device
+    kExitPort = 3,      // port could not be opened, written or read; device vanished
+    kExitRefused = 4,   // the device refused a step, or its version is too old
+    kExitTimedOut = 5,  // the device did not answer a step in time
+    kExitMismatch = 6,  // the fresh read after apply differs from the profile
+};
+
+// The wizard's time-outs.
+struct Timeouts {
+    Millis portCheck{2000};      // each step of the port check
+    Millis portSettings{5000};   // SetPortConfig
+    Millis deviceSettingsTick{1000};  // SetDeviceConfig, repeating...
+    int deviceSettingsTicks = 10;     // ...this many times before giving up
+    Millis flash{10000};         // UpdateFlash
+    Millis inquiry{20000};
+    Millis bondStep{5000};       // bonding, connection, remote version and configuration
+    int connectionRetries = 5;   // "not connected" reports taken before giving up
+
+    // Every time-out multiplied by `factor` (at least 1 ms each).
+    Timeouts Scaled(double factor) const;
+};
+
+struct Failure {
+    int code = kExitFailure;
+    QString text;
+};
+using Step = std::optional<Failure>;
+
+struct FoundDevice {
+    DeviceAddress address{};
+    QString name;
+};
+
+QString FormatAddress(const DeviceAddress& address);
+std::optional<DeviceAddress> ParseAddress(const QString& text);
+
+// The lines the COM port page shows for a configuration.
+QStringList ConfigurationLines(const protocol::DeviceConfig& config);
+QString VersionText(const VersionRecord& record, bool application);
+
+class Session {
+public:
+    Session(DeviceLink& link, const Timeouts& timeouts, QTextStream& progress);
+
+    // GetLocalAddress, GetVersion with the version rule, GetConfig.
+    Step Connect();
+    bool Connected() const { return connected_; }
+    const DeviceAddress& LocalAddress() const { return localAddress_; }
+    const VersionRecord& LocalVersion() const { return localVersion_; }
+    const protocol::DeviceConfig& LocalConfig() const { return localConfig_; }
+
+    // A configuration read; `what` names the device in messages.
+    Step ReadConfig(const DeviceAddress& address, const QString& what, Millis timeout, protocol::DeviceConfig& out);
+    // Bonds with `remote` unless the attached device is bonded to it, then
+    // reads its version (refused as in the wizard, with Abort) and configuration.
+    Step ReachRemote(const DeviceAddress& remote, VersionRecord& version, protocol::DeviceConfig& config);
+    Step Inquiry(std::vector<FoundDevice>& found);
+
+    // `current` is the device's configuration: it gives the power class and
+    // every value the profile leaves out.
+    Step SetPort(const DeviceAddress& address, const QString& what, const PortSettings& settings,
+                 const protocol::DeviceConfig& current);
+    Step SetDevice(const DeviceSettings& settings, const protocol::DeviceConfig& current);
+    Step Flash();
+
+    // Tells a connected device that the session ends unfinished, as the
+    // wizard does when it is closed early.
+    void AbortIfConnected();
+
+private:
+    Step Exchange(const QString& step, int sendResult, const std::function<bool(const protocol::Notification&)>& isAnswer,
+                  Millis timeout, protocol::Notification* answer = nullptr);
+    Failure Failed(const QString& step, const DeviceLink::Result& result, Millis timeout);
+    Step Bond(const DeviceAddress& remote);
+
+    DeviceLink& link_;
+    Timeouts t_;
+    QTextStream& progress_;
+    bool connected_ = false;
+    DeviceAddress localAddress_{};
+    VersionRecord localVersion_{};
+    protocol::DeviceConfig localConfig_{};
+};
+
+// Power byte and CD flag a SetPortConfig sends for `settings` on a device
+// holding `current`; a Failure when the level does not fit the power class.
+std::variant<std::pair<std::uint8_t, std::uint8_t>, Failure> PortExtras(const QString& what, const PortSettings& settings,
+                                                                      const protocol::DeviceConfig& current);
+
+}  // namespace vtrl::ctl

@@ -1,0 +1,407 @@
+// vtrlctl against simulated devices: what a technician would see on the
+// command line and what the devices end up holding.
+#include "ctl/cli.h"
+#include "sim/simulator.h"
+
+#include "portnames.h"
+#include "serial.h"
+
+#include <QDir>
+#include <QFile>
+#include <QRegularExpression>
+#include <QTemporaryDir>
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <thread>
+
+using namespace vtrl;
+using namespace std::chrono_literals;
+
+namespace {
+
+constexpr DeviceAddress kLocal{};
+
+struct Outcome {
+    int code = -1;
+    QString out;
+    QString err;
+};
+
+// Short time-outs: the simulator answers at once, so only silence waits.
+// Not shorter: a loaded machine must not turn a prompt answer into silence.
+const ctl::Timeouts kFast = ctl::Timeouts{}.Scaled(0.25);
+
+Outcome Cli(QStringList args)
+{
+    Outcome r;
+    QTextStream out(&r.out), err(&r.err);
+    args.prepend(QStringLiteral("vtrlctl"));
+    r.code = ctl::RunCli(args, out, err, kFast);
+    return r;
+}
+
+std::unique_ptr<sim::Simulator> Device(const char* address, const char* remote, std::uint8_t function)
+{
+    auto s = std::make_unique<sim::Simulator>();
+    s->setLocalAddress(*sim::parseAddress(address));
+    s->clearRemotes();
+    sim::DeviceProfile r;
+    r.address = *sim::parseAddress(remote);
+    r.config.interfaceCode = 1;
+    r.config.bondRole = 2;
+    r.config.setName("Vantrel/S Far End");
+    s->addRemote(r);
+    auto c = *s->workingConfig(kLocal);
+    c.deviceFunction = function;
+    c.bondedAddress = {};
+    s->setStoredConfig(kLocal, c);
+    EXPECT_TRUE(s->start()) << s->errorText();
+    return s;
+}
+
+QString Path(const sim::Simulator& s) { return QString::fromStdString(s.slavePath()); }
+
+class CtlTest : public ::testing::Test {
+protected:
+    void SetUp() override { serial::ResetRegisteredPortsForTesting(); }
+    QString File(const char* name) const { return dir.filePath(QLatin1String(name)); }
+    void Write(const char* name, const QByteArray& text) const
+    {
+        QFile f(File(name));
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+        f.write(text);
+    }
+    QTemporaryDir dir;
+};
+
+std::size_t Count(const sim::Simulator& s, std::uint8_t type)
+{
+    std::size_t n = 0;
+    for (const auto& f : s.received())
+        n += f.type == type;
+    return n;
+}
+
+// The settings a profile carries, as the device holds them.
+void ExpectSameSettings(const sim::DeviceConfig& a, const sim::DeviceConfig& b, bool device)
+{
+    EXPECT_EQ(a.baudCode, b.baudCode);
+    EXPECT_EQ(a.dataBitsCode, b.dataBitsCode);
+    EXPECT_EQ(a.parityCode, b.parityCode);
+    EXPECT_EQ(a.stopBitsCode, b.stopBitsCode);
+    EXPECT_EQ(a.flowControlCode, b.flowControlCode);
+    EXPECT_EQ(a.interfaceCode, b.interfaceCode);
+    EXPECT_EQ(a.powerByte & 0x0F, b.powerByte & 0x0F);
+    EXPECT_EQ(a.outputOnCD, b.outputOnCD);
+    if (device) {
+        EXPECT_EQ(a.name(), b.name());
+        EXPECT_EQ(a.linkTimeout, b.linkTimeout);
+        EXPECT_EQ(a.authentication, b.authentication);
+        EXPECT_EQ(a.encryption, b.encryption);
+        EXPECT_EQ(a.pin(), b.pin());
+    }
+}
+
+TEST_F(CtlTest, ReadFromOneDeviceAndApplyToAnotherCopiesEverySettingIntoFlash)
+{
+    for (const std::uint8_t function : {std::uint8_t{1}, std::uint8_t{2}}) {
+        SCOPED_TRACE(function == 1 ? "Cable Replacement pair" : "SPP Server");
+        const bool pair = function == 1;
+        auto a = Device("001BDC0A0001", "001BDC0A0002", function);
+        auto b = Device("001BDC0B0001", "001BDC0B0002", function);
+        // The source differs from the defaults in every setting a profile holds.
+        auto c = *a->workingConfig(kLocal);
+        c.baudCode = 8, c.dataBitsCode = 1, c.parityCode = 2, c.stopBitsCode = 2, c.flowControlCode = 2;
+        c.outputOnCD = 1, c.powerByte = 0x13;
+        c.setName("Pump 7"), c.linkTimeout = 33, c.authentication = 1, c.encryption = 1, c.setPin("4711");
+        a->setStoredConfig(kLocal, c);
+        auto r = *a->workingConfig(*sim::parseAddress("001BDC0A0002"));
+        r.baudCode = 10, r.parityCode = 3, r.flowControlCode = 1, r.powerByte = 0x12;
+        a->setStoredConfig(*sim::parseAddress("001BDC0A0002"), r);
+
+        QStringList read = {"read", "--port", Path(*a), "-o", File("p.json"), "--include-pin"};
+        if (pair)
+            read << "--remote" << "001BDC0A0002";
+        const Outcome got = Cli(read);
+        ASSERT_EQ(got.code, 0) << got.err.toStdString();
+        EXPECT_EQ(QFile(File("p.json")).permissions() & (QFileDevice::ReadGroup | QFileDevice::ReadOther), 0)
+            << "a profile with a PIN is for its owner only";
+
+        QStringList apply = {"apply", "--port", Path(*b), File("p.json")};
+        if (pair)
+            apply << "--remote" << "001BDC0B0002";
+        const Outcome put = Cli(apply);
+        ASSERT_EQ(put.code, 0) << put.err.toStdString();
+        EXPECT_TRUE(put.err.contains("Verified by a fresh read")) << put.err.toStdString();
+
+        ExpectSameSettings(*a->workingConfig(kLocal), *b->flashConfig(kLocal), !pair);
+        if (pair) {
+            ExpectSameSettings(*a->workingConfig(*sim::parseAddress("001BDC0A0002")),
+                               *b->flashConfig(*sim::parseAddress("001BDC0B0002")), false);
+            EXPECT_EQ(b->flashConfig(kLocal)->bondedAddress, *sim::parseAddress("001BDC0B0002")) << "bonded first";
+        }
+    }
+}
+
+TEST_F(CtlTest, BadProfilesAreRefusedByKeyAndNothingIsSent)
+{
+    auto dev = Device("001BDC0A0001", "001BDC0A0002", 1);
+    const QByteArray good = R"({"format": "vtrlctl profile", "version": 1, "local": {"function": "Cable Replacement",
+        "baud": 9600, "dataBits": 8, "parity": "none", "stopBits": 1, "flow": "hardware", "role": "DCE"}})";
+    struct Case {
+        const char* from;
+        const char* to;
+        const char* message;
+    } cases[] = {
+        {"\"baud\": 9600", "\"baud\": 9601", "local.baud: 9601 is not allowed; use one of 300, 1200"},
+        {"\"parity\": \"none\"", "\"parity\": \"evn\"", "local.parity: \"evn\" is not allowed; use one of \"none\", \"odd\", \"even\""},
+        {"\"flow\": \"hardware\"", "\"flow\": true", "local.flow: true is not allowed"},
+        {"\"role\": \"DCE\"", "\"role\": \"DCE\", \"buad\": 1", "local.buad: unknown key; allowed keys are"},
+        {", \"stopBits\": 1", "", "local.stopBits: missing"},
+        {"\"version\": 1", "\"version\": 2", "version: 2 is not supported"},
+        {"\"role\": \"DCE\"", "\"role\": \"DCE\", \"name\": \"x\"", "local.name: is set only on an SPP Server"},
+        {"\"role\": \"DCE\"", "\"role\": \"DTE\", \"cdOutput\": true", "local.cdOutput: true is allowed only with \"role\": \"DCE\""},
+        {"\"function\": \"Cable Replacement\"", "\"function\": \"SPP Server\", \"pin\": \"12345678901234567\"",
+         "local.pin: \"12345678901234567\" is too long; the device holds at most 15"},
+        {"", "[1, 2]", "a profile is a JSON object"},
+        {"\"local\"", "\"local\" \"", "not a JSON document"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.message);
+        QByteArray text = *c.from ? good : QByteArray(c.to);
+        if (*c.from) {
+            ASSERT_TRUE(text.contains(c.from));
+            text.replace(c.from, c.to);
+        }
+        Write("bad.json", text);
+        const Outcome r = Cli({"apply", "--port", Path(*dev), File("bad.json")});
+        EXPECT_EQ(r.code, ctl::kExitUsage);
+        EXPECT_TRUE(r.err.contains(c.message)) << r.err.toStdString();
+    }
+    // A profile that is sound but does not fit the device: refused after
+    // the port check, before any setting.
+    QByteArray spp = good;
+    spp.replace("Cable Replacement", "SPP Server");
+    Write("spp.json", spp);
+    EXPECT_EQ(dev->receivedCount(), 0u);
+    const Outcome r = Cli({"apply", "--port", Path(*dev), File("spp.json")});
+    EXPECT_EQ(r.code, ctl::kExitUsage);
+    EXPECT_TRUE(r.err.contains("is for a SPP Server; the device on COM Port")) << r.err.toStdString();
+    EXPECT_EQ(Count(*dev, sim::type::SetPortConfig), 0u);
+}
+
+TEST_F(CtlTest, ApplyThatFailsMidwayNeverSavesToFlash)
+{
+    struct Case {
+        const char* what;
+        std::function<void(sim::Simulator&)> fault;
+        int code;
+        const char* message;
+    } cases[] = {
+        {"remote refuses", [](sim::Simulator& s) { s.refuse(sim::type::SetPortConfig, sim::reason::DeviceBusy); }, ctl::kExitRefused,
+         "local port settings (SetPortConfig): the device refused it with reason 2 \"Device Busy\""},
+        {"remote silent", [](sim::Simulator& s) { s.setSilentFor(sim::type::SetPortConfig, true); }, ctl::kExitTimedOut,
+         "local port settings (SetPortConfig): the device did not answer within 1250 ms"},
+        {"bonding fails", [](sim::Simulator& s) { s.setBonding({.failBonds = 1, .failCode = 5}); }, ctl::kExitRefused,
+         "bonding has failed (BondResult 5)"},
+        {"link never up", [](sim::Simulator& s) { s.setBonding({.linkComesUp = false}); }, ctl::kExitTimedOut,
+         "connecting to 001BDC0B0002 (ConnectionStatus): the device did not answer within 1250 ms"},
+        {"link keeps failing", [](sim::Simulator& s) { s.setBonding({.connectionDownReports = 9, .stepDelay = 5ms}); },
+         ctl::kExitRefused, "the device reported 5 times that the link is not up"},
+        {"old remote", [](sim::Simulator& s) { s.setAppVersion(*sim::parseAddress("001BDC0B0002"), "Vantrel App V2.08"); },
+         ctl::kExitRefused, "VtrlCfg requires application version V2.09 or greater"},
+    };
+    auto source = Device("001BDC0A0001", "001BDC0A0002", 1);
+    ASSERT_EQ(Cli({"read", "--port", Path(*source), "--remote", "001BDC0A0002", "-o", File("p.json")}).code, 0);
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        auto target = Device("001BDC0B0001", "001BDC0B0002", 1);
+        auto stored = *target->workingConfig(kLocal);
+        stored.baudCode = 1;  // differs from the profile
+        target->setStoredConfig(kLocal, stored);
+        c.fault(*target);
+        const Outcome r = Cli({"apply", "--port", Path(*target), File("p.json"), "--remote", "001BDC0B0002"});
+        EXPECT_EQ(r.code, c.code);
+        EXPECT_TRUE(r.err.contains(c.message)) << r.err.toStdString();
+        EXPECT_EQ(Count(*target, sim::type::UpdateFlash), 0u);
+        EXPECT_EQ(target->flashConfig(kLocal)->baudCode, 1);
+        EXPECT_TRUE(target->waitForCommand(sim::type::Abort, 1, 2s)) << "the device is told the session ends unfinished";
+    }
+}
+
+TEST_F(CtlTest, DryRunSendsNothingAndInfoTraceHoldsThePortCheckInOrder)
+{
+    auto dev = Device("001BDC0A0001", "001BDC0A0002", 1);
+    ASSERT_EQ(Cli({"read", "--port", Path(*dev), "-o", File("p.json")}).code, 0);
+    dev->clearReceived();
+    const Outcome dry = Cli({"apply", "--port", Path(*dev), File("p.json"), "--dry-run"});
+    EXPECT_EQ(dry.code, 0);
+    EXPECT_TRUE(dry.out.contains("SetPortConfig to the attached device: baud 9600")) << dry.out.toStdString();
+    EXPECT_TRUE(dev->waitIdle(200ms));
+    EXPECT_EQ(dev->receivedCount(), 0u);
+
+    const Outcome info = Cli({"info", "--port", Path(*dev), "--trace", File("t.log")});
+    ASSERT_EQ(info.code, 0) << info.err.toStdString();
+    EXPECT_TRUE(info.out.contains("Data Format  : 9600,8,N,1\n  Flow Control  : Hardware")) << info.out.toStdString();
+    QFile log(File("t.log"));
+    ASSERT_TRUE(log.open(QIODevice::ReadOnly));
+    QStringList kinds;
+    const QRegularExpression frame(QStringLiteral("(TX|RX) \\w+"));
+    for (const QByteArray& line : log.readAll().split('\n'))
+        if (const auto m = frame.match(QString::fromLatin1(line)); m.hasMatch())
+            kinds << m.captured(0);
+    EXPECT_EQ(kinds, QStringList({"TX GetLocalAddress", "RX LocalAddress", "TX GetVersion", "RX VersionInfo",
+                                  "TX GetConfig", "RX ConfigReport"}));
+}
+
+TEST_F(CtlTest, DeviceVanishingMidCommandEndsInThePortError)
+{
+    auto dev = Device("001BDC0A0001", "001BDC0A0002", 1);
+    dev->setSilentFor(sim::type::InitiateInquiry, true);
+    std::thread unplug([&] {
+        if (dev->waitForCommand(sim::type::InitiateInquiry, 1, 5s))
+            dev->stop();
+    });
+    const auto start = std::chrono::steady_clock::now();
+    const Outcome r = Cli({"discover", "--port", Path(*dev)});
+    const auto took = std::chrono::steady_clock::now() - start;
+    unplug.join();
+    EXPECT_EQ(r.code, ctl::kExitPort);
+    EXPECT_TRUE(r.err.contains("is gone")) << r.err.toStdString();
+    EXPECT_LT(took, kFast.inquiry) << "ended by the lost port, not by the inquiry's time-out";
+}
+
+TEST_F(CtlTest, InfoFailuresNameTheStepAndEndWithTheirClassOfExitCode)
+{
+    struct Case {
+        const char* what;
+        std::function<void(sim::Simulator&)> fault;
+        int code;
+        const char* message;
+    } cases[] = {
+        {"old device", [](sim::Simulator& s) { s.setAppVersion(kLocal, "Vantrel App V2.08"); }, ctl::kExitRefused,
+         "version (GetVersion): the device runs \"Vantrel App V2.08\": VtrlCfg requires application version V2.09 or greater"},
+        {"silent device", [](sim::Simulator& s) { s.setSilent(true); }, ctl::kExitTimedOut,
+         "port check (GetLocalAddress): the device did not answer within 500 ms"},
+        {"refused report", [](sim::Simulator& s) { s.refuse(sim::type::GetConfig, sim::reason::ErrorExecuting); },
+         ctl::kExitRefused, "configuration (GetConfig): the device refused it with reason 4 \"Error Executing Command\""},
+        // A report that answers another request is no answer to this one.
+        {"stale report", [](sim::Simulator& s) { s.setWrongConfigSeq(1); }, ctl::kExitTimedOut,
+         "configuration (GetConfig): the device did not answer"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        auto dev = Device("001BDC0A0001", "001BDC0A0002", 1);
+        c.fault(*dev);
+        const Outcome r = Cli({"info", "--port", Path(*dev)});
+        EXPECT_EQ(r.code, c.code);
+        EXPECT_TRUE(r.err.contains(c.message)) << r.err.toStdString();
+        EXPECT_TRUE(r.out.isEmpty()) << r.out.toStdString();
+    }
+    const Outcome r = Cli({"info", "--port", File("no-such-tty")});
+    EXPECT_EQ(r.code, ctl::kExitPort);
+    EXPECT_TRUE(r.err.contains("cannot open COM Port") && r.err.contains("no-such-tty: No such file")) << r.err.toStdString();
+}
+
+TEST_F(CtlTest, VerificationReadsWhatTheDeviceHoldsAfterApplying)
+{
+    auto source = Device("001BDC0A0001", "001BDC0A0002", 1);
+    auto c = *source->workingConfig(kLocal);
+    c.baudCode = 7;
+    source->setStoredConfig(kLocal, c);
+    ASSERT_EQ(Cli({"read", "--port", Path(*source), "-o", File("p.json")}).code, 0);
+
+    // Confirmed but not taken: only the fresh read can tell.
+    auto broken = Device("001BDC0B0001", "001BDC0B0002", 1);
+    broken->setIgnoreSettings(true);
+    const Outcome bad = Cli({"apply", "--port", Path(*broken), File("p.json")});
+    EXPECT_EQ(bad.code, ctl::kExitMismatch);
+    EXPECT_TRUE(bad.err.contains("verification failed:\n  local.baud: profile 19200, device 9600")) << bad.err.toStdString();
+
+    auto target = Device("001BDC0C0001", "001BDC0C0002", 1);
+    const Outcome kept = Cli({"apply", "--port", Path(*target), File("p.json"), "--no-flash"});
+    EXPECT_EQ(kept.code, 0) << kept.err.toStdString();
+    EXPECT_EQ(target->workingConfig(kLocal)->baudCode, 7);
+    EXPECT_EQ(target->flashConfig(kLocal)->baudCode, 6);
+    EXPECT_EQ(Count(*target, sim::type::UpdateFlash), 0u);
+}
+
+TEST_F(CtlTest, SppServerPinIsCheckedBeforeSendingAndMaskedInTheTrace)
+{
+    auto dev = Device("001BDC0A0001", "001BDC0A0002", 2);
+    auto c = *dev->workingConfig(kLocal);
+    c.setPin("");
+    dev->setStoredConfig(kLocal, c);
+    const QByteArray profile = R"({"format": "vtrlctl profile", "version": 1, "local": {"function": "SPP Server",
+        "baud": 9600, "dataBits": 8, "parity": "none", "stopBits": 1, "flow": "hardware", "role": "DCE",
+        "name": "Gate 3", "authentication": true PIN}})";
+    Write("nopin.json", QByteArray(profile).replace(" PIN", ""));
+    const Outcome refused = Cli({"apply", "--port", Path(*dev), File("nopin.json")});
+    EXPECT_EQ(refused.code, ctl::kExitUsage);
+    EXPECT_TRUE(refused.err.contains("local.pin: authentication is on but neither the profile nor the device holds a PIN"))
+        << refused.err.toStdString();
+    EXPECT_EQ(Count(*dev, sim::type::SetPortConfig) + Count(*dev, sim::type::SetDeviceConfig), 0u);
+
+    Write("pin.json", QByteArray(profile).replace(" PIN", ", \"pin\": \"4711\""));
+    for (const bool show : {false, true}) {
+        SCOPED_TRACE(show ? "--include-pin" : "PIN hidden");
+        QStringList args = {"apply", "--port", Path(*dev), File("pin.json"), "--trace", File("t.log")};
+        if (show)
+            args << "--include-pin";
+        const Outcome r = Cli(args);
+        ASSERT_EQ(r.code, 0) << r.err.toStdString();
+        QFile log(File("t.log"));
+        ASSERT_TRUE(log.open(QIODevice::ReadOnly));
+        const QByteArray trace = log.readAll();
+        EXPECT_TRUE(trace.contains("SetDeviceConfig")) << trace.toStdString();
+        EXPECT_EQ(trace.contains("34 37 31 31"), show) << "the PIN's bytes in hex";
+        EXPECT_EQ(trace.contains("pin=\"4711\""), show);
+        EXPECT_EQ(trace.contains("pin=(hidden)"), !show);
+    }
+    EXPECT_EQ(dev->flashConfig(kLocal)->pin(), "4711");
+    EXPECT_EQ(dev->flashConfig(kLocal)->name(), "Gate 3");
+}
+
+TEST_F(CtlTest, PortsShowsTheListedPathsAndWhetherEachIsFree)
+{
+    auto a = Device("001BDC0A0001", "001BDC0A0002", 1);
+    auto b = Device("001BDC0B0001", "001BDC0B0002", 1);
+    const std::string list = a->slavePath() + ":" + b->slavePath();
+    ::setenv("VTRLCFG_PORTS", list.c_str(), 1);
+    serial::RegisterPortsFromEnvironment();
+    // Another program holds the second port.
+    const std::int32_t held = SerialOpen(98, 115200, 0, +[](std::int32_t, const SerialEvent*, void*) { return 0; }, nullptr);
+    ASSERT_GT(held, 0);
+    const Outcome ports = Cli({"ports"});
+    const Outcome busy = Cli({"info", "--port", "COM98"});
+    SerialClose(held);
+    ::unsetenv("VTRLCFG_PORTS");
+    EXPECT_EQ(ports.code, 0);
+    EXPECT_TRUE(ports.out.contains(QStringLiteral("COM Port 97 (%1)").arg(Path(*a)))) << ports.out.toStdString();
+    const QString line98 = ports.out.mid(ports.out.indexOf(QStringLiteral("COM Port 98")));
+    EXPECT_TRUE(line98.startsWith(QStringLiteral("COM Port 98 (%1)").arg(Path(*b)))) << ports.out.toStdString();
+    EXPECT_TRUE(line98.section(QLatin1Char('\n'), 0, 0).contains("in use")) << ports.out.toStdString();
+    EXPECT_EQ(busy.code, ctl::kExitPort);
+    EXPECT_TRUE(busy.err.contains("cannot open COM Port 98")) << busy.err.toStdString();
+}
+
+TEST_F(CtlTest, SettingsAProfileCannotNameAreReportedOnReadAndRefusedOnApply)
+{
+    auto dev = Device("001BDC0A0001", "001BDC0A0002", 1);
+    dev->setBonding({.connectionDownReports = 2, .stepDelay = 5ms});
+    auto c = *dev->workingConfig(kLocal);
+    c.baudCode = 0;
+    dev->setStoredConfig(kLocal, c);
+    const Outcome read = Cli({"read", "--port", Path(*dev), "--remote", "001BDC0A0002", "-o", File("p.json")});
+    ASSERT_EQ(read.code, 0) << read.err.toStdString();
+    EXPECT_EQ(read.err.count("Connection Error.. Retrying."), 2) << "bonded after two reports of a link not yet up";
+    EXPECT_TRUE(read.err.contains("warning: local.baud: the device reports code 0, which names no setting")) << read.err.toStdString();
+    const Outcome apply = Cli({"apply", "--port", Path(*dev), File("p.json"), "--remote", "001BDC0A0002"});
+    EXPECT_EQ(apply.code, ctl::kExitUsage);
+    EXPECT_TRUE(apply.err.contains("local.baud: 0 is not allowed")) << apply.err.toStdString();
+}
+
+}  // namespace
