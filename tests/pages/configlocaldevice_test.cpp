@@ -90,6 +90,7 @@ TEST_P(SendCarries, ThePinNameAndResetBytes)
     Type(local().ebDeviceName, row.deviceName);
     local().ResetLinkKeysRequested = row.resetLinkKeys;
     local().PendingLinkTimeout = 0x0115;
+    main().LocalConfig.PinCode.fill('9');  // longer than any new PIN
     ClickSetDevice();
     ASSERT_TRUE(device->waitForCommand(sim::type::SetDeviceConfig, 1, 5s));
     const Bytes p = Sent(sim::type::SetDeviceConfig).at(0);
@@ -105,6 +106,10 @@ TEST_P(SendCarries, ThePinNameAndResetBytes)
                             [](std::uint8_t b) { return b == 0; }));
     EXPECT_EQ(p[50], row.byte50);
     EXPECT_TRUE(boxes.boxes().empty());
+    ASSERT_TRUE(WaitUntil([&] { return local().ConfigConfirmed; }));
+    EXPECT_EQ(Text(main().LocalConfig.PinCode), row.pinSent);
+    EXPECT_EQ(main().LocalConfig.PinCode[row.pinSent.size()], 0) << "no old PIN bytes after the new one";
+    EXPECT_EQ(main().LocalConfig.PinCode[15], 0);
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -150,21 +155,6 @@ TEST_F(SppPagesTest, NoAnswerRepeatsTheTimeOutEachTickAndALateConfirmationStillC
     EXPECT_EQ(DeviceButtons(), "011");
     EXPECT_FALSE(local().tmrConfig.isActive());
     EXPECT_EQ(Text(main().LocalConfig.DeviceName), "Late");
-}
-
-TEST_F(SppPagesTest, ShorterPinLeavesNoOldBytesInTheRecordOrTheDevice)
-{
-    OpenLocalDevicePage();
-    main().LocalConfig.PinCode.fill('9');
-    QTest::mouseClick(&local().cbAuthentication, Qt::LeftButton);
-    Type(local().ebPinCode, "12");
-    ClickSetDevice();
-    ASSERT_TRUE(WaitUntil([&] { return local().ConfigConfirmed; }));
-    std::array<std::uint8_t, 16> expected{};
-    expected[0] = '1';
-    expected[1] = '2';
-    EXPECT_EQ(main().LocalConfig.PinCode, expected);
-    EXPECT_EQ(device->workingConfig({})->pin(), "12");
 }
 
 // The record keeps what the device received, and an edit made while the
@@ -322,7 +312,7 @@ INSTANTIATE_TEST_SUITE_P(
                     "no levels, no cd, timeout 33, no reset", 33, 0}),
     [](const auto& info) { return std::string(info.param.name); });
 
-TEST_F(SppPagesTest, ResetRequestIsForgottenOnEntryAndNotSentWithoutAuthentication)
+TEST_F(SppPagesTest, ResetRequestIsForgottenOnEntry)
 {
     OpenLocalDevicePage(50, [](sim::DeviceConfig& c) { c.authentication = 1; });
     {
@@ -333,14 +323,4 @@ TEST_F(SppPagesTest, ResetRequestIsForgottenOnEntryAndNotSentWithoutAuthenticati
     Back();
     Next();
     EXPECT_FALSE(local().ResetLinkKeysRequested);
-
-    {
-        AdvancedAnswer answer(true, [](TfAdvanced& d) { d.cbLKInit.setChecked(true); });
-        QTest::mouseClick(&local().bAdvanced, Qt::LeftButton);
-    }
-    QTest::mouseClick(&local().cbAuthentication, Qt::LeftButton);
-    ClickSetDevice();
-    ASSERT_TRUE(WaitUntil([&] { return local().StatusText() == kConfirmed; }));
-    EXPECT_EQ(Sent(sim::type::SetDeviceConfig).at(0)[50], 0);
-    EXPECT_EQ(device->linkKeyResets(), 0);
 }
