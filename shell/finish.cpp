@@ -15,6 +15,9 @@ TfrmFinish::TfrmFinish(QWidget* parent) : TWizardChildForm(parent), txtFinished(
                QStringLiteral("complete.  After selecting \"Finish\", turn off the Cable Replacement Devices, connect "),
                QStringLiteral("them to their target applications, and turn them to the normal operating mode.  When "),
                QStringLiteral("they startup, they will be running using the new settings.")});
+    // The four lines fit; a scroll bar would narrow the text until its
+    // longest line wraps, and then seem needed.
+    txtFinished.setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
 }
 
 std::uint8_t TfrmFinish::PageEntered(TfrmMain& main)

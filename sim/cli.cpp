@@ -65,9 +65,11 @@ std::string usageText()
 {
     return R"(Usage: vtrlsim [options]
 Plays a radio device on a pseudo-terminal; prints the terminal's path on the
-first line and runs until interrupted.
+first line and runs until interrupted, then prints what every device keeps in
+flash.
 
   --link PATH              also make PATH a symlink to the terminal (removed on exit)
+  --flash-out PATH         also save the flash image in PATH on exit
 Attached device:
   --address HEX12          address, most significant byte first (default 001BDC0A1234)
   --name TEXT              device name (29 characters at most)
@@ -104,6 +106,8 @@ Faults:
   --wrong-seq N            the next N configuration reports carry a wrong sequence number
   --noise                  write noise bytes before every answer
   --no-checksum-reply      ignore frames with a bad CRC instead of refusing them
+  --late TYPE:MS           answer command TYPE MS milliseconds later than the others
+  --confirm-as TYPE:OTHER  confirm command TYPE as if it were command OTHER
   --help                   this text
 Command types: 3 address, 4 inquiry, 7 bonding, 10 port settings, 11 device settings,
 12 ping, 13 abort, 14 save to flash, 16 configuration, 32 version.
@@ -198,6 +202,8 @@ std::string applyArguments(const std::vector<std::string>& args, Simulator& sim,
                 options.help = true;
             } else if (takes("--link")) {
                 options.link = value;
+            } else if (takes("--flash-out")) {
+                options.flashOut = value;
             } else if (takes("--address")) {
                 auto a = parseAddress(value);
                 if (!a)
@@ -288,6 +294,16 @@ std::string applyArguments(const std::vector<std::string>& args, Simulator& sim,
                     sim.setWrongConfigSeq(count);
             } else if (flag("--noise")) {
                 sim.setNoise({0x00, 0xFF, 0x13, 0xA5, 0x0D, 0x0A});
+            } else if (takes("--late") || takes("--confirm-as")) {
+                auto parts = split(value, ':', 2);
+                auto t = parts.size() == 2 ? number(parts[0], 0, 255) : std::nullopt;
+                auto v = parts.size() == 2 ? number(parts[1], 0, opt == "--late" ? 600'000 : 255) : std::nullopt;
+                if (!t || !v)
+                    return bad();
+                if (opt == "--late")
+                    sim.setAnswerDelayFor(static_cast<std::uint8_t>(*t), Millis{*v});
+                else
+                    sim.confirmAs(static_cast<std::uint8_t>(*t), static_cast<std::uint8_t>(*v));
             } else if (flag("--no-checksum-reply")) {
                 sim.setAnswerChecksumFailures(false);
             } else if (bool invalid = false;

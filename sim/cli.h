@@ -10,6 +10,7 @@ namespace vtrl::sim {
 
 struct CliOptions {
     std::string link;   // symlink to the slave path, removed on exit
+    std::string flashOut;   // file the flash image is saved in on exit
     bool help = false;
 };
 

@@ -5,6 +5,7 @@
 #include <csignal>
 #include <cstdio>
 #include <filesystem>
+#include <fstream>
 #include <iostream>
 #include <pthread.h>
 
@@ -60,5 +61,16 @@ int main(int argc, char** argv)
         fs::remove(options.link, ec);
     }
     sim.stop();
+    // What a session wrote, for the person who ran it.
+    const std::string image = sim.flashImage();
+    std::cout << image << std::flush;
+    if (!options.flashOut.empty()) {
+        std::ofstream file(options.flashOut);
+        file << image;
+        if (!file.flush()) {
+            std::cerr << "vtrlsim: cannot write " << options.flashOut << "\n";
+            return 1;
+        }
+    }
     return 0;
 }

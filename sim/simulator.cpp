@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <cstring>
 #include <fcntl.h>
+#include <initializer_list>
 #include <poll.h>
 #include <sys/eventfd.h>
 #include <termios.h>
@@ -169,6 +170,10 @@ struct Simulator::Impl {
     Millis bondResultDelay{0};
     std::set<DeviceAddress> unresponsive;
 
+    // configuration and save pages
+    std::map<std::uint8_t, Millis> typeDelays;
+    Millis answeringExtra{0};   // extra delay of the frame being answered
+
     // inspection
     std::vector<ReceivedFrame> received;
     int aborts = 0;
@@ -215,7 +220,7 @@ struct Simulator::Impl {
 
     void schedule(std::uint8_t type, std::vector<std::uint8_t> payload, Millis extra = Millis{0})
     {
-        queue.emplace(Clock::now() + answerDelay + extra, Pending{type, std::move(payload)});
+        queue.emplace(Clock::now() + answerDelay + answeringExtra + extra, Pending{type, std::move(payload)});
     }
     void negative(std::uint8_t command, std::uint8_t why) { schedule(type::NegativeResponse, {command, why}); }
     void confirm(std::uint8_t command) { schedule(type::Confirmation, {confirmedName(command)}); }
@@ -227,6 +232,8 @@ struct Simulator::Impl {
             ++aborts;
         if (silent)
             return;
+        const auto extra = typeDelays.find(f.type);
+        answeringExtra = extra == typeDelays.end() ? Millis{0} : extra->second;
         if (!f.crcOk) {
             if (answerChecksumFailures)
                 negative(f.type, reason::ChecksumFailure);
@@ -957,6 +964,77 @@ bool Simulator::waitIdle(Millis timeout) const
     return d_->cv.wait_for(lock, timeout, [&] { return d_->queue.empty() && d_->out.empty(); });
 }
 
+// ---- configuration and save pages ------------------------------------------
+
+void Simulator::setAnswerDelayFor(std::uint8_t commandType, Millis extra)
+{
+    std::lock_guard lock(d_->m);
+    if (extra.count() > 0)
+        d_->typeDelays[commandType] = extra;
+    else
+        d_->typeDelays.erase(commandType);
+}
+
+namespace {
+
+std::string describe(const DeviceConfig& c)
+{
+    static const char* const rates[] = {"300", "1200", "2400", "4800", "7200", "9600", "19200", "38400", "57600", "115200"};
+    const auto pick = [](std::uint8_t code, std::initializer_list<const char*> names) -> std::string {
+        if (code >= 1 && code <= names.size())
+            return names.begin()[code - 1];
+        return "?" + std::to_string(code);
+    };
+    const std::string baud = c.baudCode >= 1 && c.baudCode <= 10 ? rates[c.baudCode - 1] : "?" + std::to_string(c.baudCode);
+    std::string s;
+    s += "  function      " + pick(c.deviceFunction, {"Cable Replacement", "SPP Server"}) + "\n";
+    s += "  serial        " + baud + "," + pick(c.dataBitsCode, {"7", "8"}) + "," + pick(c.parityCode, {"N", "O", "E"})
+        + "," + pick(c.stopBitsCode, {"1", "2"}) + ", flow " + pick(c.flowControlCode, {"None", "Software", "Hardware"})
+        + ", " + pick(c.interfaceCode, {"DTE", "DCE"}) + "\n";
+    s += "  power         class " + std::to_string(c.powerByte >> 4) + ", level " + std::to_string(c.powerByte & 0x0F)
+        + ", output on CD " + std::to_string(c.outputOnCD) + "\n";
+    s += "  bonded to     " + formatAddress(c.bondedAddress) + (c.bondRole == 1 ? " as Master" : " as Slave") + "\n";
+    s += "  device name   \"" + c.name() + "\"\n";
+    s += "  link timeout  " + std::to_string(c.linkTimeout) + "\n";
+    s += "  encryption " + std::to_string(c.encryption) + ", authentication " + std::to_string(c.authentication)
+        + ", PIN \"" + c.pin() + "\"\n";
+    return s;
+}
+
+}  // namespace
+
+std::string Simulator::flashImage() const
+{
+    std::lock_guard lock(d_->m);
+    std::string s;
+    const auto add = [&](const Device& dev, const char* role) {
+        s += std::string("Flash of ") + role + " device " + formatAddress(dev.profile.address) + ":\n";
+        s += describe(dev.flash);
+        if (dev.working != dev.flash)
+            s += "  (settings received since the last save are not in flash)\n";
+    };
+    add(d_->local, "the attached");
+    // Remotes the session never touched would only bury the ones it did.
+    std::string untouched;
+    for (const Device& r : d_->remotes) {
+        if (r.flash != r.profile.config || r.working != r.flash)
+            add(r, "remote");
+        else
+            untouched += (untouched.empty() ? "" : ", ") + formatAddress(r.profile.address);
+    }
+    if (!untouched.empty())
+        s += "Remote devices whose flash is as it was: " + untouched + "\n";
+    return s;
+}
+
+// ---- settings that do not take -------------------------------------------
+
+void Simulator::setIgnoreSettings(bool ignore)
+{
+    std::lock_guard lock(d_->m);
+    d_->ignoreSettings = ignore;
+}
+
 // ---- vanishing ---------------------------------------------------------------
 
 namespace {
@@ -1033,14 +1111,6 @@ std::vector<std::vector<std::uint8_t>> inquiryFlood(int wanted, int total)
             out.push_back(result(0x06, i % foreign, "Phone"));
     }
     return out;
-}
-
-// ---- settings that do not take -------------------------------------------
-
-void Simulator::setIgnoreSettings(bool ignore)
-{
-    std::lock_guard lock(d_->m);
-    d_->ignoreSettings = ignore;
 }
 
 }  // namespace vtrl::sim

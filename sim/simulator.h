@@ -181,6 +181,20 @@ public:
     // No answer is waiting to be written.
     bool waitIdle(Millis timeout) const;
 
+    // ---- configuration and save pages -----------------------------------
+    // Answers to one command type come `extra` later than the others (a late
+    // confirmation); zero removes the extra delay.
+    void setAnswerDelayFor(std::uint8_t commandType, Millis extra);
+    // What the devices keep in flash, as text for a person: a block for the
+    // attached device and for each remote whose flash or working settings
+    // changed, with a note where settings were received but never saved;
+    // the other remotes by address only.
+    std::string flashImage() const;
+    // ---- settings that do not take -------------------------------------
+    // Confirms SetPortConfig and SetDeviceConfig without changing any
+    // configuration, as a device whose settings silently failed would.
+    void setIgnoreSettings(bool ignore);
+
     // ---- vanishing -----------------------------------------------------
     // The device unplugged and plugged in again. Devices, their stored
     // configuration and the counters stay; answers not yet written are lost.
@@ -200,11 +214,6 @@ public:
     void sendUnasked(std::uint8_t type, std::vector<std::uint8_t> payload);
     // Many at once: one answer each, in order.
     void sendUnaskedMany(std::uint8_t type, const std::vector<std::vector<std::uint8_t>>& payloads);
-
-    // ---- settings that do not take -------------------------------------
-    // Confirms SetPortConfig and SetDeviceConfig without changing any
-    // configuration, as a device whose settings silently failed would.
-    void setIgnoreSettings(bool ignore);
 
 private:
     struct Impl;

@@ -36,6 +36,7 @@ int main(int argc, char* argv[])
     vtrl::frmMain->LocalConfig.InterfaceCode = 2;
     vtrl::frmConfigLocalPort->ConfigConfirmed = true;
     vtrl::frmConfigRemotePort->ConfigConfirmed = true;
+    vtrl::frmFlashUpdate->FlashSaved = true;
     vtrl::frmDevDisc->Bonded = true;
     vtrl::frmDevDisc->BondTargetAddress = {1, 2, 3, 4, 5, 6};
     for (int i = 0; i < 6; ++i)

@@ -60,6 +60,8 @@ protected:
         main().LocalConfig.InterfaceCode = 2;
         frmConfigLocalPort->ConfigConfirmed = true;
         frmConfigRemotePort->ConfigConfirmed = true;
+        frmConfigLocalDevice->ConfigConfirmed = true;
+        frmFlashUpdate->FlashSaved = true;
         frmDevDisc->Bonded = true;
         frmDevDisc->BondTargetAddress = {1, 2, 3, 4, 5, 6};
     }

@@ -40,10 +40,12 @@ TEST(SimCli, OptionsScriptTheDevices)
     ASSERT_EQ(run(sim,
                   {"--address", "112233445566", "--function", "spp", "--baud", "115200", "--config", "14=0x21",
                    "--remote", "AABBCCDDEEFF,Far Away,Vantrel App V2.09", "--remote", "AABBCCDDEE00,Near",
-                   "--remote-config", "AABBCCDDEE00:3=2", "--link", "/tmp/x", "--refuse", "14:2:once"},
+                   "--remote-config", "AABBCCDDEE00:3=2", "--link", "/tmp/x", "--refuse", "14:2:once",
+                   "--flash-out", "/tmp/flash.txt", "--late", "11:2000", "--confirm-as", "14:11"},
                   &options),
               "");
     EXPECT_EQ(options.link, "/tmp/x");
+    EXPECT_EQ(options.flashOut, "/tmp/flash.txt");
     EXPECT_EQ(sim.local().address, *parseAddress("112233445566"));
     const auto c = *sim.workingConfig({});
     EXPECT_EQ(c.deviceFunction, 2);
@@ -86,6 +88,7 @@ TEST(SimCli, RejectsMalformedValuesWithTheOptionNamed)
         {"--remote", "AABBCCDDEEFF"}, {"--remote", "000000000000,Self"}, {"--refuse", "14"},
         {"--refuse", "14:2:twice"},   {"--delay-ms", "-5"},       {"--bad-crc"},
         {"--remote-config", "AABBCCDDEEFF:3=1"},   // not a known remote
+        {"--late", "11"},             {"--late", "11:-1"},        {"--confirm-as", "14:256"},
         {"--frobnicate"}};
     for (const auto& row : rows) {
         Simulator sim;

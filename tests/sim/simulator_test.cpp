@@ -612,3 +612,45 @@ TEST(SimulatorLifecycle, StopThenStartOpensAFreshTerminal)
     ASSERT_TRUE(f);
     EXPECT_EQ(f->type, type::LocalAddress);
 }
+
+// ---- switches for the configuration and save pages ----
+
+TEST_F(SimulatorLine, LateTypeIsAnsweredAfterTheOthersAndConfirmAsNamesTheOtherCommand)
+{
+    sim.setAnswerDelayFor(type::UpdateFlash, 300ms);
+    sim.confirmAs(type::UpdateFlash, type::SetDeviceConfig);
+    line->send(type::UpdateFlash, 0);
+    line->send(type::GetLocalAddress, 1);
+    EXPECT_EQ(expectFrame().type, type::LocalAddress) << "the late answer must not hold up the others";
+    Frame f = expectFrame();
+    EXPECT_EQ(f.type, type::Confirmation);
+    EXPECT_EQ(f.payload, Bytes{type::SetDeviceConfig});
+
+    sim.setAnswerDelayFor(type::UpdateFlash, 0ms);
+    sim.confirmAs(type::UpdateFlash, type::UpdateFlash);
+    line->send(type::UpdateFlash, 2);
+    EXPECT_EQ(expectFrame().payload, Bytes{type::UpdateFlash});
+}
+
+TEST_F(SimulatorLine, FlashImageShowsWhatIsKeptAndFlagsUnsavedSettings)
+{
+    Bytes p(51, 0);
+    const std::string name = "Gate 7";
+    std::copy(name.begin(), name.end(), p.begin());
+    p[30] = 33;
+    line->send(type::SetDeviceConfig, 0, p);
+    ASSERT_EQ(expectFrame().type, type::Confirmation);
+    const std::string before = sim.flashImage();
+    EXPECT_EQ(before.find("Gate 7"), std::string::npos);
+    EXPECT_NE(before.find("not in flash"), std::string::npos);
+
+    line->send(type::UpdateFlash, 1);
+    ASSERT_EQ(expectFrame().type, type::Confirmation);
+    const std::string after = sim.flashImage();
+    EXPECT_NE(after.find("Flash of the attached device 001BDC0A1234:\n"), std::string::npos) << after;
+    EXPECT_NE(after.find("device name   \"Gate 7\"\n  link timeout  33\n"), std::string::npos) << after;
+    EXPECT_NE(after.find("  serial        9600,8,N,1, flow Hardware, DCE\n"), std::string::npos) << after;
+    EXPECT_EQ(after.find("not in flash"), std::string::npos);
+    EXPECT_NE(after.find("Remote devices whose flash is as it was: 001BDC0A5678, 001BDC0A9ABC, 001BDC0ADEF0"),
+              std::string::npos) << after;
+}
