@@ -105,6 +105,7 @@ void TfrmFlashUpdate::btnSaveClick()
         SetStatus(QStringLiteral("Error sending update flash command. Please try again."));
         return;
     }
+    saveAnswerDue_ = true;
     frmMain->btnBack.setEnabled(false);
     // A second press keeps the first press's time-out.
     if (!tmrFlashUpdate.isActive())
@@ -151,6 +152,11 @@ void TfrmFlashUpdate::ConfirmationReceived(const std::optional<std::vector<std::
 {
     if (!payload || payload->empty())
         return;
+    // "Saved" counts only as the answer to a save sent from here, in time or
+    // late: one nobody asked for would report unsaved settings as saved and
+    // end the wizard.
+    if ((*payload)[0] == protocol::UpdateFlash && !saveAnswerDue_)
+        return;
     tmrProgressBar.stop();
     if ((*payload)[0] != protocol::UpdateFlash) {
         // Not the save's answer; the save's own time-out still follows.
@@ -159,6 +165,7 @@ void TfrmFlashUpdate::ConfirmationReceived(const std::optional<std::vector<std::
         return;
     }
     tmrFlashUpdate.stop();
+    saveAnswerDue_ = false;
     FlashSaved = true;
     if (!frmMain)
         return;

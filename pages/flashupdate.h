@@ -60,6 +60,8 @@ private:
     void SetStatus(const QString& text);
 
     QLabel statusPanel0_;
+    // An UpdateFlash went out and its confirmation has not come yet.
+    bool saveAnswerDue_ = false;
 };
 
 }  // namespace vtrl

@@ -121,7 +121,8 @@ public:
         state << "connected " << frmCommPortSel->Connected << frmCommPortSel->ConfigurationShown << " bonded "
               << frmDevDisc->Bonded << " to " << FormatDeviceAddress(frmDevDisc->BondTargetAddress).toStdString()
               << " step " << static_cast<int>(frmDevDisc->PendingStep()) << " confirmed "
-              << frmConfigLocalPort->ConfigConfirmed << frmConfigRemotePort->ConfigConfirmed;
+              << frmConfigLocalPort->ConfigConfirmed << frmConfigRemotePort->ConfigConfirmed
+              << frmConfigLocalDevice->ConfigConfirmed << " saved " << frmFlashUpdate->FlashSaved;
         f.state = state.str();
         f.configs = Snapshot();
         f.localVersion.assign(main().LocalVersion.block.begin(), main().LocalVersion.block.end());
@@ -202,6 +203,36 @@ public:
         return main().ShownPage() == static_cast<TWizardChildForm*>(frmConfigRemotePort);
     }
 
+    // SPP Server: the local port page confirmed, then on to the local device
+    // page, its timer shortened.
+    bool ReachLocalDevice()
+    {
+        if (!ReachLocalPort() || !ConfirmPortPage(*frmConfigLocalPort))
+            return false;
+        frmConfigLocalDevice->tmrConfig.setInterval(300);
+        QTest::mouseClick(&main().btnNext, Qt::LeftButton);
+        return main().ShownPage() == static_cast<TWizardChildForm*>(frmConfigLocalDevice);
+    }
+
+    // A new name, Set, and the device's confirmation.
+    bool ConfirmLocalDevice()
+    {
+        TfrmConfigLocalDevice& p = *frmConfigLocalDevice;
+        p.ebDeviceName.setText(p.ebDeviceName.text().left(20) + QString::number(++edits_));
+        QTest::mouseClick(&p.btnSetLocalDeviceConfig, Qt::LeftButton);
+        return WaitUntil([&] { return p.ConfigConfirmed && !p.tmrConfig.isActive(); });
+    }
+
+    // On from a confirmed local device page to the save page.
+    bool ReachFlash()
+    {
+        if (!ReachLocalDevice() || !ConfirmLocalDevice())
+            return false;
+        frmFlashUpdate->tmrFlashUpdate.setInterval(600);
+        QTest::mouseClick(&main().btnNext, Qt::LeftButton);
+        return main().ShownPage() == static_cast<TWizardChildForm*>(frmFlashUpdate);
+    }
+
     // An edit (the page asks for one before a resend), Set, and the device's
     // confirmation.
     bool ConfirmPortPage(TfrmConfigPort& p)
@@ -241,6 +272,7 @@ public:
 
 private:
     std::string linkDir_;
+    int edits_ = 0;
 };
 
 }  // namespace vtrl::testing

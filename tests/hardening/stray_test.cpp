@@ -115,6 +115,16 @@ std::vector<PageState> Pages()
         {"LocalPortConfirmed", 1,
          [](HardeningTest& t) { return t.ReachLocalPort() && t.ConfirmPortPage(*frmConfigLocalPort); }, refusalBox},
         {"RemotePortEntered", 1, [](HardeningTest& t) { return t.ReachRemotePort(); }, refusalBox},
+        {"LocalDeviceEntered", 1, [](HardeningTest& t) { return t.ReachLocalDevice(); }, refusalBox},
+        {"LocalDeviceConfirmed", 1, [](HardeningTest& t) { return t.ReachLocalDevice() && t.ConfirmLocalDevice(); },
+         refusalBox},
+        // Per its design the save page reports any other confirmation as a
+        // failed save, asked or not.
+        {"FlashEntered", 1, [](HardeningTest& t) { return t.ReachFlash(); },
+         [](const Stray& s) {
+             const bool otherConfirmation = s.type == sim::type::Confirmation && s.payload[0] != 14;
+             return Allowed{IsRefusal(s), false, false, otherConfirmation ? "stbFlashUpdatePanel0" : nullptr};
+         }},
         {"DiscoverySearched", 0, [](HardeningTest& t) { return t.ReachDiscovery() && t.Search(); }, discovery},
         {"DiscoveryBonded", 0,
          [](HardeningTest& t) { return t.ReachDiscovery() && t.Search() && t.Bond(QStringLiteral("001BDC0A5678")); },

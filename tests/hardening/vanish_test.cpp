@@ -154,6 +154,41 @@ std::vector<VanishRow> Rows()
                 && next(t, frmConfigRemotePort) && t.ConfirmPortPage(*frmConfigRemotePort);
         },
     });
+    // The SPP Server's last two pages. After the device is back: Back to the
+    // COM port page, Set, Next through the confirmed pages, and again.
+    const auto forwardTo = [next](HardeningTest& t, TWizardChildForm* page) {
+        if (!t.BackToCommPort() || !t.Connect())
+            return false;
+        for (int i = 0; i < 4 && t.main().ShownPage() != page; ++i)
+            QTest::mouseClick(&t.main().btnNext, Qt::LeftButton);
+        return t.main().ShownPage() == page;
+    };
+    rows.push_back({
+        "LocalDevice", 1, [](HardeningTest& t) { return t.ReachLocalDevice(); }, sim::type::SetDeviceConfig,
+        [](HardeningTest&) {
+            TfrmConfigLocalDevice& p = *frmConfigLocalDevice;
+            p.ebDeviceName.setText(QStringLiteral("Vanishing"));
+            QTest::mouseClick(&p.btnSetLocalDeviceConfig, Qt::LeftButton);
+        },
+        [](HardeningTest& t) {
+            return t.Status() == QLatin1String("Device Timeout Occurred.  Please retry.") && !t.main().btnNext.isEnabled();
+        },
+        [forwardTo](HardeningTest& t) { return forwardTo(t, frmConfigLocalDevice) && t.ConfirmLocalDevice(); },
+    });
+    rows.push_back({
+        "Flash", 1, [](HardeningTest& t) { return t.ReachFlash(); }, sim::type::UpdateFlash,
+        [](HardeningTest&) { QTest::mouseClick(&frmFlashUpdate->btnSave, Qt::LeftButton); },
+        [](HardeningTest& t) {
+            return t.Status() == QLatin1String("Error - the flash update timed out. Please retry.")
+                && !frmFlashUpdate->FlashSaved;
+        },
+        [forwardTo](HardeningTest& t) {
+            if (!forwardTo(t, frmFlashUpdate))
+                return false;
+            QTest::mouseClick(&frmFlashUpdate->btnSave, Qt::LeftButton);
+            return WaitUntil([&] { return frmFlashUpdate->FlashSaved; }) && t.device().flashConfig({}).has_value();
+        },
+    });
     return rows;
 }
 
