@@ -3,9 +3,9 @@
 #   scripts/fuzz.sh MINUTES          each target for MINUTES minutes
 #   scripts/fuzz.sh --seconds N      each target for N seconds (what CI uses)
 #   scripts/fuzz.sh --runs N         each target for N executions
-#   scripts/fuzz.sh --merge MINUTES  as the first form, then minimises what was
-#                                    found together with fuzz/seeds/<target>
-#                                    back into fuzz/seeds/<target>
+#   scripts/fuzz.sh --merge MINUTES  as the first form, then adds to
+#                                    fuzz/seeds/<target> only those inputs found
+#                                    that reach something the seeds do not
 # Each target starts from its seeds in fuzz/seeds/<target> (kept in the
 # repository) and keeps what it finds in build-fuzz/corpus-<target>. A finding
 # is written to build-fuzz/<target>-crash-... and ends the script with 1.
@@ -53,10 +53,7 @@ for name in "${targets[@]}"; do
   rate=$(sed -n 's/^stat::average_exec_per_sec: *//p' "$log")
   echo "$name: ${runs:-?} executions (${rate:-?}/s; ${limit#-}), no finding"
   if [ $merge -eq 1 ]; then
-    merged="build-fuzz/merged-$name"
-    rm -rf "$merged" && mkdir -p "$merged"
-    "build-fuzz/fuzz/$name" -merge=1 "$merged" "fuzz/seeds/$name" "$corpus" >>"$log" 2>&1
-    rm -f "fuzz/seeds/$name"/* && cp "$merged"/* "fuzz/seeds/$name"/
-    echo "  fuzz/seeds/$name: $(ls "fuzz/seeds/$name" | wc -l) inputs after minimising"
+    "build-fuzz/fuzz/$name" -merge=1 "fuzz/seeds/$name" "$corpus" >>"$log" 2>&1
+    echo "  fuzz/seeds/$name: $(ls "fuzz/seeds/$name" | wc -l) inputs"
   fi
 done
