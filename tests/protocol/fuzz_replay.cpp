@@ -40,10 +40,15 @@ int main(int argc, char** argv) {
     std::size_t runs = 0;
     Run({});
     ++runs;
+    // Single-byte changes at every position while that stays within about
+    // 40,000 inputs; a large seed set (what long runs found) gets every n-th.
+    std::size_t total = 0;
+    for (const Bytes& seed : seeds) total += seed.size();
+    const std::size_t stride = total * 8 / 40000 + 1;
     for (const Bytes& seed : seeds) {
         Run(seed);
         ++runs;
-        for (std::size_t i = 0; i < seed.size(); ++i) {
+        for (std::size_t i = 0; i < seed.size(); i += stride) {
             for (std::uint8_t value : {std::uint8_t{0x00}, std::uint8_t{0x5D}, std::uint8_t{0xFF},
                                        static_cast<std::uint8_t>(seed[i] ^ (1U << (rng() % 8)))}) {
                 Bytes m = seed;
