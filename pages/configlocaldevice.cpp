@@ -34,12 +34,6 @@ QString FieldText(const std::array<std::uint8_t, N>& field)
     return QString::fromLatin1(reinterpret_cast<const char*>(field.data()), static_cast<qsizetype>(end - field.begin()));
 }
 
-void Place(QWidget& widget, const char* name, const QRect& geometry)
-{
-    widget.setObjectName(QString::fromLatin1(name));
-    widget.setGeometry(geometry);
-}
-
 }  // namespace
 
 TfrmConfigLocalDevice::TfrmConfigLocalDevice(QWidget* parent)
@@ -48,7 +42,7 @@ TfrmConfigLocalDevice::TfrmConfigLocalDevice(QWidget* parent)
       grpDeviceSettings(this), lblDeviceName(&grpDeviceSettings), ebDeviceName(&grpDeviceSettings),
       lPinCode(&grpDeviceSettings), ebPinCode(&grpDeviceSettings), cbAuthentication(&grpDeviceSettings),
       cbEncryption(&grpDeviceSettings), bAdvanced(&grpDeviceSettings), btnSetLocalDeviceConfig(&grpDeviceSettings),
-      stbConfigLocalPort(this), statusPanel0_(&stbConfigLocalPort)
+      stbConfigLocalPort(this), statusPanel0_(&stbConfigLocalPort, QStringLiteral("stbConfigLocalPortPanel0"))
 {
     setObjectName(QStringLiteral("frmConfigLocalDevice"));
     setWindowTitle(QStringLiteral("Configure Local Device"));
@@ -83,11 +77,6 @@ TfrmConfigLocalDevice::TfrmConfigLocalDevice(QWidget* parent)
     btnSetLocalDeviceConfig.setText(QStringLiteral("Set Port Configuration"));
 
     Place(stbConfigLocalPort, "stbConfigLocalPort", QRect(0, 233, 457, 20));
-    Place(statusPanel0_, "stbConfigLocalPortPanel0", QRect(0, 1, 457, 19));
-    statusPanel0_.setFrameShape(QFrame::Panel);
-    statusPanel0_.setFrameShadow(QFrame::Sunken);
-    statusPanel0_.setTextFormat(Qt::PlainText);
-    statusPanel0_.setIndent(2);
 
     tmrConfig.setObjectName(QStringLiteral("tmrConfig"));
     tmrConfig.setInterval(kConfigTimeoutMs);
@@ -110,8 +99,7 @@ QString TfrmConfigLocalDevice::StatusText() const
 
 void TfrmConfigLocalDevice::SetStatus(const QString& text)
 {
-    statusPanel0_.setText(text);
-    statusPanel0_.setToolTip(text);
+    statusPanel0_.SetText(text);
     emit statusChanged(text);
 }
 

@@ -1,6 +1,7 @@
 #pragma once
 // Identity and security of an SPP Server.
 
+#include "pages/pagekit.h"
 #include "shell/childform.h"
 
 #include <QCheckBox>
@@ -87,7 +88,7 @@ private:
     void NegativeResponseReceived(const std::optional<std::vector<std::uint8_t>>& payload);
     void SetStatus(const QString& text);
 
-    QLabel statusPanel0_;
+    StatusPanel statusPanel0_;
     // The settings of the latest send still waiting for its answer. The
     // device stores these, whatever the controls show when it confirms.
     std::optional<Settings> sent_;

@@ -51,7 +51,7 @@ TfrmConfigPort::TfrmConfigPort(const Design& design, QWidget* parent)
       lblParity(&grpPortSettings), lblStopBits(&grpPortSettings), lblFlowControl(&grpPortSettings),
       cboBaudRate(&grpPortSettings), cboDataBits(&grpPortSettings), cboParity(&grpPortSettings),
       cboStopBits(&grpPortSettings), cboFlowControl(&grpPortSettings), chkDCE(this), btnSet(this), bAdvanced(this),
-      stb(this), statusPanel0_(&stb), timeoutText_(design.timeoutText)
+      stb(this), statusPanel0_(&stb, QString::fromLatin1(design.statusBarName) + QStringLiteral("Panel0")), timeoutText_(design.timeoutText)
 {
     setObjectName(QString::fromLatin1(design.formName));
     setWindowTitle(QString::fromLatin1(design.caption));
@@ -100,12 +100,6 @@ TfrmConfigPort::TfrmConfigPort(const Design& design, QWidget* parent)
 
     stb.setObjectName(QString::fromLatin1(design.statusBarName));
     stb.setGeometry(0, 233, 457, 20);
-    statusPanel0_.setObjectName(QString::fromLatin1(design.statusBarName) + QStringLiteral("Panel0"));
-    statusPanel0_.setGeometry(0, 1, 457, 19);
-    statusPanel0_.setFrameShape(QFrame::Panel);
-    statusPanel0_.setFrameShadow(QFrame::Sunken);
-    statusPanel0_.setTextFormat(Qt::PlainText);
-    statusPanel0_.setIndent(2);
 
     tmrConfig.setObjectName(QStringLiteral("tmrConfig"));
     tmrConfig.setInterval(kConfigMs);
@@ -129,8 +123,7 @@ QString TfrmConfigPort::StatusText() const
 
 void TfrmConfigPort::SetStatus(const QString& text)
 {
-    statusPanel0_.setText(text);
-    statusPanel0_.setToolTip(text);
+    statusPanel0_.SetText(text);
     emit statusChanged(text);
 }
 

@@ -5,6 +5,7 @@
 
 #include "pages/localdevicesettings.h"
 #include "protocol/params.h"
+#include "pages/pagekit.h"
 #include "shell/childform.h"
 
 #include <QCheckBox>
@@ -117,7 +118,7 @@ private:
     void NegativeResponseReceived(const std::optional<std::vector<std::uint8_t>>& payload);
     void SetStatus(const QString& text);
 
-    QLabel statusPanel0_;
+    StatusPanel statusPanel0_;
     const char* timeoutText_;
     Awaiting awaiting_ = Awaiting::Nothing;
 };

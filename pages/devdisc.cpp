@@ -51,7 +51,7 @@ TfrmDevDisc::TfrmDevDisc(QWidget* parent)
       lstDeviceList(&grpDeviceSelection), btnSearchDevices(&grpDeviceSelection),
       btnPingSelectedDevice(&grpDeviceSelection), btnBondSelectedDevice(&grpDeviceSelection),
       btnClearList(&grpDeviceSelection), lblBonded(&grpDeviceSelection), bGetVersion(&grpDeviceSelection),
-      stbDevDisc(this), pbInquiry(this), statusPanel0_(&stbDevDisc)
+      stbDevDisc(this), pbInquiry(this), statusPanel0_(&stbDevDisc, QStringLiteral("stbDevDiscPanel0"))
 {
     setObjectName(QStringLiteral("frmDevDisc"));
     setWindowTitle(QStringLiteral("Device Discovery and Bonding"));
@@ -110,12 +110,6 @@ TfrmDevDisc::TfrmDevDisc(QWidget* parent)
     stbDevDisc.setObjectName(QStringLiteral("stbDevDisc"));
     stbDevDisc.setGeometry(0, 233, 457, 20);
     // One panel: as the last panel of the bar it fills the whole width.
-    statusPanel0_.setObjectName(QStringLiteral("stbDevDiscPanel0"));
-    statusPanel0_.setGeometry(0, 1, 457, 19);
-    statusPanel0_.setFrameShape(QFrame::Panel);
-    statusPanel0_.setFrameShadow(QFrame::Sunken);
-    statusPanel0_.setTextFormat(Qt::PlainText);
-    statusPanel0_.setIndent(2);
 
     pbInquiry.setObjectName(QStringLiteral("pbInquiry"));
     pbInquiry.setGeometry(stbDevDisc.geometry());
@@ -153,8 +147,7 @@ QString TfrmDevDisc::StatusText() const
 
 void TfrmDevDisc::SetStatus(const QString& text)
 {
-    statusPanel0_.setText(text);
-    statusPanel0_.setToolTip(text);
+    statusPanel0_.SetText(text);
     emit statusChanged(text);
 }
 

@@ -2,6 +2,7 @@
 // Finding, pinging and bonding the remote device, and reading its version and
 // configuration.
 
+#include "pages/pagekit.h"
 #include "shell/childform.h"
 #include "protocol/types.h"
 
@@ -113,7 +114,7 @@ private:
     // settings can be sent to.
     bool ReadyToLeave() const;
 
-    QLabel statusPanel0_;
+    StatusPanel statusPanel0_;
     // The address texts of the items, kept with the list: an inquiry in a
     // crowded room repeats the same units thousands of times, and reading the
     // items for each one keeps the user-interface thread busy for half a

@@ -19,19 +19,13 @@ using platform::MbIcon;
 constexpr int kFlashTimeoutMs = 10000;
 constexpr int kProgressStepMs = 250;
 
-void Place(QWidget& widget, const char* name, const QRect& geometry)
-{
-    widget.setObjectName(QString::fromLatin1(name));
-    widget.setGeometry(geometry);
-}
-
 }  // namespace
 
 TfrmFlashUpdate::TfrmFlashUpdate(QWidget* parent)
     : TWizardChildForm(parent), grpTaskDesc(this), txtFlashUpdateTaskDesc(&grpTaskDesc),
       Tasks(this, {QStringLiteral("Select Comm Port"), FourthTask::ConfigRemotePort, 100}), grpSaveSettings(this),
       btnSave(&grpSaveSettings), pbFlashProgress(&grpSaveSettings), stbFlashUpdate(this),
-      statusPanel0_(&stbFlashUpdate)
+      statusPanel0_(&stbFlashUpdate, QStringLiteral("stbFlashUpdatePanel0"))
 {
     setObjectName(QStringLiteral("frmFlashUpdate"));
     setWindowTitle(QStringLiteral("Save Configuration Settings"));
@@ -57,11 +51,6 @@ TfrmFlashUpdate::TfrmFlashUpdate(QWidget* parent)
     pbFlashProgress.setTextVisible(false);
 
     Place(stbFlashUpdate, "stbFlashUpdate", QRect(0, 233, 457, 20));
-    Place(statusPanel0_, "stbFlashUpdatePanel0", QRect(0, 1, 457, 19));
-    statusPanel0_.setFrameShape(QFrame::Panel);
-    statusPanel0_.setFrameShadow(QFrame::Sunken);
-    statusPanel0_.setTextFormat(Qt::PlainText);
-    statusPanel0_.setIndent(2);
 
     tmrFlashUpdate.setObjectName(QStringLiteral("tmrFlashUpdate"));
     tmrFlashUpdate.setInterval(kFlashTimeoutMs);
@@ -82,8 +71,7 @@ QString TfrmFlashUpdate::StatusText() const
 
 void TfrmFlashUpdate::SetStatus(const QString& text)
 {
-    statusPanel0_.setText(text);
-    statusPanel0_.setToolTip(text);
+    statusPanel0_.SetText(text);
     emit statusChanged(text);
 }
 

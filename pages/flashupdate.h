@@ -1,6 +1,7 @@
 #pragma once
 // Saving the settings in the device's flash memory.
 
+#include "pages/pagekit.h"
 #include "shell/childform.h"
 
 #include <QFrame>
@@ -59,7 +60,7 @@ private:
     void NegativeResponseReceived(const std::optional<std::vector<std::uint8_t>>& payload);
     void SetStatus(const QString& text);
 
-    QLabel statusPanel0_;
+    StatusPanel statusPanel0_;
     // An UpdateFlash went out and its confirmation has not come yet.
     bool saveAnswerDue_ = false;
 };

@@ -64,6 +64,9 @@ INSTANTIATE_TEST_SUITE_P(
                 "levels 01234 at 3, cd off, no timeout, no reset", 3, 0}),
     [](const auto& info) { return std::string(info.param.name); });
 
+// Rows print by name, so ctest's list does not show raw bytes.
+void PrintTo(const PortRow& row, std::ostream* os) { *os << row.name; }
+
 struct DeviceRow {
     const char* name;
     bool authentication;
@@ -75,6 +78,8 @@ struct DeviceRow {
     std::uint16_t timeoutAfter;
     bool resetAfter;
 };
+void PrintTo(const DeviceRow& row, std::ostream* os) { *os << row.name; }
+
 
 class DeviceAdvanced : public ::testing::TestWithParam<DeviceRow> {};
 
