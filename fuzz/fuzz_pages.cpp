@@ -4,8 +4,9 @@
 // waits for; the rest is what arrives on the line.
 //
 // Checked: no crash or sanitizer report; a page takes a configuration only
-// from a ConfigReport, port settings only from a Confirmation; the COM port
-// page's configuration lines are whole.
+// from a ConfigReport, settings only from a Confirmation, and the save page
+// reports "saved" only on one; the COM port page's configuration lines are
+// whole.
 //
 // The main window holds a real port, a pseudo-terminal whose other end takes
 // what the pages write and is emptied after every input.
@@ -134,6 +135,41 @@ std::vector<PageRow> Rows() {
             FUZZ_CHECK(QSet<QString>(items.begin(), items.end()).size() == items.size());  // each unit once
         },
     });
+    // The local device page freshly entered, or with a SetDeviceConfig out.
+    static std::vector<std::uint8_t> deviceArmed;
+    rows.push_back({
+        [] { return static_cast<QWidget*>(frmConfigLocalDevice); },
+        [](TfrmMain& main, std::uint8_t mode) {
+            TfrmConfigLocalDevice& p = *frmConfigLocalDevice;
+            p.PageLeaving(&main.btnBack);
+            p.PageEntered(main);
+            if (mode & 1) {
+                p.ebDeviceName.setText(QStringLiteral("Unit %1").arg(mode));
+                p.btnSetLocalDeviceConfigClick();
+            }
+            deviceArmed = Bytes(LocalConfig);
+        },
+        [](TfrmMain&, int, int confirmations) {
+            if (confirmations == 0) FUZZ_CHECK(Bytes(LocalConfig) == deviceArmed);
+        },
+    });
+    // The save page freshly entered, or with an UpdateFlash out. A save
+    // confirmed by an earlier input stays saved; only a Confirmation may make
+    // an unsaved page saved.
+    static bool savedBefore = false;
+    rows.push_back({
+        [] { return static_cast<QWidget*>(frmFlashUpdate); },
+        [](TfrmMain& main, std::uint8_t mode) {
+            TfrmFlashUpdate& p = *frmFlashUpdate;
+            p.PageLeaving(&main.btnBack);
+            p.PageEntered(main);
+            if (mode & 1) p.btnSaveClick();
+            savedBefore = p.FlashSaved;
+        },
+        [](TfrmMain&, int, int confirmations) {
+            if (confirmations == 0) FUZZ_CHECK(savedBefore || !frmFlashUpdate->FlashSaved);
+        },
+    });
     return rows;
 }
 
@@ -200,14 +236,15 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (size == 0) return 0;
     World& w = TheWorld();
     TfrmMain& main = w.wizard.main();
-    const PageRow& row = w.rows[(data[0] >> 6) % w.rows.size()];  // 0 COM port, 1 local, 2 remote, 3 discovery
+    // 0 COM port, 1 local port, 2 remote port, 3 discovery, 4 local device, 5 save
+    const PageRow& row = w.rows[(data[0] >> 5) % w.rows.size()];
 
     LocalConfig = {};
     RemoteConfig = {};
     QWidget* page = row.page();
     FUZZ_CHECK(page != nullptr);
     if (main.NotifyWindow() != page) FUZZ_CHECK(main.SetNotifyWindow(page) == 0);
-    row.arm(main, static_cast<std::uint8_t>(data[0] & 0x3F));
+    row.arm(main, static_cast<std::uint8_t>(data[0] & 0x1F));
     w.boxes.clear();  // leaving a page may ask something; that is not the input's doing
 
     PageSink sink(main);
