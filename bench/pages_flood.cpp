@@ -14,38 +14,16 @@
 #include <QTest>
 #include <QTimer>
 
+#include "bench/pages_support.h"
+
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
 #include <string>
 
-namespace {
-
-long ResidentKiB()
-{
-    std::ifstream status("/proc/self/status");
-    std::string line;
-    while (std::getline(status, line))
-        if (line.rfind("VmRSS:", 0) == 0)
-            return std::strtol(line.c_str() + 6, nullptr, 10);
-    return -1;
-}
-
-template <typename Done>
-bool PumpUntil(Done done, int ms)
-{
-    QElapsedTimer clock;
-    clock.start();
-    while (!done()) {
-        if (clock.elapsed() >= ms)
-            return false;
-        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 20);
-    }
-    return true;
-}
-
-}  // namespace
+using vtrl::bench::PumpUntil;
+using vtrl::bench::ResidentKiB;
 
 int main(int argc, char* argv[])
 {

@@ -14,6 +14,8 @@
 #include <QApplication>
 #include <QTest>
 
+#include "bench/pages_support.h"
+
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -21,31 +23,8 @@
 #include <fstream>
 #include <string>
 
-namespace {
-
-long ResidentKiB()
-{
-    std::ifstream status("/proc/self/status");
-    std::string line;
-    while (std::getline(status, line))
-        if (line.rfind("VmRSS:", 0) == 0)
-            return std::strtol(line.c_str() + 6, nullptr, 10);
-    return -1;
-}
-
-template <typename Done>
-bool PumpUntil(Done done, int ms)
-{
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
-    while (!done()) {
-        if (std::chrono::steady_clock::now() >= deadline)
-            return false;
-        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 20);
-    }
-    return true;
-}
-
-}  // namespace
+using vtrl::bench::PumpUntil;
+using vtrl::bench::ResidentKiB;
 
 int main(int argc, char* argv[])
 {
