@@ -34,6 +34,7 @@ struct VanishRow {
     // done to its end.
     std::function<bool(HardeningTest&)> finish;
 };
+void PrintTo(const VanishRow& row, std::ostream* os) { *os << row.name; }
 
 const QString kTimedOut = QStringLiteral("Connection not established. Please retry.");
 const QString kPumpRoom = QStringLiteral("001BDC0A5678");  // the simulator's first remote, V3.05

@@ -150,6 +150,7 @@ struct VersionRow {
     const char* version;
     bool accepted;
 };
+void PrintTo(const VersionRow& row, std::ostream* os) { *os << row.version; }
 
 class VersionRule : public CommPortPageTest, public ::testing::WithParamInterface<VersionRow> {};
 
@@ -571,6 +572,7 @@ struct DisplayRow {
     protocol::DeviceConfig config;
     QStringList lines;  // format, flow, type, bonded, power
 };
+void PrintTo(const DisplayRow& row, std::ostream* os) { *os << row.name; }
 
 class ConfigurationDisplay : public CommPortPageTest, public ::testing::WithParamInterface<DisplayRow> {};
 
@@ -632,6 +634,7 @@ struct ReasonRow {
     std::uint8_t code;
     const char* text;
 };
+static void PrintTo(const ReasonRow& row, std::ostream* os) { *os << int(row.code); }
 
 class RefusedCommand : public CommPortPageTest, public ::testing::WithParamInterface<ReasonRow> {};
 

@@ -156,6 +156,7 @@ struct RefusalRow {
     const char* text;
     const char* timeoutText;
 };
+void PrintTo(const RefusalRow& row, std::ostream* os) { *os << row.name; }
 
 class PortRefusal : public PortPageTest, public ::testing::WithParamInterface<RefusalRow> {};
 

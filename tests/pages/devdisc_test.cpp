@@ -143,6 +143,7 @@ struct InquiryEndRow {
     int timerMs;
     int endsWithinMs;  // before the other of the two could have ended it
 };
+void PrintTo(const InquiryEndRow& row, std::ostream* os) { *os << row.name; }
 
 class InquiryEnd : public DevDiscPageTest, public ::testing::WithParamInterface<InquiryEndRow> {};
 
@@ -245,6 +246,7 @@ struct RemoteVersionRow {
     const char* version;
     bool accepted;
 };
+void PrintTo(const RemoteVersionRow& row, std::ostream* os) { *os << row.version; }
 
 class RemoteVersion : public DevDiscPageTest, public ::testing::WithParamInterface<RemoteVersionRow> {};
 
@@ -402,6 +404,7 @@ struct ReasonRow {
     std::uint8_t code;
     const char* text;
 };
+static void PrintTo(const ReasonRow& row, std::ostream* os) { *os << int(row.code); }
 
 class DevDiscRefusal : public DevDiscPageTest, public ::testing::WithParamInterface<ReasonRow> {};
 

@@ -124,6 +124,7 @@ struct Sequence {
     int item;
     std::vector<QString> captions;  // after each Next, ending on Finish
 };
+void PrintTo(const Sequence& row, std::ostream* os) { *os << row.name; }
 
 class WizardSequence : public WizardTest, public ::testing::WithParamInterface<Sequence> {};
 
@@ -200,6 +201,7 @@ struct QuitRow {
     void (*leave)(TfrmMain&);
     int modalResult;
 };
+void PrintTo(const QuitRow& row, std::ostream* os) { *os << row.name; }
 
 class QuitQuestion : public WizardTest, public ::testing::WithParamInterface<QuitRow> {};
 
@@ -262,6 +264,7 @@ struct TasksRow {
     const char* fourthText;
     int arrowY;
 };
+void PrintTo(const TasksRow& row, std::ostream* os) { *os << row.page; }
 
 class TasksPanelLayout : public WizardTest, public ::testing::WithParamInterface<TasksRow> {};
 
