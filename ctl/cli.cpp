@@ -361,7 +361,7 @@ private:
         if (p.function == 2) {
             const DeviceSettings& d = p.device;
             QStringList parts;
-            parts << (d.name ? QStringLiteral("name \"%1\"").arg(QString::fromStdString(*d.name)) : QStringLiteral("name kept"));
+            parts << (d.name ? QStringLiteral("name \"%1\"").arg(DeviceText(*d.name)) : QStringLiteral("name kept"));
             parts << (d.linkTimeout ? QStringLiteral("link timeout %1").arg(*d.linkTimeout) : QStringLiteral("link timeout kept"));
             parts << (d.authentication ? QStringLiteral("authentication %1").arg(QLatin1String(*d.authentication ? "on" : "off"))
                                        : QStringLiteral("authentication kept"));

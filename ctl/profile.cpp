@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <array>
+#include <cmath>
 
 namespace vtrl::ctl {
 
@@ -86,9 +87,8 @@ public:
     std::uint8_t Number(const QString& key, const std::array<int, N>& numbers) const
     {
         const QJsonValue v = o_.value(key);
-        const double d = v.toDouble(-1);
-        const auto it = std::find(numbers.begin(), numbers.end(), static_cast<int>(d));
-        if (!v.isDouble() || d != static_cast<int>(d) || it == numbers.end()) {
+        const auto it = std::find_if(numbers.begin(), numbers.end(), [&](int n) { return v.isDouble() && v.toDouble() == n; });
+        if (it == numbers.end()) {
             QStringList allowed;
             for (int n : numbers)
                 allowed << QString::number(n);
@@ -100,7 +100,8 @@ public:
     {
         const QJsonValue v = o_.value(key);
         const double d = v.toDouble(-1);
-        if (!v.isDouble() || d != static_cast<int>(d) || d < lo || d > hi)
+        // Range first: a cast of 1e300 to int is undefined.
+        if (!v.isDouble() || !(d >= lo && d <= hi) || d != std::floor(d))
             Fail(Key(key), QStringLiteral("%1 is not allowed; use a whole number from %2 to %3").arg(Shown(v)).arg(lo).arg(hi));
         return static_cast<int>(d);
     }
@@ -111,12 +112,17 @@ public:
             Fail(Key(key), QStringLiteral("%1 is not allowed; use true or false").arg(Shown(v)));
         return v.toBool();
     }
+    // The device keeps one Latin-1 byte per character, as the wizard writes it.
     std::string Text(const QString& key, qsizetype maxBytes, bool allowEmpty) const
     {
         const QJsonValue v = o_.value(key);
         if (!v.isString())
             Fail(Key(key), QStringLiteral("%1 is not allowed; use a text in double quotes").arg(Shown(v)));
-        const QByteArray bytes = v.toString().toUtf8();
+        const QString text = v.toString();
+        for (const QChar c : text)
+            if (c.unicode() > 0xFF)
+                Fail(Key(key), QStringLiteral("\"%1\" is not allowed; the device holds Latin-1 characters only").arg(c));
+        const QByteArray bytes = text.toLatin1();
         if (bytes.size() > maxBytes)
             Fail(Key(key), QStringLiteral("%1 is too long; the device holds at most %2 characters").arg(Shown(v)).arg(maxBytes));
         if (bytes.contains('\0'))
@@ -234,6 +240,11 @@ std::string FieldString(const std::uint8_t* field, std::size_t size)
     return std::string(reinterpret_cast<const char*>(field), static_cast<std::size_t>(end - field));
 }
 
+QString DeviceText(const std::string& bytes)
+{
+    return QString::fromLatin1(bytes.data(), static_cast<qsizetype>(bytes.size()));
+}
+
 std::variant<Profile, QString> LoadProfile(const QByteArray& json)
 {
     QJsonParseError error{};
@@ -313,7 +324,7 @@ QByteArray ProfileJson(const Profile& p)
     local[QStringLiteral("function")] = FunctionText(p.function);
     const DeviceSettings& d = p.device;
     if (d.name)
-        local[QStringLiteral("name")] = QString::fromStdString(*d.name);
+        local[QStringLiteral("name")] = DeviceText(*d.name);
     if (d.linkTimeout)
         local[QStringLiteral("linkTimeout")] = *d.linkTimeout;
     if (d.authentication)
@@ -321,7 +332,7 @@ QByteArray ProfileJson(const Profile& p)
     if (d.encryption)
         local[QStringLiteral("encryption")] = *d.encryption;
     if (d.pin)
-        local[QStringLiteral("pin")] = QString::fromStdString(*d.pin);
+        local[QStringLiteral("pin")] = DeviceText(*d.pin);
     if (d.resetLinkKeys)
         local[QStringLiteral("resetLinkKeys")] = true;
     top[QStringLiteral("local")] = local;
@@ -377,8 +388,7 @@ QStringList CompareSettings(const QString& prefix, const PortSettings& want, con
     if (device) {
         const auto yesNo = [](bool b) { return b ? QStringLiteral("true") : QStringLiteral("false"); };
         if (device->name)
-            differ("name", QString::fromStdString(*device->name),
-                   QString::fromStdString(FieldString(have.DeviceName.data(), have.DeviceName.size())));
+            differ("name", DeviceText(*device->name), DeviceText(FieldString(have.DeviceName.data(), have.DeviceName.size())));
         if (device->linkTimeout)
             differ("linkTimeout", QString::number(*device->linkTimeout), QString::number(have.LinkTimeout));
         if (device->authentication)

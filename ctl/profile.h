@@ -29,10 +29,12 @@ struct PortSettings {
     std::uint8_t interfaceCode = 0;  // 1 DTE, 2 DCE
     std::optional<std::uint8_t> powerLevel;
     std::optional<bool> cdOutput;
+    bool operator==(const PortSettings&) const = default;
 };
 
 // What SetDeviceConfig carries (SPP Server only). A missing field keeps the
-// device's value; resetLinkKeys is a one-shot request, never read back.
+// device's value; resetLinkKeys is a one-shot request, never read back. Name
+// and PIN hold the device's bytes (Latin-1).
 struct DeviceSettings {
     std::optional<std::string> name;
     std::optional<std::uint8_t> linkTimeout;
@@ -42,6 +44,7 @@ struct DeviceSettings {
     bool resetLinkKeys = false;
 
     bool empty() const { return !name && !linkTimeout && !authentication && !encryption && !pin && !resetLinkKeys; }
+    bool operator==(const DeviceSettings&) const = default;
 };
 
 struct Profile {
@@ -49,6 +52,7 @@ struct Profile {
     PortSettings local;
     DeviceSettings device;
     std::optional<PortSettings> remote;
+    bool operator==(const Profile&) const = default;
 };
 
 // Parses and validates a profile. The error names the key and the values it
@@ -72,6 +76,8 @@ QString FunctionText(std::uint8_t code);
 
 // Text of a zero-terminated field.
 std::string FieldString(const std::uint8_t* field, std::size_t size);
+// A name or PIN as the device holds it (Latin-1), for profiles and messages.
+QString DeviceText(const std::string& bytes);
 
 // The settings of `want` that `have` does not hold, one line each
 // ("local.baud: profile 19200, device 9600"). `prefix` is "local" or "remote".

@@ -116,7 +116,8 @@ TEST_F(CtlTest, ReadFromOneDeviceAndApplyToAnotherCopiesEverySettingIntoFlash)
         auto c = *a->workingConfig(kLocal);
         c.baudCode = 8, c.dataBitsCode = 1, c.parityCode = 2, c.stopBitsCode = 2, c.flowControlCode = 2;
         c.outputOnCD = 1, c.powerByte = 0x13;
-        c.setName("Pump 7"), c.linkTimeout = 33, c.authentication = 1, c.encryption = 1, c.setPin("4711");
+        // The name in Latin-1, as the wizard writes it.
+        c.setName("Pumpe Ger\xE4t 7"), c.linkTimeout = 33, c.authentication = 1, c.encryption = 1, c.setPin("4711");
         a->setStoredConfig(kLocal, c);
         auto r = *a->workingConfig(*sim::parseAddress("001BDC0A0002"));
         r.baudCode = 10, r.parityCode = 3, r.flowControlCode = 1, r.powerByte = 0x12;
@@ -129,6 +130,11 @@ TEST_F(CtlTest, ReadFromOneDeviceAndApplyToAnotherCopiesEverySettingIntoFlash)
         ASSERT_EQ(got.code, 0) << got.err.toStdString();
         EXPECT_EQ(QFile(File("p.json")).permissions() & (QFileDevice::ReadGroup | QFileDevice::ReadOther), 0)
             << "a profile with a PIN is for its owner only";
+        if (!pair) {
+            QFile written(File("p.json"));
+            ASSERT_TRUE(written.open(QIODevice::ReadOnly));
+            EXPECT_TRUE(written.readAll().contains("\"Pumpe Ger\xC3\xA4t 7\"")) << "the name as text, not as bytes";
+        }
 
         QStringList apply = {"apply", "--port", Path(*b), File("p.json")};
         if (pair)
@@ -166,6 +172,10 @@ TEST_F(CtlTest, BadProfilesAreRefusedByKeyAndNothingIsSent)
         {"\"role\": \"DCE\"", "\"role\": \"DTE\", \"cdOutput\": true", "local.cdOutput: true is allowed only with \"role\": \"DCE\""},
         {"\"function\": \"Cable Replacement\"", "\"function\": \"SPP Server\", \"pin\": \"12345678901234567\"",
          "local.pin: \"12345678901234567\" is too long; the device holds at most 15"},
+        {"\"baud\": 9600", "\"baud\": 1e300", "local.baud: 1e+300 is not allowed"},
+        {"\"role\": \"DCE\"", "\"role\": \"DCE\", \"powerLevel\": -1e300", "local.powerLevel: -1e+300 is not allowed; use a whole number from 0 to 7"},
+        {"\"function\": \"Cable Replacement\"", "\"function\": \"SPP Server\", \"name\": \"Gate \u20ac\"",
+         "local.name: \"\u20ac\" is not allowed; the device holds Latin-1 characters only"},
         {"", "[1, 2]", "a profile is a JSON object"},
         {"\"local\"", "\"local\" \"", "not a JSON document"},
     };
