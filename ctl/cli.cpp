@@ -112,6 +112,10 @@ public:
             return Ports();
         if (name == QLatin1String("apply"))
             return Apply();
+        // Its options and its file are checked before the device hears anything.
+        if (name == QLatin1String("read"))
+            if (auto code = PrepareRead())
+                return *code;
         if (auto code = OpenTrace())
             return *code;
         if (auto code = OpenDevice())
@@ -290,15 +294,30 @@ private:
         return kExitDone;
     }
 
-    int Read()
+    std::optional<int> PrepareRead()
     {
         const QString file = parser_.value(QStringLiteral("output"));
         if (file.isEmpty())
             return Error(kExitUsage, QStringLiteral("read needs -o FILE (or -o - for standard output)"));
         bool bad = false;
-        const auto remote = RemoteOption(bad);
+        readRemote_ = RemoteOption(bad);
         if (bad)
             return kExitUsage;
+        if (file == QLatin1String("-"))
+            return std::nullopt;
+        // Nothing reaches the file before the commit at the end.
+        profileFile_ = std::make_unique<QSaveFile>(file);
+        if (!profileFile_->open(QIODevice::WriteOnly))
+            return Error(kExitFailure, QStringLiteral("cannot write %1: %2").arg(file, profileFile_->errorString()));
+        // A profile with a PIN is readable by its owner only, from the first byte on.
+        if (parser_.isSet(QStringLiteral("include-pin")))
+            profileFile_->setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner);
+        return std::nullopt;
+    }
+
+    int Read()
+    {
+        const std::optional<DeviceAddress> remote = readRemote_;
         if (auto f = session_->Connect())
             return Stop(*f);
         const protocol::DeviceConfig local = session_->LocalConfig();
@@ -317,20 +336,15 @@ private:
         for (const QString& w : warnings)
             Progress(QStringLiteral("warning: ") + w);
         const QByteArray json = ProfileJson(profile);
-        if (file == QLatin1String("-")) {
+        if (!profileFile_) {
             out_ << QString::fromUtf8(json);
             out_.flush();
             return kExitDone;
         }
-        QSaveFile save(file);
-        if (!save.open(QIODevice::WriteOnly))
-            return Error(kExitFailure, QStringLiteral("cannot write %1: %2").arg(file, save.errorString()));
-        // A profile with a PIN is readable by its owner only, from the first byte on.
-        if (includePin)
-            save.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner);
-        save.write(json);
-        if (!save.commit())
-            return Error(kExitFailure, QStringLiteral("cannot write %1: %2").arg(file, save.errorString()));
+        const QString file = profileFile_->fileName();
+        profileFile_->write(json);
+        if (!profileFile_->commit())
+            return Error(kExitFailure, QStringLiteral("cannot write %1: %2").arg(file, profileFile_->errorString()));
         Progress(QStringLiteral("Profile saved to %1%2.").arg(file, remote ? QStringLiteral(" (with the remote device)") : QString()));
         return kExitDone;
     }
@@ -500,6 +514,8 @@ private:
     std::unique_ptr<Trace> trace_;
     std::unique_ptr<DeviceLink> link_;
     std::unique_ptr<Session> session_;
+    std::optional<DeviceAddress> readRemote_;
+    std::unique_ptr<QSaveFile> profileFile_;  // read's output, committed only when complete
 };
 
 struct Allowed {

@@ -191,6 +191,13 @@ TEST_F(CtlTest, BadProfilesAreRefusedByKeyAndNothingIsSent)
         EXPECT_EQ(r.code, ctl::kExitUsage);
         EXPECT_TRUE(r.err.contains(c.message)) << r.err.toStdString();
     }
+    // read's own options and file, likewise before the device hears anything.
+    for (const QStringList& args : {QStringList{"read", "--port", Path(*dev), "--remote", "ZZZ", "-o", File("r.json")},
+                                    QStringList{"read", "--port", Path(*dev), "-o", File("missing/r.json")}}) {
+        const Outcome r = Cli(args);
+        EXPECT_NE(r.code, 0);
+        EXPECT_TRUE(r.err.contains(args.contains("ZZZ") ? "--remote ZZZ" : "cannot write")) << r.err.toStdString();
+    }
     // A profile that is sound but does not fit the device: refused after
     // the port check, before any setting.
     QByteArray spp = good;
