@@ -99,6 +99,8 @@ QJsonObject LocalSectionJson(const protocol::DeviceConfig& config)
     return QJsonDocument::fromJson(ProfileJson(p)).object().value(QStringLiteral("local")).toObject();
 }
 
+constexpr qint64 kProfileMaxBytes = 64 * 1024;
+
 class Command {
 public:
     Command(const QCommandLineParser& parser, QTextStream& out, QTextStream& err, const Timeouts& t)
@@ -402,7 +404,11 @@ private:
         QFile file(files.front());
         if (!file.open(QIODevice::ReadOnly))
             return Error(kExitUsage, QStringLiteral("cannot read the profile %1: %2").arg(file.fileName(), file.errorString()));
-        auto loaded = LoadProfile(file.readAll());
+        // A profile is a few hundred bytes; a device node such as /dev/zero never ends.
+        const QByteArray text = file.read(kProfileMaxBytes + 1);
+        if (text.size() > kProfileMaxBytes)
+            return Error(kExitUsage, QStringLiteral("%1: larger than %2 bytes, so not a profile").arg(file.fileName()).arg(kProfileMaxBytes));
+        auto loaded = LoadProfile(text);
         if (auto* text = std::get_if<QString>(&loaded))
             return Error(kExitUsage, QStringLiteral("%1: %2").arg(file.fileName(), *text));
         const Profile profile = std::get<Profile>(loaded);

@@ -191,6 +191,9 @@ TEST_F(CtlTest, BadProfilesAreRefusedByKeyAndNothingIsSent)
         EXPECT_EQ(r.code, ctl::kExitUsage);
         EXPECT_TRUE(r.err.contains(c.message)) << r.err.toStdString();
     }
+    const Outcome endless = Cli({"apply", "--port", Path(*dev), "/dev/zero"});
+    EXPECT_EQ(endless.code, ctl::kExitUsage);
+    EXPECT_TRUE(endless.err.contains("/dev/zero: larger than 65536 bytes")) << endless.err.toStdString();
     // read's own options and file, likewise before the device hears anything.
     for (const QStringList& args : {QStringList{"read", "--port", Path(*dev), "--remote", "ZZZ", "-o", File("r.json")},
                                     QStringList{"read", "--port", Path(*dev), "-o", File("missing/r.json")}}) {
