@@ -223,6 +223,9 @@ public:
         // DSR sensitivity; those two have no effect here.
         if (s.fOutxCtsFlow || s.fRtsControl == kRtsControlHandshake) tio.c_cflag |= CRTSCTS;
         tio.c_cflag |= CLOCAL | CREAD;
+        // Raw mode keeps what the last program left of these; input XON/XOFF
+        // would put stop and start bytes into the device's command stream.
+        tio.c_iflag &= ~(IXON | IXOFF | IXANY | INPCK);
         if (s.fParity) tio.c_iflag |= INPCK;
         if (s.fOutX) tio.c_iflag |= IXON;
         if (s.fInX) tio.c_iflag |= IXOFF;

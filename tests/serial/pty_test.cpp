@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <poll.h>
+#include <termios.h>
 #include <stdlib.h>
 #include <unistd.h>
 
@@ -90,6 +91,21 @@ TEST_F(PtyDriver, WrittenPacketArrivesWhole) {
     const std::vector<std::uint8_t> packet = {0x5D, 3, 0, 0, 0, 0xDE, 0xAD, 0xBE, 0xEF};
     EXPECT_EQ(SerialWrite(h, 9, packet.data()), 9);
     EXPECT_EQ(pty().Receive(9), packet);
+}
+
+TEST_F(PtyDriver, OpenClearsFlowControlAndParityCheckLeftByTheLastProgram) {
+    const int fd = ::open(pty().path().c_str(), O_RDWR | O_NOCTTY);
+    ASSERT_GE(fd, 0);
+    termios before{};
+    ASSERT_EQ(::tcgetattr(fd, &before), 0);
+    before.c_iflag |= IXON | IXOFF | IXANY | INPCK;
+    ASSERT_EQ(::tcsetattr(fd, TCSANOW, &before), 0);
+    const std::int32_t h = Open(pty().port(), rec);
+    ASSERT_GT(h, 0);
+    termios after{};
+    ASSERT_EQ(::tcgetattr(fd, &after), 0);
+    EXPECT_EQ(after.c_iflag & (IXON | IXOFF | IXANY | INPCK), 0u);
+    ::close(fd);
 }
 
 TEST_F(PtyDriver, DataEventCountsQueuedBytesAndReadsTakeAtMostTheMaximum) {
