@@ -120,8 +120,9 @@ TfrmConfigLocalDevice::Settings TfrmConfigLocalDevice::ShownSettings() const
 std::uint8_t TfrmConfigLocalDevice::PageEntered(TfrmMain& main)
 {
     ResetLinkKeysRequested = false;
-    main.btnNext.setEnabled(ConfigConfirmed);
-    btnSetLocalDeviceConfig.setEnabled(!ConfigConfirmed);
+    // A send still on its way may change what the device holds.
+    main.btnNext.setEnabled(ConfigConfirmed && sent_.empty());
+    btnSetLocalDeviceConfig.setEnabled(!ConfigConfirmed || !sent_.empty());
     const protocol::DeviceConfig& config = main.LocalConfig;
     PendingLinkTimeout = config.LinkTimeout;
 
@@ -180,11 +181,16 @@ void TfrmConfigLocalDevice::btnSetLocalDeviceConfigClick()
         return;
     }
     const Settings s = ShownSettings();
+    // After a time-out the earlier sends' answers are taken as lost, so that
+    // one lost answer does not leave every later one credited to the wrong send.
+    if (timedOut_)
+        sent_.clear();
     if (main.SendSetDeviceConfig(s.linkTimeout, s.name, s.authentication, s.encryption, s.pin, s.resetLinkKeys) != 0) {
         SetStatus(QStringLiteral("Error writing configuration to comm port.  Please retry."));
         return;
     }
-    sent_ = s;
+    sent_.push_back(s);
+    timedOut_ = false;
     SetStatus(QStringLiteral("Configuration sent correctly. Waiting on confirmation..."));
     if (!tmrConfig.isActive())
         tmrConfig.start();
@@ -195,6 +201,7 @@ void TfrmConfigLocalDevice::btnSetLocalDeviceConfigClick()
 void TfrmConfigLocalDevice::tmrConfigTimer()
 {
     // Keeps ticking: an answer after the first time-out is still taken.
+    timedOut_ = true;
     SetStatus(QStringLiteral("Device Timeout Occurred.  Please retry."));
     btnSetLocalDeviceConfig.setEnabled(true);
 }
@@ -231,9 +238,10 @@ void TfrmConfigLocalDevice::ConfirmationReceived(const std::optional<std::vector
     if (!payload || payload->empty() || (*payload)[0] != protocol::SetDeviceConfig || !frmMain)
         return;
     // Without a send of ours there is nothing the answer could confirm.
-    if (!sent_)
+    if (sent_.empty())
         return;
-    const Settings confirmed = *std::exchange(sent_, std::nullopt);
+    const Settings confirmed = sent_.front();
+    sent_.pop_front();
     protocol::DeviceConfig& config = frmMain->LocalConfig;
     config.DeviceName.fill(0);
     std::copy(confirmed.name.begin(), confirmed.name.end(), config.DeviceName.begin());
@@ -244,6 +252,12 @@ void TfrmConfigLocalDevice::ConfirmationReceived(const std::optional<std::vector
     // A reset ticked after this send went out is still to be sent.
     if (confirmed.resetLinkKeys)
         ResetLinkKeysRequested = false;
+    if (!sent_.empty()) {
+        // An earlier send's answer: the device holds it now, but a later
+        // send is still on its way.
+        tmrConfig.start();
+        return;
+    }
     ConfigConfirmed = true;
 
     Settings unsent = confirmed;
@@ -260,6 +274,9 @@ void TfrmConfigLocalDevice::ConfirmationReceived(const std::optional<std::vector
 
 void TfrmConfigLocalDevice::NegativeResponseReceived(const std::optional<std::vector<std::uint8_t>>& payload)
 {
+    // The refused send is done with: a later confirmation belongs to the next.
+    if (!sent_.empty() && (!payload || payload->empty() || (*payload)[0] == protocol::SetDeviceConfig))
+        sent_.pop_front();
     QString text = QStringLiteral("A negative response was received");
     if (payload) {
         const int reason = payload->size() >= 2 ? (*payload)[1] : -1;
@@ -274,7 +291,7 @@ std::uint8_t TfrmConfigLocalDevice::PageLeaving(QPushButton* pressed)
     if (!frmMain)
         return 0;
     if (pressed == &frmMain->btnNext) {
-        if (ConfigConfirmed) {
+        if (ConfigConfirmed && sent_.empty()) {
             frmMain->btnBack.setEnabled(true);
             return 0;
         }

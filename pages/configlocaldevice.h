@@ -14,6 +14,7 @@
 #include <QTimer>
 
 #include <array>
+#include <deque>
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -89,9 +90,12 @@ private:
     void SetStatus(const QString& text);
 
     StatusPanel statusPanel0_;
-    // The settings of the latest send still waiting for its answer. The
-    // device stores these, whatever the controls show when it confirms.
-    std::optional<Settings> sent_;
+    // Sends still waiting for their answers, oldest first: the device answers
+    // in order, so each answer belongs to the front one. The device stores
+    // what was sent, whatever the controls show when it confirms.
+    std::deque<Settings> sent_;
+    // A time-out was shown since the last send: its answer may never come.
+    bool timedOut_ = false;
 };
 
 }  // namespace vtrl

@@ -179,6 +179,42 @@ TEST_F(SppPagesTest, NameEditedWhileWaitingStaysAnUnsentEdit)
     EXPECT_EQ(DeviceButtons(), "011");
 }
 
+// The device answers in order: each answer belongs to the oldest send still
+// waiting, and Next waits until none is.
+TEST_F(SppPagesTest, EachAnswerIsCreditedToTheSendItAnswers)
+{
+    OpenLocalDevicePage();
+    device->setAnswerDelayFor(sim::type::SetDeviceConfig, 300ms);
+    Type(local().ebDeviceName, "Alpha");
+    ClickSetDevice();
+    ASSERT_TRUE(device->waitForCommand(sim::type::SetDeviceConfig, 1, 5s));
+    device->refuse(sim::type::SetDeviceConfig, sim::reason::DeviceBusy, true);
+    Type(local().ebDeviceName, "Beta");
+    ClickSetDevice();
+    ASSERT_TRUE(WaitUntil([&] { return !boxes.boxes().empty(); }));
+    EXPECT_EQ(Text(main().LocalConfig.DeviceName), "Alpha") << "the refused send never reaches the record";
+    EXPECT_EQ(device->workingConfig({})->name(), "Alpha");
+    EXPECT_FALSE(local().ConfigConfirmed);
+    EXPECT_EQ(DeviceButtons(), "101");
+
+    // From a confirmed page, a send still on its way when the operator goes
+    // back and returns.
+    device->setAnswerDelayFor(sim::type::SetDeviceConfig, 0ms);
+    ClickSetDevice();
+    ASSERT_TRUE(WaitUntil([&] { return local().StatusText() == kConfirmed; }));
+    device->setAnswerDelayFor(sim::type::SetDeviceConfig, 600ms);
+    Type(local().ebDeviceName, "Typo");
+    ClickSetDevice();
+    Type(local().ebDeviceName, "Beta");
+    Back();
+    Next();
+    ASSERT_EQ(main().ShownPage(), static_cast<TWizardChildForm*>(frmConfigLocalDevice));
+    EXPECT_EQ(DeviceButtons(), "101") << "Next waits for the answer";
+    ASSERT_TRUE(WaitUntil([&] { return Text(main().LocalConfig.DeviceName) == "Typo"; }));
+    EXPECT_EQ(local().StatusText(), kChanged) << "the device holds what the controls no longer show";
+    EXPECT_EQ(DeviceButtons(), "101");
+}
+
 TEST_F(SppPagesTest, NextWaitsForAConfirmedSendAndBackIsAlwaysAllowed)
 {
     OpenLocalDevicePage();
