@@ -93,7 +93,7 @@ void TfrmFlashUpdate::btnSaveClick()
         SetStatus(QStringLiteral("Error sending update flash command. Please try again."));
         return;
     }
-    saveAnswerDue_ = true;
+    ++savesDue_;
     frmMain->btnBack.setEnabled(false);
     // A second press keeps the first press's time-out.
     if (!tmrFlashUpdate.isActive())
@@ -141,9 +141,9 @@ void TfrmFlashUpdate::ConfirmationReceived(const std::optional<std::vector<std::
     if (!payload || payload->empty())
         return;
     // "Saved" counts only as the answer to a save sent from here, in time or
-    // late: one nobody asked for would report unsaved settings as saved and
-    // end the wizard.
-    if ((*payload)[0] == protocol::UpdateFlash && !saveAnswerDue_)
+    // late, and neither refused nor sent before the operator left the page:
+    // any other would report unsaved settings as saved and end the wizard.
+    if ((*payload)[0] == protocol::UpdateFlash && savesDue_ == 0)
         return;
     tmrProgressBar.stop();
     if ((*payload)[0] != protocol::UpdateFlash) {
@@ -153,7 +153,7 @@ void TfrmFlashUpdate::ConfirmationReceived(const std::optional<std::vector<std::
         return;
     }
     tmrFlashUpdate.stop();
-    saveAnswerDue_ = false;
+    savesDue_ = 0;
     FlashSaved = true;
     if (!frmMain)
         return;
@@ -165,6 +165,8 @@ void TfrmFlashUpdate::ConfirmationReceived(const std::optional<std::vector<std::
 
 void TfrmFlashUpdate::NegativeResponseReceived(const std::optional<std::vector<std::uint8_t>>& payload)
 {
+    if (savesDue_ > 0 && (!payload || payload->empty() || (*payload)[0] == protocol::UpdateFlash))
+        --savesDue_;
     const int reason = payload && payload->size() >= 2 ? (*payload)[1] : -1;
     platform::ShowMessageBox(this,
                              QStringLiteral("A negative response was received from the Cable Replacement device with reason ")
@@ -177,6 +179,10 @@ std::uint8_t TfrmFlashUpdate::PageLeaving(QPushButton* pressed)
 {
     if (!frmMain)
         return 0;
+    // Settings may change once the operator has gone back; a save sent
+    // before then does not cover them.
+    if (pressed != &frmMain->btnNext)
+        savesDue_ = 0;
     if (pressed == &frmMain->btnNext) {
         if (FlashSaved)
             return 0;

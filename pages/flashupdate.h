@@ -61,8 +61,9 @@ private:
     void SetStatus(const QString& text);
 
     StatusPanel statusPanel0_;
-    // An UpdateFlash went out and its confirmation has not come yet.
-    bool saveAnswerDue_ = false;
+    // UpdateFlash commands sent from this visit of the page and not yet
+    // answered, by a confirmation or a refusal.
+    int savesDue_ = 0;
 };
 
 }  // namespace vtrl

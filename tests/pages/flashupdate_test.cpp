@@ -71,6 +71,35 @@ TEST_F(SppPagesTest, ConfirmationOfAnotherCommandReportsTheErrorAndTheTimeOutFol
     EXPECT_EQ(main().ShownPage(), static_cast<TWizardChildForm*>(frmFlashUpdate));
 }
 
+// "Saved" only for a save that neither was refused nor went out before the
+// operator left the page.
+class UnsavedSave : public SppPagesTest, public ::testing::WithParamInterface<bool> {};
+
+TEST_P(UnsavedSave, IsNeverReportedAsSaved)
+{
+    const bool refused = GetParam();
+    OpenFlashPage();
+    if (refused)
+        device->refuse(sim::type::UpdateFlash, sim::reason::ErrorExecuting, true);
+    else
+        device->setAnswerDelayFor(sim::type::UpdateFlash, 900ms);
+    ClickSave();
+    ASSERT_TRUE(WaitUntil([&] { return flash().StatusText() == kTimedOut; }));
+    if (refused) {
+        device->sendUnasked(sim::type::Confirmation, {sim::type::UpdateFlash});
+    } else {
+        Back();
+        Next();
+        ASSERT_EQ(main().ShownPage(), static_cast<TWizardChildForm*>(frmFlashUpdate));
+    }
+    QTest::qWait(800);
+    EXPECT_EQ(main().ShownPage(), static_cast<TWizardChildForm*>(frmFlashUpdate));
+    EXPECT_FALSE(flash().FlashSaved);
+}
+
+INSTANTIATE_TEST_SUITE_P(Saves, UnsavedSave, ::testing::Bool(),
+                         [](const auto& info) { return info.param ? "RefusedThenUnaskedConfirmation" : "AnsweredAfterBackAndNext"; });
+
 TEST_F(SppPagesTest, SavingTwiceKeepsTheFirstTimeOutWhileTheBarWraps)
 {
     OpenFlashPage(600);
