@@ -181,19 +181,30 @@ void TfrmConfigPort::cboParameterChange()
     SetStatus(QStringLiteral("The Port Configuration has been changed.  (Re)send Configuration when ready to proceed."));
 }
 
-void TfrmConfigPort::SendPortConfig()
+PortSettings TfrmConfigPort::ShownSettings() const
 {
-    PortSettings& p = PendingPortSettings;
+    PortSettings p = PendingPortSettings;
     p.BaudCode = CodeOf(cboBaudRate);
     p.DataBitsCode = CodeOf(cboDataBits);
     p.StopBitsCode = CodeOf(cboStopBits);
     p.ParityCode = CodeOf(cboParity);
     p.FlowControlCode = CodeOf(cboFlowControl);
     p.InterfaceCode = chkDCE.isChecked() ? 2 : 1;
+    return p;
+}
+
+void TfrmConfigPort::SendPortConfig()
+{
+    PendingPortSettings = ShownSettings();
+    // Answers to sends of an earlier, ended wait are taken as lost, so that
+    // one of them is never credited to this send.
+    if (awaiting_ == Awaiting::Nothing)
+        sent_.clear();
     if (SendPendingSettings() != 0) {
         SetStatus(QStringLiteral("Error writing configuration to comm port.  Please retry."));
         return;
     }
+    sent_.push_back(PendingPortSettings);
     SetStatus(QStringLiteral("Configuration sent correctly. Waiting on confirmation..."));
     // A second send while waiting keeps the first deadline.
     if (!tmrConfig.isActive())
@@ -206,6 +217,7 @@ void TfrmConfigPort::EndUnanswered()
 {
     tmrConfig.stop();
     awaiting_ = Awaiting::Nothing;
+    sent_.clear();
     ConfigConfirmed = false;
     SetStatus(QString::fromLatin1(timeoutText_));
 }
@@ -258,25 +270,44 @@ void TfrmConfigPort::ConfirmationReceived(const std::optional<std::vector<std::u
     awaiting_ = Awaiting::Nothing;
     if (!payload || payload->empty() || (*payload)[0] != protocol::SetPortConfig)
         return;
+    // Without a send of ours there is nothing the answer could confirm.
+    if (sent_.empty())
+        return;
+    const PortSettings confirmed = sent_.front();
+    sent_.pop_front();
     if (protocol::DeviceConfig* record = Record()) {
-        const PortSettings& p = PendingPortSettings;
-        record->BaudCode = static_cast<std::uint8_t>(p.BaudCode);
-        record->DataBitsCode = static_cast<std::uint8_t>(p.DataBitsCode);
-        record->StopBitsCode = static_cast<std::uint8_t>(p.StopBitsCode);
-        record->ParityCode = static_cast<std::uint8_t>(p.ParityCode);
-        record->FlowControlCode = static_cast<std::uint8_t>(p.FlowControlCode);
-        record->InterfaceCode = static_cast<std::uint8_t>(p.InterfaceCode);
-        record->PowerByte = p.PowerByte();
-        record->OutputOnCD = p.OutputOnCD;
+        record->BaudCode = static_cast<std::uint8_t>(confirmed.BaudCode);
+        record->DataBitsCode = static_cast<std::uint8_t>(confirmed.DataBitsCode);
+        record->StopBitsCode = static_cast<std::uint8_t>(confirmed.StopBitsCode);
+        record->ParityCode = static_cast<std::uint8_t>(confirmed.ParityCode);
+        record->FlowControlCode = static_cast<std::uint8_t>(confirmed.FlowControlCode);
+        record->InterfaceCode = static_cast<std::uint8_t>(confirmed.InterfaceCode);
+        record->PowerByte = confirmed.PowerByte();
+        record->OutputOnCD = confirmed.OutputOnCD;
     }
-    SetStatus(QStringLiteral("Configuration confirmation received."));
+    if (!sent_.empty()) {
+        // A later send is still on its way and may change what the device holds.
+        tmrConfig.start();
+        awaiting_ = Awaiting::PortConfig;
+        return;
+    }
     ConfigConfirmed = true;
     EnablePortControls(true);
+    if (ShownSettings() != confirmed) {
+        // Changed while the device was answering: the change has not reached it.
+        cboParameterChange();
+        return;
+    }
+    SetStatus(QStringLiteral("Configuration confirmation received."));
 }
 
 void TfrmConfigPort::NegativeResponseReceived(const std::optional<std::vector<std::uint8_t>>& payload)
 {
-    // The wait goes on: the time-out follows the refusal.
+    // The wait goes on: the time-out follows the refusal. The refused send
+    // is done with, so a later confirmation belongs to the next one.
+    if (awaiting_ == Awaiting::PortConfig && !sent_.empty()
+        && (!payload || payload->empty() || (*payload)[0] == protocol::SetPortConfig))
+        sent_.pop_front();
     platform::ShowMessageBox(this, NegativeResponseText(payload), QStringLiteral("Warning"), platform::MbButtons::Ok,
                              platform::MbIcon::Error);
 }

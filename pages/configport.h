@@ -18,6 +18,7 @@
 #include <QTimer>
 
 #include <cstdint>
+#include <deque>
 #include <optional>
 #include <vector>
 
@@ -35,6 +36,7 @@ struct PortSettings : PortAdvancedValues {
     int FlowControlCode = 0;
 
     std::uint8_t PowerByte() const { return static_cast<std::uint8_t>((PowerLevel | PowerClass) & 0xFF); }
+    bool operator==(const PortSettings&) const = default;
 };
 
 class TfrmConfigPort : public TWizardChildForm {
@@ -111,6 +113,8 @@ protected:
 private:
     enum class Awaiting { Nothing, PortConfig };
 
+    // The codes the controls show with the pending power and CD values.
+    PortSettings ShownSettings() const;
     void EnablePortControls(bool editable);
     void SetListsEnabled(bool enabled);
     void EndUnanswered();
@@ -121,6 +125,9 @@ private:
     StatusPanel statusPanel0_;
     const char* timeoutText_;
     Awaiting awaiting_ = Awaiting::Nothing;
+    // The sends of this wait still unanswered, oldest first. A confirmation
+    // answers the oldest: the device holds that, whatever the page shows now.
+    std::deque<PortSettings> sent_;
 };
 
 }  // namespace vtrl

@@ -44,6 +44,7 @@ struct PortAdvancedValues {
     int PowerLevel = 0;       // low four bits of the power byte
     int PowerClass = 0;       // high four bits, in place (0x10, 0x20, ...)
     std::uint8_t OutputOnCD = 0;
+    bool operator==(const PortAdvancedValues&) const = default;
 };
 
 // A port settings page's Advanced button: loads the dialog from `values`,

@@ -305,4 +305,61 @@ TEST_F(PortPageTest, AdvancedLowersAClass1LevelEvenOnCancelAndOkMarksThePageChan
     EXPECT_EQ(main().LocalConfig.PowerByte, 0x14);
 }
 
+struct InFlightRow {
+    const char* name;
+    std::uint8_t power;  // the record's power byte on entry, sent by the first Set
+    std::function<void(sim::Simulator&, TfrmConfigPort&)> whileWaiting;
+    const char* buttons;  // after the answers: Set, lists, Next
+};
+void PrintTo(const InFlightRow& row, std::ostream* os) { *os << row.name; }
+
+class PortInFlight : public PortPageTest, public ::testing::WithParamInterface<InFlightRow> {};
+
+// What changes while a send is unanswered has not reached the device: the
+// record takes what was sent and confirmed, and the change stays to be sent.
+TEST_P(PortInFlight, RecordTakesWhatTheDeviceConfirmed)
+{
+    const InFlightRow& row = GetParam();
+    ToLocalPort(1000, [&](protocol::DeviceConfig& c) { c.PowerByte = row.power; });
+    device->setAnswerDelay(std::chrono::milliseconds(600));
+    QTest::mouseClick(&local().btnSetLocalPortConfig, Qt::LeftButton);
+    ASSERT_TRUE(device->waitForCommand(sim::type::SetPortConfig, 1, std::chrono::seconds(2)));
+    row.whileWaiting(*device, local());
+    ASSERT_TRUE(WaitUntil([&] { return !local().tmrConfig.isActive(); }));
+    const sim::DeviceConfig held = *device->workingConfig({});
+    EXPECT_EQ(PortFields(main().LocalConfig),
+              std::vector<int>({held.baudCode, held.dataBitsCode, held.parityCode, held.stopBitsCode,
+                                held.flowControlCode, held.interfaceCode, held.powerByte, held.outputOnCD}));
+    EXPECT_EQ(Buttons(local()), row.buttons);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Pages, PortInFlight,
+    ::testing::Values(
+        InFlightRow{"AdvancedOkLevel3CdOn", 0x12,
+                    [](sim::Simulator&, TfrmConfigPort& p) {
+                        AdvancedAnswer ok(true, [](TfAdvanced& d) {
+                            d.cbPowerLevel.setCurrentIndex(3);
+                            d.cbOutOnCD.setChecked(true);
+                        });
+                        QTest::mouseClick(&p.bAdvanced, Qt::LeftButton);
+                    },
+                    "110"},
+        InFlightRow{"AdvancedCancelLowersLevel6", 0x16,
+                    [](sim::Simulator&, TfrmConfigPort& p) {
+                        AdvancedAnswer cancel(false);
+                        QTest::mouseClick(&p.bAdvanced, Qt::LeftButton);
+                    },
+                    "110"},
+        InFlightRow{"DceClicked", 0x12, [](sim::Simulator&, TfrmConfigPort& p) { p.chkDCE.click(); }, "110"},
+        // The first send's answer must not be credited with the second's values.
+        InFlightRow{"SecondSetRefused", 0x12,
+                    [](sim::Simulator& device, TfrmConfigPort& p) {
+                        device.refuse(sim::type::SetPortConfig, 2, true);
+                        p.chkDCE.click();
+                        QTest::mouseClick(&p.btnSet, Qt::LeftButton);
+                    },
+                    "010"}),
+    [](const auto& info) { return std::string(info.param.name); });
+
 }  // namespace
