@@ -547,6 +547,10 @@ void TfrmDevDisc::NegativeResponseReceived(const Payload& payload)
         text += QStringLiteral(" with reason: ") + QString::fromStdString(protocol::ReasonText(reason));
     }
     text += QStringLiteral(".  Please try again.");
+    // While bonding this is the refusal of the one request out: no BondResult
+    // is to be taken for it.
+    if (step_ == Step::Bond)
+        bondAnswerDue_ = false;
     platform::ShowMessageBox(this, text, QStringLiteral("Warning"), MbButtons::Ok, MbIcon::Error);
     btnBondSelectedDevice.setEnabled(true);
 }

@@ -420,6 +420,11 @@ TEST_P(DevDiscRefusal, WarnsWithTheReasonAndGivesBondBack)
               QStringLiteral("A error response was received with reason: %1.  Please try again.").arg(GetParam().text));
     EXPECT_EQ(boxes.boxes()[0].icon, platform::MbIcon::Error);
     EXPECT_TRUE(disc().btnBondSelectedDevice.isEnabled());
+    // No BondResult is awaited for a refused bonding.
+    device->sendUnasked(sim::type::BondResult, {0});
+    ASSERT_TRUE(device->waitIdle(2s));
+    QTest::qWait(50);
+    EXPECT_FALSE(disc().Bonded);
 }
 
 INSTANTIATE_TEST_SUITE_P(Reasons, DevDiscRefusal,
