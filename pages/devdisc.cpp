@@ -233,6 +233,9 @@ void TfrmDevDisc::SetSearchingLook(bool searching)
 
 std::uint8_t TfrmDevDisc::PageEntered(TfrmMain& main)
 {
+    // A pairing belongs to the local device it was made through.
+    if (bondedThrough_ != DeviceAddress{} && bondedThrough_ != main.LocalDeviceAddress)
+        ForgetPairing();
     main.btnNext.setEnabled(ReadyToLeave());
     main.btnBack.setEnabled(true);
     btnBondSelectedDevice.setEnabled(false);
@@ -248,6 +251,24 @@ std::uint8_t TfrmDevDisc::PageEntered(TfrmMain& main)
     }
     main.SetNotifyWindow(this);
     return 0;
+}
+
+void TfrmDevDisc::ForgetPairing()
+{
+    Bonded = false;
+    BondTargetAddress = DeviceAddress{};
+    lastBondAttempt_ = DeviceAddress{};
+    bondAnswerDue_ = false;
+    bondedThrough_ = DeviceAddress{};
+    for (int i = 0; i < lstDeviceList.topLevelItemCount(); ++i)
+        lstDeviceList.topLevelItem(i)->setData(1, Qt::UserRole, 0);
+    lstDeviceList.clearSelection();
+    lblBonded.hide();
+    bGetVersion.hide();
+    SetPairingButtonsEnabled(true);
+    for (QWidget* w : std::initializer_list<QWidget*>{&lstDeviceList, &btnClearList, &btnSearchDevices,
+                                                      &btnBondSelectedDevice, &btnPingSelectedDevice})
+        w->show();
 }
 
 std::uint8_t TfrmDevDisc::PageLeaving(QPushButton* pressed)
@@ -427,6 +448,7 @@ void TfrmDevDisc::ContinuePairing()
         BondTargetAddress = address;
         lastBondAttempt_ = address;
         bondAnswerDue_ = true;
+        bondedThrough_ = main.LocalDeviceAddress;
         BeginStep(Step::Bond);
         SetStatus(QStringLiteral("Bonding with the selected device..."));
         break;

@@ -108,6 +108,8 @@ private:
     void SetPairingButtonsEnabled(bool enabled);
     void SetStageOfSelected(int stage);
     QTreeWidgetItem* SelectedItem() const;
+    // Back to unpaired, with the list and its buttons shown, as on a first entry.
+    void ForgetPairing();
     void BeginStep(Step step);
     void EndStep();
     // Next may pass only with a device bonded whose address the remote
@@ -126,6 +128,8 @@ private:
     DeviceAddress lastBondAttempt_{};
     // An InitiateBonding went out and its BondResult has not come yet.
     bool bondAnswerDue_ = false;
+    // The local device the last InitiateBonding went through; zero if none.
+    DeviceAddress bondedThrough_{};
 };
 
 }  // namespace vtrl

@@ -430,3 +430,19 @@ TEST_P(DevDiscRefusal, WarnsWithTheReasonAndGivesBondBack)
 INSTANTIATE_TEST_SUITE_P(Reasons, DevDiscRefusal,
                          ::testing::Values(ReasonRow{2, "Device Busy"}, ReasonRow{5, "Unknown Reason Code 5"}),
                          [](const auto& info) { return "Code" + std::to_string(info.param.code); });
+
+TEST_F(DevDiscPageTest, PairingMadeThroughOneLocalDeviceIsNotKeptForAnother)
+{
+    int second = 0;
+    AddDevice(&second).setLocalAddress(*sim::parseAddress("001BDC0A4321"));
+    OpenDiscovery();
+    Bond(kDock);
+    Click(main().btnBack);
+    Connect(second);
+    Click(main().btnNext);
+    EXPECT_FALSE(disc().Bonded);
+    EXPECT_TRUE(disc().lstDeviceList.isVisible() && !disc().lblBonded.isVisible());
+    EXPECT_EQ(Buttons(), "110010");
+    Bond(kDock, false);
+    EXPECT_TRUE(disc().lblBonded.isVisible()) << "bonded anew through the second device";
+}
