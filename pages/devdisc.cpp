@@ -166,12 +166,21 @@ bool TfrmDevDisc::IsListed(const QString& address) const
 
 int TfrmDevDisc::PairingStageOf(const QString& address) const
 {
-    for (int i = 0; i < lstDeviceList.topLevelItemCount(); ++i) {
-        const QTreeWidgetItem* item = lstDeviceList.topLevelItem(i);
-        if (item->text(0) == address)
-            return item->data(1, Qt::UserRole).toInt();
-    }
-    return -1;
+    const QTreeWidgetItem* item = ItemOf(address);
+    return item ? item->data(1, Qt::UserRole).toInt() : -1;
+}
+
+QTreeWidgetItem* TfrmDevDisc::ItemOf(const QString& address) const
+{
+    for (int i = 0; i < lstDeviceList.topLevelItemCount(); ++i)
+        if (lstDeviceList.topLevelItem(i)->text(0) == address)
+            return lstDeviceList.topLevelItem(i);
+    return nullptr;
+}
+
+QTreeWidgetItem* TfrmDevDisc::ChainItem() const
+{
+    return ItemOf(FormatDeviceAddress(chainAddress_));
 }
 
 void TfrmDevDisc::AddItem(const QString& address)
@@ -186,12 +195,6 @@ QTreeWidgetItem* TfrmDevDisc::SelectedItem() const
 {
     const QList<QTreeWidgetItem*> selected = lstDeviceList.selectedItems();
     return selected.isEmpty() ? nullptr : selected.front();
-}
-
-void TfrmDevDisc::SetStageOfSelected(int stage)
-{
-    if (QTreeWidgetItem* item = SelectedItem())
-        item->setData(1, Qt::UserRole, stage);
 }
 
 void TfrmDevDisc::SetPairingButtonsEnabled(bool enabled)
@@ -233,6 +236,9 @@ void TfrmDevDisc::SetSearchingLook(bool searching)
 
 std::uint8_t TfrmDevDisc::PageEntered(TfrmMain& main)
 {
+    // A pairing belongs to the local device it was made through.
+    if (bondedThrough_ != DeviceAddress{} && bondedThrough_ != main.LocalDeviceAddress)
+        ForgetPairing();
     main.btnNext.setEnabled(ReadyToLeave());
     main.btnBack.setEnabled(true);
     btnBondSelectedDevice.setEnabled(false);
@@ -248,6 +254,24 @@ std::uint8_t TfrmDevDisc::PageEntered(TfrmMain& main)
     }
     main.SetNotifyWindow(this);
     return 0;
+}
+
+void TfrmDevDisc::ForgetPairing()
+{
+    Bonded = false;
+    BondTargetAddress = DeviceAddress{};
+    lastBondAttempt_ = DeviceAddress{};
+    bondAnswerDue_ = false;
+    bondedThrough_ = DeviceAddress{};
+    for (int i = 0; i < lstDeviceList.topLevelItemCount(); ++i)
+        lstDeviceList.topLevelItem(i)->setData(1, Qt::UserRole, 0);
+    lstDeviceList.clearSelection();
+    lblBonded.hide();
+    bGetVersion.hide();
+    SetPairingButtonsEnabled(true);
+    for (QWidget* w : std::initializer_list<QWidget*>{&lstDeviceList, &btnClearList, &btnSearchDevices,
+                                                      &btnBondSelectedDevice, &btnPingSelectedDevice})
+        w->show();
 }
 
 std::uint8_t TfrmDevDisc::PageLeaving(QPushButton* pressed)
@@ -368,6 +392,7 @@ void TfrmDevDisc::btnPingSelectedDeviceClick()
         return;
     }
     tmrBondTag = 1;
+    chainAddress_ = *address;
     BeginStep(Step::Ping);
     main.btnBack.setEnabled(false);
     for (QPushButton* b : {&btnClearList, &btnSearchDevices, &btnBondSelectedDevice, &btnPingSelectedDevice})
@@ -402,12 +427,18 @@ void TfrmDevDisc::ContinuePairing()
                                  MbButtons::Ok, MbIcon::None);
         return;
     }
+    ContinuePairing(*item);
+}
+
+void TfrmDevDisc::ContinuePairing(QTreeWidgetItem& item)
+{
     if (!frmMain)
         return;
     TfrmMain& main = *frmMain;
     lstDeviceList.setFocus();
-    const DeviceAddress address = ParseDeviceAddress(item->text(0)).value_or(DeviceAddress{});
-    switch (item->data(1, Qt::UserRole).toInt()) {
+    const DeviceAddress address = ParseDeviceAddress(item.text(0)).value_or(DeviceAddress{});
+    chainAddress_ = address;
+    switch (item.data(1, Qt::UserRole).toInt()) {
     case 1:
         SetStatus(QStringLiteral("Retrieving Version Information."));
         // A failed write ends in the time-out.
@@ -427,6 +458,7 @@ void TfrmDevDisc::ContinuePairing()
         BondTargetAddress = address;
         lastBondAttempt_ = address;
         bondAnswerDue_ = true;
+        bondedThrough_ = main.LocalDeviceAddress;
         BeginStep(Step::Bond);
         SetStatus(QStringLiteral("Bonding with the selected device..."));
         break;
@@ -466,7 +498,8 @@ void TfrmDevDisc::BondResultReceived(const Payload& payload)
         main.btnBack.setEnabled(false);
         main.btnNext.setEnabled(false);
         BeginStep(Step::Connection);
-        SetStageOfSelected(1);
+        if (QTreeWidgetItem* item = ChainItem())
+            item->setData(1, Qt::UserRole, 1);
         return;
     }
     SetStatus(QStringLiteral("Bonding has failed.  Please retry."));
@@ -480,10 +513,16 @@ void TfrmDevDisc::ConnectionStatusReceived(const Payload& payload)
     if ((step_ != Step::Connection && step_ != Step::Ping) || !payload || payload->empty())
         return;
     const Step waiting = step_;
+    QTreeWidgetItem* item = ChainItem();
+    if ((*payload)[0] == 2 && !item) {
+        // The unit's item is gone: nothing to go on with, give up as on no answer.
+        tmrBondTimer();
+        return;
+    }
     EndStep();
     if ((*payload)[0] == 2) {
         SetStatus(QStringLiteral("Remote Device Connected... Attempting to Retreive Config Data."));
-        ContinuePairing();
+        ContinuePairing(*item);
         return;
     }
     SetStatus(QStringLiteral("Connection Error.. Retrying."));
@@ -494,6 +533,12 @@ void TfrmDevDisc::VersionInfoReceived(const Payload& payload)
 {
     if (step_ != Step::Version || !payload || !frmMain)
         return;
+    QTreeWidgetItem* item = ChainItem();
+    const bool accepted = CheckApplicationVersion(*payload);
+    if (accepted && !item) {
+        tmrBondTimer();
+        return;
+    }
     EndStep();
     TfrmMain& main = *frmMain;
     const std::vector<std::uint8_t>& block = *payload;
@@ -502,12 +547,13 @@ void TfrmDevDisc::VersionInfoReceived(const Payload& payload)
                 main.RemoteVersion.block.begin());
     if (block.size() >= protocol::kVersionInfoBlock)
         main.RemoteVersion.value = static_cast<std::uint16_t>(block[100] | (block[101] << 8));
-    if (CheckApplicationVersion(block)) {
-        SetStageOfSelected(2);
-        ContinuePairing();
+    if (accepted) {
+        item->setData(1, Qt::UserRole, 2);
+        ContinuePairing(*item);
         return;
     }
-    SetStageOfSelected(0);
+    if (item)
+        item->setData(1, Qt::UserRole, 0);
     platform::ShowMessageBox(this, QStringLiteral("VtrlCfg requires application version V2.09 or greater"),
                              QStringLiteral("Version Mismatch"), MbButtons::Ok, MbIcon::None);
     main.SendAbort();
@@ -547,6 +593,10 @@ void TfrmDevDisc::NegativeResponseReceived(const Payload& payload)
         text += QStringLiteral(" with reason: ") + QString::fromStdString(protocol::ReasonText(reason));
     }
     text += QStringLiteral(".  Please try again.");
+    // While bonding this is the refusal of the one request out: no BondResult
+    // is to be taken for it.
+    if (step_ == Step::Bond)
+        bondAnswerDue_ = false;
     platform::ShowMessageBox(this, text, QStringLiteral("Warning"), MbButtons::Ok, MbIcon::Error);
     btnBondSelectedDevice.setEnabled(true);
 }

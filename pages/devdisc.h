@@ -106,8 +106,13 @@ private:
     void AddItem(const QString& address);
     void SetSearchingLook(bool searching);
     void SetPairingButtonsEnabled(bool enabled);
-    void SetStageOfSelected(int stage);
+    // The chain's step for that item, whatever is selected now.
+    void ContinuePairing(QTreeWidgetItem& item);
     QTreeWidgetItem* SelectedItem() const;
+    QTreeWidgetItem* ItemOf(const QString& address) const;
+    QTreeWidgetItem* ChainItem() const;
+    // Back to unpaired, with the list and its buttons shown, as on a first entry.
+    void ForgetPairing();
     void BeginStep(Step step);
     void EndStep();
     // Next may pass only with a device bonded whose address the remote
@@ -126,6 +131,11 @@ private:
     DeviceAddress lastBondAttempt_{};
     // An InitiateBonding went out and its BondResult has not come yet.
     bool bondAnswerDue_ = false;
+    // The unit the pending step was sent to (pinged or being paired): its
+    // answers act on its item, not on whatever the list selects by then.
+    DeviceAddress chainAddress_{};
+    // The local device the last InitiateBonding went through; zero if none.
+    DeviceAddress bondedThrough_{};
 };
 
 }  // namespace vtrl

@@ -53,14 +53,14 @@ protected:
         QTest::mouseClick(viewport, Qt::LeftButton, {}, disc().lstDeviceList.visualItemRect(found[0]).center());
         ASSERT_TRUE(found[0]->isSelected());
     }
-    // Search, select, Bond, and wait for the chain to stop.
-    void Bond(const QString& address, bool search = true)
+    // Search, select, Bond, and wait for the chain to reach that step (None: to stop).
+    void Bond(const QString& address, bool search = true, TfrmDevDisc::Step until = TfrmDevDisc::Step::None)
     {
         if (search)
             Search();
         SelectItem(address);
         Click(disc().btnBondSelectedDevice);
-        ASSERT_TRUE(WaitUntil([&] { return disc().PendingStep() == TfrmDevDisc::Step::None; }, 8000));
+        ASSERT_TRUE(WaitUntil([&] { return disc().PendingStep() == until; }, 8000));
     }
     std::vector<std::uint8_t> Sent()
     {
@@ -420,8 +420,60 @@ TEST_P(DevDiscRefusal, WarnsWithTheReasonAndGivesBondBack)
               QStringLiteral("A error response was received with reason: %1.  Please try again.").arg(GetParam().text));
     EXPECT_EQ(boxes.boxes()[0].icon, platform::MbIcon::Error);
     EXPECT_TRUE(disc().btnBondSelectedDevice.isEnabled());
+    // No BondResult is awaited for a refused bonding.
+    device->sendUnasked(sim::type::BondResult, {0});
+    ASSERT_TRUE(device->waitIdle(2s));
+    QTest::qWait(50);
+    EXPECT_FALSE(disc().Bonded);
 }
 
 INSTANTIATE_TEST_SUITE_P(Reasons, DevDiscRefusal,
                          ::testing::Values(ReasonRow{2, "Device Busy"}, ReasonRow{5, "Unknown Reason Code 5"}),
                          [](const auto& info) { return "Code" + std::to_string(info.param.code); });
+
+// The chain goes on with the unit being paired, whatever the list selects meanwhile.
+struct ChainRow {
+    TfrmDevDisc::Step at;
+    QString click;
+    Qt::KeyboardModifiers modifiers;
+};
+void PrintTo(const ChainRow& row, std::ostream* os) { *os << "click " << row.click.toStdString(); }
+class ChainSelection : public DevDiscPageTest, public ::testing::WithParamInterface<ChainRow> {};
+
+TEST_P(ChainSelection, EveryStepGoesToTheBondTarget)
+{
+    OpenDiscovery();
+    device->setBonding({.stepDelay = 300ms});
+    device->setAnswerDelayFor(sim::type::GetVersion, 300ms);
+    Bond(kDock, true, GetParam().at);
+    QTreeWidget& list = disc().lstDeviceList;
+    QTest::mouseClick(list.viewport(), Qt::LeftButton, GetParam().modifiers,
+                      list.visualItemRect(list.findItems(GetParam().click, Qt::MatchExactly).value(0)).center());
+    EXPECT_TRUE(WaitUntil([&] { return disc().lblBonded.isVisible(); }, 3000));
+    EXPECT_EQ(Buttons(), "000011");
+    const DeviceAddress dock = *sim::parseAddress(kDock.toStdString());
+    for (const sim::ReceivedFrame& f : device->received())
+        EXPECT_TRUE(f.type == sim::type::InitiateInquiry || std::equal(dock.begin(), dock.end(), f.payload.begin()));
+    EXPECT_EQ(QString::fromLatin1(reinterpret_cast<const char*>(main().RemoteConfig.DeviceName.data())).toStdString(),
+              "Vantrel/S Dock 2");
+}
+
+INSTANTIATE_TEST_SUITE_P(DeselectedWhileConnectingOtherSelectedWhileReadingVersion, ChainSelection,
+                         ::testing::Values(ChainRow{TfrmDevDisc::Step::Connection, kDock, Qt::ControlModifier},
+                                           ChainRow{TfrmDevDisc::Step::Version, kLegacy, Qt::NoModifier}));
+
+TEST_F(DevDiscPageTest, PairingMadeThroughOneLocalDeviceIsNotKeptForAnother)
+{
+    int second = 0;
+    AddDevice(&second).setLocalAddress(*sim::parseAddress("001BDC0A4321"));
+    OpenDiscovery();
+    Bond(kDock);
+    Click(main().btnBack);
+    Connect(second);
+    Click(main().btnNext);
+    EXPECT_FALSE(disc().Bonded);
+    EXPECT_TRUE(disc().lstDeviceList.isVisible() && !disc().lblBonded.isVisible());
+    EXPECT_EQ(Buttons(), "110010");
+    Bond(kDock, false);
+    EXPECT_TRUE(disc().lblBonded.isVisible()) << "bonded anew through the second device";
+}
