@@ -103,6 +103,8 @@ TfrmConfigPort::TfrmConfigPort(const Design& design, QWidget* parent)
 
     tmrConfig.setObjectName(QStringLiteral("tmrConfig"));
     tmrConfig.setInterval(kConfigMs);
+    // A new wizard owes nothing to the pages of an earlier one.
+    owedAnswers_ = 0;
 
     for (QComboBox* list : {&cboBaudRate, &cboDataBits, &cboParity, &cboStopBits, &cboFlowControl})
         connect(list, &QComboBox::currentIndexChanged, this, [this](int) { cboParameterChange(); });
@@ -232,6 +234,8 @@ void TfrmConfigPort::AbandonWait()
 {
     if (awaiting_ == Awaiting::Nothing)
         return;
+    owedAnswers_ = static_cast<int>(sent_.size());
+    owedUntil_ = QDeadlineTimer(tmrConfig.interval());
     EndUnanswered();
     // btnNext now belongs to the page being entered.
     btnSet.setEnabled(false);
@@ -262,9 +266,19 @@ bool TfrmConfigPort::event(QEvent* e)
     }
 }
 
+bool TfrmConfigPort::TakeOwedAnswer(const std::optional<std::vector<std::uint8_t>>& payload)
+{
+    if (owedAnswers_ == 0 || owedUntil_.hasExpired())
+        return false;
+    if (payload && !payload->empty() && (*payload)[0] != protocol::SetPortConfig)
+        return false;
+    --owedAnswers_;
+    return true;
+}
+
 void TfrmConfigPort::ConfirmationReceived(const std::optional<std::vector<std::uint8_t>>& payload)
 {
-    if (awaiting_ != Awaiting::PortConfig)
+    if (TakeOwedAnswer(payload) || awaiting_ != Awaiting::PortConfig)
         return;
     tmrConfig.stop();
     awaiting_ = Awaiting::Nothing;
@@ -303,6 +317,9 @@ void TfrmConfigPort::ConfirmationReceived(const std::optional<std::vector<std::u
 
 void TfrmConfigPort::NegativeResponseReceived(const std::optional<std::vector<std::uint8_t>>& payload)
 {
+    // The refusal of a send from a page left since: not this page's to show.
+    if (TakeOwedAnswer(payload))
+        return;
     // The wait goes on: the time-out follows the refusal. The refused send
     // is done with, so a later confirmation belongs to the next one.
     if (awaiting_ == Awaiting::PortConfig && !sent_.empty()

@@ -9,6 +9,7 @@
 #include "shell/childform.h"
 
 #include <QCheckBox>
+#include <QDeadlineTimer>
 #include <QComboBox>
 #include <QFrame>
 #include <QGroupBox>
@@ -121,6 +122,15 @@ private:
     void ConfirmationReceived(const std::optional<std::vector<std::uint8_t>>& payload);
     void NegativeResponseReceived(const std::optional<std::vector<std::uint8_t>>& payload);
     void SetStatus(const QString& text);
+    // Whether this answer is one owed to a port page left while waiting.
+    static bool TakeOwedAnswer(const std::optional<std::vector<std::uint8_t>>& payload);
+
+    // Answers to sends of a port page that was left while waiting: the device
+    // sends them whichever page is shown by then, and the other port page
+    // must not take one for its own. Shared by both pages; owed until the
+    // deadline, after which they count as lost.
+    static inline int owedAnswers_ = 0;
+    static inline QDeadlineTimer owedUntil_;
 
     StatusPanel statusPanel0_;
     const char* timeoutText_;

@@ -305,6 +305,28 @@ TEST_F(PortPageTest, AdvancedLowersAClass1LevelEvenOnCancelAndOkMarksThePageChan
     EXPECT_EQ(main().LocalConfig.PowerByte, 0x14);
 }
 
+// Next while the local page waits leaves its answer owed: arriving on the
+// remote page, it is not the remote device's answer.
+TEST_F(PortPageTest, AnswerOwedToTheLeftPageIsNotTakenByTheOther)
+{
+    ToLocalPort(1000);
+    ASSERT_TRUE(SetAndWait(local()));
+    main().DeviceFunction = 1;
+    remoteAddress = device->remotes().front().address;
+    frmDevDisc->BondTargetAddress = remoteAddress;
+    device->setAnswerDelay(std::chrono::milliseconds(600));
+    local().cboBaudRate.setCurrentIndex((local().cboBaudRate.currentIndex() + 1) % local().cboBaudRate.count());
+    QTest::mouseClick(&local().btnSetLocalPortConfig, Qt::LeftButton);
+    QTest::mouseClick(&main().btnNext, Qt::LeftButton);
+    ASSERT_EQ(main().ShownPage(), static_cast<TWizardChildForm*>(&remote()));
+    device->setUnresponsive(remoteAddress, true);
+    remote().cboBaudRate.setCurrentIndex((remote().cboBaudRate.currentIndex() + 1) % remote().cboBaudRate.count());
+    QTest::mouseClick(&remote().btnSet, Qt::LeftButton);
+    ASSERT_TRUE(WaitUntil([&] { return !remote().tmrConfig.isActive(); }));
+    EXPECT_FALSE(remote().ConfigConfirmed);
+    EXPECT_NE(remote().StatusText(), kConfirmed);
+}
+
 struct InFlightRow {
     const char* name;
     std::uint8_t power;  // the record's power byte on entry, sent by the first Set
