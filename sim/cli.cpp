@@ -91,7 +91,7 @@ Discovery and pairing (the wizard lists only names containing "Vantrel/C" or "Un
   --inquiry-complete-ms N  end the inquiry N ms after it starts (late: over 20000)
   --no-inquiry-complete    never end the inquiry
   --no-ping-confirm        no Confirmation for a ping
-  --ping-connection STATUS a ConnectionStatus (2 = connected) after each ping
+  --ping-connection STATUS a ConnectionStatus (2 = connected, links) after each ping
   --bond-delay-ms N        wait N ms before the BondResult
   --no-connect             the link never comes up after a bonding
   --remote-version HEX12:TEXT        application version text of a remote

@@ -31,6 +31,8 @@ struct Device {
 struct Pending {
     std::uint8_t type = 0;
     std::vector<std::uint8_t> payload;
+    std::optional<DeviceAddress> linksTo;   // a ConnectionStatus 2: the link is up once it is sent
+    unsigned linkEpoch = 0;
 };
 
 class Fd {
@@ -169,6 +171,12 @@ struct Simulator::Impl {
     PingScript ping;
     Millis bondResultDelay{0};
     std::set<DeviceAddress> unresponsive;
+    // The remote the radio link is up to. Until the first bonding or link report
+    // it is the attached device's bonded partner, which a powered pair reaches
+    // by itself; a bonding drops it until its ConnectionStatus 2 goes out.
+    bool linkToPartner = true;
+    std::optional<DeviceAddress> link;
+    unsigned linkEpoch = 0;   // a bonding voids link reports still queued
 
     // configuration and save pages
     std::map<std::uint8_t, Millis> typeDelays;
@@ -218,9 +226,35 @@ struct Simulator::Impl {
         return nullptr;
     }
 
+    Device* linkedRemote()
+    {
+        if (linkToPartner)
+            return local.working.bondedAddress == kZeroAddress ? nullptr : findRemote(local.working.bondedAddress);
+        return link ? findRemote(*link) : nullptr;
+    }
+    // The attached device, or a remote only while the link is up to it.
+    Device* reachable(const DeviceAddress& a)
+    {
+        if (a == kZeroAddress || a == local.profile.address)
+            return &local;
+        Device* r = linkedRemote();
+        return r && r->profile.address == a ? r : nullptr;
+    }
+    void dropLink()
+    {
+        linkToPartner = false;
+        link.reset();
+        ++linkEpoch;
+    }
+
     void schedule(std::uint8_t type, std::vector<std::uint8_t> payload, Millis extra = Millis{0})
     {
-        queue.emplace(Clock::now() + answerDelay + answeringExtra + extra, Pending{type, std::move(payload)});
+        queue.emplace(Clock::now() + answerDelay + answeringExtra + extra, Pending{type, std::move(payload), std::nullopt, 0});
+    }
+    void scheduleLinkUp(const DeviceAddress& remote, Millis extra)
+    {
+        queue.emplace(Clock::now() + answerDelay + answeringExtra + extra,
+                      Pending{type::ConnectionStatus, {2}, remote, linkEpoch});
     }
     void negative(std::uint8_t command, std::uint8_t why) { schedule(type::NegativeResponse, {command, why}); }
     void confirm(std::uint8_t command) { schedule(type::Confirmation, {confirmedName(command)}); }
@@ -296,7 +330,7 @@ struct Simulator::Impl {
             if (!expect(6))
                 return;
             if (findRemote(addressAt(p)))
-                answerPing();
+                answerPing(addressAt(p));
             else
                 negative(type::PingRequest, reason::ProcessTimedOut);
             return;
@@ -312,8 +346,8 @@ struct Simulator::Impl {
             if (!expect(0))
                 return;
             local.flash = local.working;
-            for (auto& r : remotes)
-                r.flash = r.working;
+            if (Device* r = linkedRemote())
+                r->flash = r->working;
             confirm(type::UpdateFlash);
             return;
         case type::Abort:
@@ -326,7 +360,7 @@ struct Simulator::Impl {
 
     void answerVersion(const DeviceAddress& a)
     {
-        const Device* d = find(a);
+        const Device* d = reachable(a);
         if (!d) {
             negative(type::GetVersion, reason::ProcessTimedOut);
             return;
@@ -342,7 +376,7 @@ struct Simulator::Impl {
 
     void answerConfig(std::uint8_t seq, const DeviceAddress& a)
     {
-        const Device* d = find(a);
+        const Device* d = reachable(a);
         if (!d) {
             negative(type::GetConfig, reason::ProcessTimedOut);
             return;
@@ -381,6 +415,7 @@ struct Simulator::Impl {
 
     void runBonding(const DeviceAddress& a)
     {
+        dropLink();
         Device* remote = findRemote(a);
         if (!remote) {
             schedule(type::BondResult, {bonding.failCode ? bonding.failCode : std::uint8_t{1}});
@@ -407,20 +442,22 @@ struct Simulator::Impl {
             schedule(type::ConnectionStatus, {bonding.downStatus}, at);
         }
         if (bonding.linkComesUp)
-            schedule(type::ConnectionStatus, {2}, at + bonding.stepDelay);
+            scheduleLinkUp(a, at + bonding.stepDelay);
     }
 
-    void answerPing()
+    void answerPing(const DeviceAddress& a)
     {
         if (ping.confirm)
             confirm(type::PingRequest);
-        if (ping.connectionStatus)
+        if (ping.connectionStatus == 2)
+            scheduleLinkUp(a, ping.connectionDelay);
+        else if (ping.connectionStatus)
             schedule(type::ConnectionStatus, {*ping.connectionStatus}, ping.connectionDelay);
     }
 
     void setPortConfig(const std::vector<std::uint8_t>& p)
     {
-        Device* d = find(addressAt(p));
+        Device* d = reachable(addressAt(p));
         if (!d) {
             negative(type::SetPortConfig, reason::ProcessTimedOut);
             return;
@@ -468,6 +505,10 @@ struct Simulator::Impl {
         while (!queue.empty() && queue.begin()->first <= now) {
             Pending a = std::move(queue.begin()->second);
             queue.erase(queue.begin());
+            if (a.linksTo && a.linkEpoch == linkEpoch) {
+                linkToPartner = false;
+                link = a.linksTo;
+            }
             auto frame = encodeFrame(a.type, seqOut++, a.payload);
             if (truncate > 0) {
                 --truncate;
@@ -666,6 +707,8 @@ void Simulator::setLocal(const DeviceProfile& profile)
 {
     std::lock_guard lock(d_->m);
     d_->local = Device(profile);
+    d_->linkToPartner = true;   // a fresh attached device reaches its own partner
+    ++d_->linkEpoch;
 }
 
 DeviceProfile Simulator::local() const

@@ -15,8 +15,11 @@
 //
 // Device behaviour worth knowing:
 // - Address zero in GetVersion, GetConfig and SetPortConfig means the attached
-//   device; any other address must be a known remote, else NegativeResponse
-//   [type, 3 "Process Timed Out"] (the radio found nobody there).
+//   device; any other address must be the remote the radio link is up to, else
+//   NegativeResponse [type, 3 "Process Timed Out"] (the radio found nobody there).
+// - The link is up to the attached device's bonded partner from the start, if
+//   that unit is a simulated remote. An InitiateBonding drops it; it comes up to
+//   the target when the ConnectionStatus 2 of a bonding, or of a ping, is sent.
 // - A frame with a bad CRC is answered by NegativeResponse [its type byte,
 //   0 "Checksum Failure"] unless setAnswerChecksumFailures(false); an unknown
 //   type by [type, 1]; a known type with a wrong payload length, and a
@@ -24,8 +27,9 @@
 // - Answers carry the device's own 8-bit sequence counter; a ConfigReport
 //   also carries the GetConfig's sequence number in its payload byte 0.
 // - SetPortConfig and SetDeviceConfig change the working configuration;
-//   UpdateFlash copies every device's working configuration to its flash
-//   configuration. Bonding writes the bond into both devices' working config.
+//   UpdateFlash copies the working configuration of the attached device and
+//   of the linked remote to their flash configuration. Bonding writes the
+//   bond into both devices' working config.
 // - A partial frame is dropped after resyncTimeout of silence on the line, so
 //   a port closed mid-frame does not swallow the next command.
 
@@ -75,7 +79,7 @@ struct BondingScript {
     std::uint8_t failCode = 1;
     int connectionDownReports = 0;   // before the link comes up, N ConnectionStatus downStatus
     std::uint8_t downStatus = 0;
-    bool linkComesUp = true;         // false: never a ConnectionStatus 2
+    bool linkComesUp = true;         // false: never a ConnectionStatus 2, no link
     Millis stepDelay{50};            // between BondResult and each ConnectionStatus
 };
 
@@ -90,7 +94,8 @@ struct InquiryScript {
 // How the next pings go.
 struct PingScript {
     bool confirm = true;                          // Confirmation for a ping to a known remote
-    std::optional<std::uint8_t> connectionStatus; // then this ConnectionStatus, if any
+    std::optional<std::uint8_t> connectionStatus; // then this ConnectionStatus, if any;
+                                                  // 2 brings the link up to the pinged unit
     Millis connectionDelay{50};                   // after the Confirmation
 };
 

@@ -137,6 +137,16 @@ protected:
         return *f;
     }
 
+    // A bonding whose link comes up: afterwards the remote is reachable.
+    void bondWithLink(const DeviceAddress& remote)
+    {
+        line->send(type::InitiateBonding, 0, withAddress(remote));
+        EXPECT_EQ(expectFrame().payload, Bytes{0});
+        Frame f = expectFrame();
+        EXPECT_EQ(f.type, type::ConnectionStatus);
+        EXPECT_EQ(f.payload, Bytes{2});
+    }
+
     // Asserts that the command was handled and that nothing was written for it.
     void expectNoAnswer(std::uint8_t commandType, std::size_t occurrence = 1)
     {
@@ -174,6 +184,7 @@ TEST_F(SimulatorLine, VersionInfoPutsVersionDigitsWhereTheWizardReadsThem)
     };
     const DeviceAddress legacy = addr("001BDC0ADEF0");
     sim.setBtVersion(kLocal, "BT Stack 9");
+    bondWithLink(legacy);
     for (const Row& row : {Row{kLocal, "305"}, Row{legacy, "208"}}) {
         line->send(type::GetVersion, 1, withAddress(row.device));
         Frame f = expectFrame();
@@ -221,6 +232,7 @@ TEST_F(SimulatorLine, ConfigReportAnswersWithTheRequestSequenceAndTheStoredState
     EXPECT_EQ(tags[11], Bytes{1});                             // as Master
 
     const DeviceAddress remote = addr("001BDC0A9ABC");
+    bondWithLink(remote);
     line->send(type::GetConfig, 0xFF, withAddress(remote));
     f = expectFrame();
     EXPECT_EQ(f.payload[0], 0xFF);
@@ -443,6 +455,46 @@ TEST_F(SimulatorLine, UnknownRemoteIsReportedAsTimedOut)
     }
 }
 
+TEST_F(SimulatorLine, KnownRemoteIsReachedOnlyOverAnEstablishedLink)
+{
+    struct Row {
+        const char* what;
+        std::optional<bool> bondingLinkComesUp;   // none: no bonding
+        bool answered;
+    };
+    const DeviceAddress partner = addr("001BDC0A5678");
+    const DeviceAddress dock = addr("001BDC0A9ABC");
+    const DeviceConfig partnerFlash = *sim.flashConfig(partner);
+    std::uint8_t baud = 1;
+    for (const Row& row : {Row{"never linked", std::nullopt, false}, Row{"bonding without link", false, false},
+                           Row{"bonding with link", true, true}}) {
+        SCOPED_TRACE(row.what);
+        if (row.bondingLinkComesUp) {
+            sim.setBonding(BondingScript{.linkComesUp = *row.bondingLinkComesUp, .stepDelay = 5ms});
+            line->send(type::InitiateBonding, 0, withAddress(dock));
+            EXPECT_EQ(expectFrame().payload, Bytes{0});
+            if (*row.bondingLinkComesUp) {
+                EXPECT_EQ(expectFrame().payload, Bytes{2});
+            }
+        }
+        const DeviceConfig flashBefore = *sim.flashConfig(dock);
+        ++baud;
+        line->send(type::SetPortConfig, 1, withAddress(dock, {baud, 2, 1, 1, 2, 3, 0x10, 0}));
+        line->send(type::GetConfig, 2, withAddress(dock));
+        if (row.answered) {
+            EXPECT_EQ(expectFrame().type, type::Confirmation);
+            EXPECT_EQ(expectFrame().type, type::ConfigReport);
+        } else {
+            EXPECT_EQ(expectFrame().payload, (Bytes{type::SetPortConfig, reason::ProcessTimedOut}));
+            EXPECT_EQ(expectFrame().payload, (Bytes{type::GetConfig, reason::ProcessTimedOut}));
+        }
+        line->send(type::UpdateFlash, 3);
+        EXPECT_EQ(expectFrame().payload, Bytes{type::UpdateFlash});
+        EXPECT_EQ(sim.flashConfig(dock)->baudCode, row.answered ? baud : flashBefore.baudCode);
+        EXPECT_EQ(*sim.flashConfig(partner), partnerFlash) << "a bonding leaves the old partner out of reach";
+    }
+}
+
 TEST_F(SimulatorLine, InquiryReportsEveryDiscoverableRemoteThenCompletes)
 {
     DeviceProfile hidden;
@@ -514,6 +566,8 @@ TEST_F(SimulatorLine, PingScriptAndUnresponsiveRemote)
     Frame f = expectFrame();
     EXPECT_EQ(f.type, type::ConnectionStatus);
     EXPECT_EQ(f.payload, Bytes{2});
+    line->send(type::GetConfig, 1, withAddress(remote));
+    EXPECT_EQ(expectFrame().type, type::ConfigReport) << "the ping's link reaches the pinged unit";
 
     ASSERT_TRUE(sim.setUnresponsive(remote, true));
     EXPECT_FALSE(sim.setUnresponsive(addr("AABBCCDDEEFF"), true)) << "not a remote";
