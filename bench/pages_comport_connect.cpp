@@ -14,6 +14,8 @@
 #include <QApplication>
 #include <QTest>
 
+#include "bench/pages_support.h"
+
 #include <sys/wait.h>
 #include <time.h>
 #include <unistd.h>
@@ -115,19 +117,12 @@ int main(int argc, char* argv[])
         vtrl::Wizard wizard;
         vtrl::TfrmMain& main = wizard.main();
         main.show();
-        vtrl::frmIntroduction->SetItemIndex(0);
-        main.btnNext.click();
-        vtrl::TfrmCommPortSel& page = *vtrl::frmCommPortSel;
-        int item = -1;
-        for (int i = 0; i < page.cboCommPort.count(); ++i)
-            if (vtrl::TfrmCommPortSel::PortNumberOfItem(page.cboCommPort.itemText(i)) == port)
-                item = i;
-        if (item < 0) {
+        if (!vtrl::bench::ToCommPortPage(main, 0, port)) {
             std::fprintf(stderr, "%s is not listed\n", device.path.c_str());
             StopDevice(device);
             return 1;
         }
-        page.cboCommPort.setCurrentIndex(item);
+        vtrl::TfrmCommPortSel& page = *vtrl::frmCommPortSel;
 
         auto opened = std::chrono::steady_clock::now();
         QObject::connect(&page, &vtrl::TfrmCommPortSel::statusChanged, [&](int panel, const QString& text) {

@@ -9,6 +9,8 @@
 #include <QScreen>
 #include <QTest>
 
+#include "bench/pages_support.h"
+
 #include <cstdio>
 
 int main(int argc, char* argv[])
@@ -37,12 +39,8 @@ int main(int argc, char* argv[])
             ->grabWindow(0, frame.x(), frame.y(), frame.width(), frame.height())
             .save(dir + name);
     };
-    vtrl::frmIntroduction->SetItemIndex(0);
-    QTest::mouseClick(&main.btnNext, Qt::LeftButton);
+    vtrl::bench::ToCommPortPage(main, 0, port);
     vtrl::TfrmCommPortSel& comPage = *vtrl::frmCommPortSel;
-    for (int i = 0; i < comPage.cboCommPort.count(); ++i)
-        if (vtrl::TfrmCommPortSel::PortNumberOfItem(comPage.cboCommPort.itemText(i)) == port)
-            comPage.cboCommPort.setCurrentIndex(i);
     QTest::mouseClick(&comPage.btnSetCommPortSel, Qt::LeftButton);
     if (!QTest::qWaitFor([&] { return comPage.ConfigurationShown; }, 10000))
         return 1;

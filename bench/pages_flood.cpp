@@ -47,12 +47,8 @@ int main(int argc, char* argv[])
     vtrl::Wizard wizard;
     vtrl::TfrmMain& main = wizard.main();
     main.show();
-    vtrl::frmIntroduction->SetItemIndex(0);
-    main.btnNext.click();
+    vtrl::bench::ToCommPortPage(main, 0, port);
     vtrl::TfrmCommPortSel& comm = *vtrl::frmCommPortSel;
-    for (int i = 0; i < comm.cboCommPort.count(); ++i)
-        if (vtrl::TfrmCommPortSel::PortNumberOfItem(comm.cboCommPort.itemText(i)) == port)
-            comm.cboCommPort.setCurrentIndex(i);
     QTest::mouseClick(&comm.btnSetCommPortSel, Qt::LeftButton);
     if (!PumpUntil([&] { return comm.ConfigurationShown; }, 10000)) {
         std::fprintf(stderr, "no connection: %s\n", qPrintable(comm.StatusText(0)));

@@ -12,6 +12,8 @@
 #include <QTest>
 #include <QTimer>
 
+#include "bench/pages_support.h"
+
 int main(int argc, char* argv[])
 {
     QApplication app(argc, argv);
@@ -28,12 +30,8 @@ int main(int argc, char* argv[])
     main.show();
     if (!QTest::qWaitForWindowExposed(&main))
         return 1;
-    vtrl::frmIntroduction->SetItemIndex(1);
-    main.btnNext.click();
+    vtrl::bench::ToCommPortPage(main, 1, port);
     vtrl::TfrmCommPortSel& com = *vtrl::frmCommPortSel;
-    for (int i = 0; i < com.cboCommPort.count(); ++i)
-        if (vtrl::TfrmCommPortSel::PortNumberOfItem(com.cboCommPort.itemText(i)) == port)
-            com.cboCommPort.setCurrentIndex(i);
     com.btnSetCommPortSel.click();
     if (!QTest::qWaitFor([&] { return com.ConfigurationShown; }, 10000))
         return 1;

@@ -50,16 +50,9 @@ int main(int argc, char* argv[])
     vtrl::Wizard wizard;
     vtrl::TfrmMain& main = wizard.main();
     main.show();
-    vtrl::frmIntroduction->SetItemIndex(0);
-    main.btnNext.click();
-    vtrl::TfrmCommPortSel& page = *vtrl::frmCommPortSel;
-    int item = -1;
-    for (int i = 0; i < page.cboCommPort.count(); ++i)
-        if (vtrl::TfrmCommPortSel::PortNumberOfItem(page.cboCommPort.itemText(i)) == port)
-            item = i;
-    if (item < 0)
+    if (!vtrl::bench::ToCommPortPage(main, 0, port))
         return 1;
-    page.cboCommPort.setCurrentIndex(item);
+    vtrl::TfrmCommPortSel& page = *vtrl::frmCommPortSel;
 
     const long atStart = ResidentKiB();
     long afterWarmUp = atStart;

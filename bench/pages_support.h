@@ -1,6 +1,8 @@
 #pragma once
-// What the page benches share: resident memory, and pumping the event loop
-// until a condition holds.
+// What the page benches share: resident memory, pumping the event loop
+// until a condition holds, and the walk to the COM port page.
+
+#include "pages/wizard.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
@@ -33,6 +35,21 @@ bool PumpUntil(Done done, int ms)
         QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 20);
     }
     return true;
+}
+
+// From the Introduction page (its item `choice`) on to the COM port page,
+// with COM `port` selected; false when that port is not listed.
+inline bool ToCommPortPage(TfrmMain& main, int choice, int port)
+{
+    frmIntroduction->SetItemIndex(choice);
+    main.btnNext.click();
+    TfrmCommPortSel& page = *frmCommPortSel;
+    for (int i = 0; i < page.cboCommPort.count(); ++i)
+        if (TfrmCommPortSel::PortNumberOfItem(page.cboCommPort.itemText(i)) == port) {
+            page.cboCommPort.setCurrentIndex(i);
+            return true;
+        }
+    return false;
 }
 
 }  // namespace vtrl::bench
