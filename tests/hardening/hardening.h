@@ -51,7 +51,9 @@ public:
     using CommPortPageTest::ConfigurationShown;
     using CommPortPageTest::main;
     using CommPortPageTest::page;
+    using CommPortPageTest::Search;
     using CommPortPageTest::Select;
+    using CommPortPageTest::SelectListed;
 
     int port = 0;
     sim::Simulator& device() { return *sims.back(); }
@@ -147,25 +149,6 @@ public:
         frmDevDisc->tmrProgressBar.setInterval(50);
         frmDevDisc->tmrBond.setInterval(1000);
         return true;
-    }
-
-    // Clicks the list item with that address.
-    bool SelectListed(const QString& address)
-    {
-        QTreeWidget& list = frmDevDisc->lstDeviceList;
-        const auto found = list.findItems(address, Qt::MatchExactly, 0);
-        if (found.size() != 1)
-            return false;
-        list.scrollToItem(found[0]);
-        QTest::mouseClick(list.viewport(), Qt::LeftButton, {}, list.visualItemRect(found[0]).center());
-        return found[0]->isSelected();
-    }
-
-    // Search on the discovery page and wait for the inquiry's end.
-    bool Search()
-    {
-        QTest::mouseClick(&frmDevDisc->btnSearchDevices, Qt::LeftButton);
-        return WaitUntil([&] { return !frmDevDisc->tmrInquiry.isActive(); });
     }
 
     // Selects the unit and bonds with it: the whole chain to the remote

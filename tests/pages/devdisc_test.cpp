@@ -40,25 +40,13 @@ protected:
     }
     TfrmDevDisc& disc() { return *frmDevDisc; }
     void Click(QPushButton& button) { QTest::mouseClick(&button, Qt::LeftButton); }
-    void Search()
-    {
-        Click(disc().btnSearchDevices);
-        ASSERT_TRUE(WaitUntil([&] { return !disc().tmrInquiry.isActive(); }));
-    }
-    void SelectItem(const QString& address)
-    {
-        const auto found = disc().lstDeviceList.findItems(address, Qt::MatchExactly, 0);
-        ASSERT_EQ(found.size(), 1) << address.toStdString();
-        QWidget* viewport = disc().lstDeviceList.viewport();
-        QTest::mouseClick(viewport, Qt::LeftButton, {}, disc().lstDeviceList.visualItemRect(found[0]).center());
-        ASSERT_TRUE(found[0]->isSelected());
-    }
     // Search, select, Bond, and wait for the chain to reach that step (None: to stop).
     void Bond(const QString& address, bool search = true, TfrmDevDisc::Step until = TfrmDevDisc::Step::None)
     {
-        if (search)
-            Search();
-        SelectItem(address);
+        if (search) {
+            ASSERT_TRUE(Search());
+        }
+        ASSERT_TRUE(SelectListed(address)) << address.toStdString();
         Click(disc().btnBondSelectedDevice);
         ASSERT_TRUE(WaitUntil([&] { return disc().PendingStep() == until; }, 8000));
     }
@@ -97,17 +85,17 @@ TEST_F(DevDiscPageTest, InquiryListsEachUnitOnceAsVantrelSAndNeverThePhone)
     twice.duplicates = 1;
     device->setInquiry(twice);
 
-    Search();
+    ASSERT_TRUE(Search());
     EXPECT_EQ(disc().ItemAddresses(), (QStringList{kPumpRoom, kDock, kLegacy})) << "sorted, no phone, no repeats";
     for (int i = 0; i < disc().lstDeviceList.topLevelItemCount(); ++i)
         EXPECT_EQ(disc().lstDeviceList.topLevelItem(i)->text(1), "Vantrel/S");
     EXPECT_EQ(disc().StatusText(), "Inquiry complete. 2 new device(s) found.");
-    Search();
+    ASSERT_TRUE(Search());
     EXPECT_EQ(disc().StatusText(), "Inquiry complete. 0 new device(s) found.");
     EXPECT_EQ(disc().ItemAddresses().size(), 3);
     EXPECT_EQ(Buttons(), "110010");
 
-    SelectItem(kDock);
+    ASSERT_TRUE(SelectListed(kDock)) << kDock.toStdString();
     EXPECT_EQ(Buttons(), "111110");
     Click(disc().btnClearList);
     EXPECT_TRUE(disc().ItemAddresses().isEmpty());
@@ -156,7 +144,7 @@ TEST_P(InquiryEnd, EndsOnceByWhicheverComesFirst)
     disc().tmrInquiry.setInterval(GetParam().timerMs);
     QElapsedTimer clock;
     clock.start();
-    Search();
+    ASSERT_TRUE(Search());
     EXPECT_LT(clock.elapsed(), GetParam().endsWithinMs);
     ASSERT_TRUE(device->waitIdle(3s));
     QTest::qWait(100);
@@ -302,8 +290,8 @@ TEST_P(BondTimeout, TextAndTargetFollowTheMarkerAndTheStep)
     const BondTimeoutRow& row = GetParam();
     OpenDiscovery(500);
     row.script(*device);
-    Search();
-    SelectItem(kDock);
+    ASSERT_TRUE(Search());
+    ASSERT_TRUE(SelectListed(kDock)) << kDock.toStdString();
     if (row.pingFirst) {
         Click(disc().btnPingSelectedDevice);
         ASSERT_TRUE(WaitUntil([&] { return disc().PendingStep() == TfrmDevDisc::Step::None; }));
@@ -374,8 +362,8 @@ TEST_F(DevDiscPageTest, LateBondResultSetsBondedQuietlyAndNextPassesOnReturn)
 TEST_F(DevDiscPageTest, PingIsConfirmedThenGivesUpFiveSecondsAfterItWasWritten)
 {
     OpenDiscovery(5000);
-    Search();
-    SelectItem(kDock);
+    ASSERT_TRUE(Search());
+    ASSERT_TRUE(SelectListed(kDock)) << kDock.toStdString();
     QElapsedTimer clock;
     Click(disc().btnPingSelectedDevice);
     clock.start();
@@ -393,8 +381,8 @@ TEST_F(DevDiscPageTest, PingThatBringsTheLinkUpGoesOnToBond)
 {
     OpenDiscovery();
     device->setPing({.confirm = true, .connectionStatus = 2, .connectionDelay = 20ms});
-    Search();
-    SelectItem(kDock);
+    ASSERT_TRUE(Search());
+    ASSERT_TRUE(SelectListed(kDock)) << kDock.toStdString();
     Click(disc().btnPingSelectedDevice);
     ASSERT_TRUE(WaitUntil([&] { return disc().lblBonded.isVisible(); }));
     EXPECT_TRUE(device->waitForCommand(sim::type::InitiateBonding, 1, 0ms));
@@ -412,8 +400,8 @@ TEST_P(DevDiscRefusal, WarnsWithTheReasonAndGivesBondBack)
 {
     OpenDiscovery();
     device->refuse(sim::type::InitiateBonding, GetParam().code, true);
-    Search();
-    SelectItem(kDock);
+    ASSERT_TRUE(Search());
+    ASSERT_TRUE(SelectListed(kDock)) << kDock.toStdString();
     Click(disc().btnBondSelectedDevice);
     ASSERT_TRUE(WaitUntil([&] { return !boxes.boxes().empty(); }));
     EXPECT_EQ(boxes.boxes()[0].text,

@@ -11,6 +11,7 @@
 #include "qt_wait.h"
 
 #include <QSignalSpy>
+#include <QTreeWidget>
 #include <QTest>
 
 #include <gtest/gtest.h>
@@ -102,6 +103,24 @@ protected:
         ASSERT_TRUE(WaitUntil([&] { return !page().tmrHeartbeat.isActive(); }));
     }
     bool ConfigurationShown() const { return frmCommPortSel->ConfigurationShown; }
+
+    // Search on the discovery page and wait for the inquiry's end.
+    bool Search()
+    {
+        QTest::mouseClick(&frmDevDisc->btnSearchDevices, Qt::LeftButton);
+        return WaitUntil([&] { return !frmDevDisc->tmrInquiry.isActive(); });
+    }
+    // Clicks the discovery list's item with that address; whether it is selected.
+    bool SelectListed(const QString& address)
+    {
+        QTreeWidget& list = frmDevDisc->lstDeviceList;
+        const auto found = list.findItems(address, Qt::MatchExactly, 0);
+        if (found.size() != 1)
+            return false;
+        list.scrollToItem(found[0]);
+        QTest::mouseClick(list.viewport(), Qt::LeftButton, {}, list.visualItemRect(found[0]).center());
+        return found[0]->isSelected();
+    }
 
     QStringList Lines()
     {
