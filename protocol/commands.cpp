@@ -1,6 +1,9 @@
 #include "protocol/commands.h"
 
+#include "protocol/exchange.h"
+
 #include <algorithm>
+#include <span>
 
 namespace vtrl::protocol {
 namespace {
@@ -30,12 +33,17 @@ std::array<std::uint8_t, kPortConfigSize> PortConfigPayload(
 }  // namespace
 
 int CommandSender::Send(CommandType type, const std::uint8_t* payload, std::uint16_t length) {
-    return sender_.SendPacket(type, length, payload) ? 0 : -1;
+    return SendNumbered(type, payload, length) >= 0 ? 0 : -1;
 }
 
 int CommandSender::SendNumbered(CommandType type, const std::uint8_t* payload, std::uint16_t length) {
-    const int sequence = sender_.Sequence();
-    return sender_.SendPacket(type, length, payload) ? sequence : -1;
+    const std::uint8_t sequence = sender_.Sequence();
+    last_ = 0;
+    if (!sender_.SendPacket(type, length, payload))
+        return -1;
+    if (ledger_)
+        last_ = ledger_->Sent(type, sequence, std::span<const std::uint8_t>(payload, payload ? length : 0), owner_);
+    return sequence;
 }
 
 int CommandSender::SendGetLocalAddress() {
@@ -68,14 +76,14 @@ int CommandSender::SendSetRemotePortConfig(std::uint8_t interfaceCode, std::uint
     return Send(SetPortConfig, p.data(), static_cast<std::uint16_t>(p.size()));
 }
 
-int CommandSender::SendSetDeviceConfig(std::uint8_t linkTimeout, std::string_view name, bool authentication,
+int CommandSender::SendSetDeviceConfig(std::uint16_t linkTimeout, std::string_view name, bool authentication,
                                        bool encryption, const std::array<std::uint8_t, 16>& pin,
                                        bool resetLinkKeys) {
     std::array<std::uint8_t, kDeviceConfigSize> p{};
     const std::size_t nameLength = std::min(name.size(), kDeviceNameField - 1);
     std::copy_n(name.begin(), nameLength, p.begin());
-    p[30] = linkTimeout;
-    p[31] = 0;
+    p[30] = static_cast<std::uint8_t>(linkTimeout & 0xFF);
+    p[31] = static_cast<std::uint8_t>(linkTimeout >> 8);
     p[32] = encryption ? 1 : 0;
     p[33] = authentication ? 1 : 0;
     std::copy_n(pin.begin(), kPinField - 1, p.begin() + 34);

@@ -24,14 +24,29 @@ enum CommandType : std::uint8_t {
     GetVersion = 32,
 };
 
+class ExchangeLedger;
+using ExchangeId = std::uint32_t;  // a send entered in the ledger; 0: none
+using Owner = std::uint32_t;       // who sent it; 0: nobody in particular
+
 inline constexpr std::size_t kDeviceNameField = 30;  // 29 characters and a zero byte
 inline constexpr std::size_t kPinField = 16;         // 15 characters and a zero byte
 
 // Results: 0 when the frame was written, -1 when not. SendGetLocalAddress and
 // SendGetConfig return the sequence number the frame carried instead of 0.
+// Every command written is entered in the ledger, if there is one, as sent by
+// the owner named last with As().
 class CommandSender {
 public:
-    explicit CommandSender(PacketSender& sender) : sender_(sender) {}
+    explicit CommandSender(PacketSender& sender, ExchangeLedger* ledger = nullptr) : sender_(sender), ledger_(ledger) {}
+
+    CommandSender& As(Owner owner)
+    {
+        owner_ = owner;
+        return *this;
+    }
+    // The send the last command was entered as; 0 when it was not written,
+    // expects no answer, or there is no ledger.
+    ExchangeId LastExchange() const { return last_; }
 
     int SendGetLocalAddress();
     int SendInitiateInquiry();
@@ -44,7 +59,7 @@ public:
                                 std::uint8_t flowControl, std::uint8_t powerByte, std::uint8_t cdOutput);
     // A name over 29 characters is cut to 29; the PIN's byte 15 is always sent
     // as zero so that the code stays at most 15 characters and terminated.
-    int SendSetDeviceConfig(std::uint8_t linkTimeout, std::string_view name, bool authentication,
+    int SendSetDeviceConfig(std::uint16_t linkTimeout, std::string_view name, bool authentication,
                             bool encryption, const std::array<std::uint8_t, 16>& pin, bool resetLinkKeys);
     int SendPingRequest(const DeviceAddress& address);
     int SendAbort();
@@ -57,6 +72,9 @@ private:
     int SendNumbered(CommandType type, const std::uint8_t* payload, std::uint16_t length);
 
     PacketSender& sender_;
+    ExchangeLedger* ledger_;
+    Owner owner_ = 0;
+    ExchangeId last_ = 0;
 };
 
 }  // namespace vtrl::protocol

@@ -52,6 +52,7 @@ bool DeliverPacket(const Packet* record, NotificationSink& sink) {
 
     Notification n;
     n.message = row->message;
+    n.sequence = record->sequence;
     if (row->blockSize > 0) {
         std::vector<std::uint8_t> block(row->blockSize, 0);
         // Only the received bytes are copied: the padding is zero even for a

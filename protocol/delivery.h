@@ -41,6 +41,7 @@ inline constexpr std::size_t kVersionInfoBlock = 102;
 
 struct Notification {
     std::uint32_t message = 0;
+    std::uint8_t sequence = 0;  // the frame's own number (the device's counter)
     std::optional<std::vector<std::uint8_t>> block;  // none for InquiryComplete
 };
 
