@@ -1,4 +1,5 @@
 #include "ctl/cli.h"
+#include "protocol/rules.h"
 
 #include "portnames.h"
 #include "probe.h"
@@ -459,7 +460,7 @@ private:
                 return Stop(*f);
         }
         if (profile.function == 2 && profile.device.authentication.value_or(local.Authentication != 0)
-            && profile.device.pin.value_or(FieldString(local.PinCode.data(), local.PinCode.size())).empty())
+            && profile.device.pin.value_or(protocol::FieldText(local.PinCode.data(), local.PinCode.size())).empty())
             return Stop(Failure{kExitUsage, QStringLiteral("local.pin: authentication is on but neither the profile nor the device holds a PIN")});
 
         const auto notSaved = [&](Failure f) {

@@ -1,4 +1,5 @@
 #include "ctl/link.h"
+#include "protocol/rules.h"
 
 #include "ctl/profile.h"
 #include "protocol/params.h"
@@ -38,7 +39,7 @@ QString Text(std::span<const std::uint8_t> p, std::size_t at, std::size_t size)
 {
     if (p.size() <= at)
         return QString();
-    return QString::fromLatin1(FieldString(p.data() + at, std::min(size, p.size() - at)));
+    return QString::fromLatin1(protocol::FieldText(p.data() + at, std::min(size, p.size() - at)));
 }
 
 // Where the PIN's value lies inside a ConfigReport's parameter block.
@@ -57,18 +58,8 @@ std::pair<std::size_t, std::size_t> PinSpan(std::span<const std::uint8_t> p)
 protocol::DeviceConfig DecodeReport(std::span<const std::uint8_t> p)
 {
     protocol::DeviceConfig c{};
-    const auto b = [](auto& field) { return reinterpret_cast<std::uint8_t*>(&field); };
-    const protocol::ParameterDescriptor table[] = {
-        {1, 1, b(c.Tag1Value)},      {2, 1, b(c.DeviceFunction)},  {3, 1, b(c.BaudCode)},
-        {4, 1, b(c.DataBitsCode)},   {5, 1, b(c.ParityCode)},      {6, 1, b(c.StopBitsCode)},
-        {7, 1, b(c.FlowControlCode)}, {8, 1, b(c.InterfaceCode)},  {9, 30, c.DeviceName.data()},
-        {10, 2, b(c.LinkTimeout)},   {11, 1, b(c.BondRole)},       {12, 6, c.BondedAddress.data()},
-        {13, 16, c.Tag13Value.data()}, {14, 1, b(c.PowerByte)},    {15, 1, b(c.Encryption)},
-        {16, 1, b(c.Authentication)}, {17, 16, c.PinCode.data()},  {18, 1, b(c.OutputOnCD)},
-        {0, 0, nullptr},
-    };
     if (p.size() > 1)
-        protocol::DecodeParameterBlock(table, p.data() + 1, p.size() - 1);
+        protocol::DecodeConfig(c, p.data() + 1, p.size() - 1);
     return c;
 }
 
@@ -178,14 +169,14 @@ QString FrameFields(bool sent, std::uint8_t type, std::span<const std::uint8_t> 
                         .arg(c.StopBitsCode)
                         .arg(FlowText(c.FlowControlCode), RoleText(c.InterfaceCode));
         s += QStringLiteral(" name=\"%1\" linkTimeout=%2 bondRole=%3 bondedTo=%4 power=0x%5 encryption=%6 authentication=%7 pin=%8 cdOutput=%9")
-                 .arg(QString::fromLatin1(FieldString(c.DeviceName.data(), c.DeviceName.size())))
+                 .arg(QString::fromLatin1(protocol::FieldText(c.DeviceName.data(), c.DeviceName.size())))
                  .arg(c.LinkTimeout)
                  .arg(c.BondRole == 1 ? QStringLiteral("Master") : QStringLiteral("Slave"))
                  .arg(Address(c.BondedAddress))
                  .arg(c.PowerByte, 2, 16, QLatin1Char('0'))
                  .arg(c.Encryption)
                  .arg(c.Authentication)
-                 .arg(showPin ? QStringLiteral("\"%1\"").arg(QString::fromLatin1(FieldString(c.PinCode.data(), c.PinCode.size())))
+                 .arg(showPin ? QStringLiteral("\"%1\"").arg(QString::fromLatin1(protocol::FieldText(c.PinCode.data(), c.PinCode.size())))
                               : QStringLiteral("(hidden)"))
                  .arg(c.OutputOnCD);
         return s;
@@ -258,6 +249,7 @@ std::int32_t DeviceLink::Open(std::uint32_t port, std::string path)
         return handle;
     handle_ = handle;
     receiver_.Reset();
+    ledger_.Clear();
     return 0;
 }
 
@@ -291,7 +283,8 @@ std::int32_t DeviceLink::Write(const std::uint8_t* bytes, std::uint32_t count)
 
 bool DeviceLink::Post(protocol::Notification notification)
 {
-    inbox_.push_back(std::move(notification));
+    protocol::Tag tag = ledger_.Match(notification);
+    inbox_.push_back({std::move(notification), std::move(tag)});
     return true;
 }
 
@@ -314,7 +307,7 @@ bool DeviceLink::DeviceGone() const
     return ::stat(path_.c_str(), &info) != 0 && (errno == ENOENT || errno == ENOTDIR || errno == ENXIO || errno == ENODEV);
 }
 
-DeviceLink::Result DeviceLink::Await(const std::function<bool(const protocol::Notification&)>& isAnswer, Millis timeout)
+DeviceLink::Result DeviceLink::Await(protocol::ExchangeId id, Millis timeout)
 {
     using Clock = std::chrono::steady_clock;
     const auto started = Clock::now();
@@ -326,18 +319,25 @@ DeviceLink::Result DeviceLink::Await(const std::function<bool(const protocol::No
     } count{waited_, started};
     for (;;) {
         if (handle_ <= 0 || !Drain())
-            return {Outcome::PortLost, {}};
+            return {Outcome::PortLost, {}, {}};
         while (!inbox_.empty()) {
-            protocol::Notification n = std::move(inbox_.front());
+            Result r{Outcome::Answer, std::move(inbox_.front().first), std::move(inbox_.front().second)};
             inbox_.pop_front();
-            if (n.message == protocol::MsgNegativeResponse)
-                return {Outcome::Refused, std::move(n)};
-            if (isAnswer(n))
-                return {Outcome::Answer, std::move(n)};
+            // Anything else is an answer to another send, or unasked: the trace has it.
+            if (!r.tag.Answers(id))
+                continue;
+            if (r.tag.verdict == protocol::Verdict::Refusal)
+                r.outcome = Outcome::Refused;
+            else if (r.tag.verdict == protocol::Verdict::Misnamed)
+                r.outcome = Outcome::Misnamed;
+            return r;
         }
         const auto now = Clock::now();
-        if (now >= deadline)
-            return {DeviceGone() ? Outcome::PortLost : Outcome::TimedOut, {}};
+        if (now >= deadline) {
+            // Late answers are still credited to it, never to a newer send.
+            ledger_.GiveUp(id);
+            return {DeviceGone() ? Outcome::PortLost : Outcome::TimedOut, {}, {}};
+        }
         bool woken = false;
         {
             std::unique_lock lock(mutex_);
@@ -346,7 +346,7 @@ DeviceLink::Result DeviceLink::Await(const std::function<bool(const protocol::No
             eventPending_ = false;
         }
         if (!woken && DeviceGone())
-            return {Outcome::PortLost, {}};
+            return {Outcome::PortLost, {}, {}};
     }
 }
 

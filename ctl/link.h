@@ -6,6 +6,7 @@
 
 #include "protocol/commands.h"
 #include "protocol/delivery.h"
+#include "protocol/exchange.h"
 #include "protocol/packet.h"
 #include "serial.h"
 
@@ -51,10 +52,11 @@ QString PayloadHex(bool sent, std::uint8_t type, std::span<const std::uint8_t> p
 
 class DeviceLink final : private protocol::PortWriter, private protocol::NotificationSink {
 public:
-    enum class Outcome { Answer, Refused, TimedOut, PortLost };
+    enum class Outcome { Answer, Refused, Misnamed, TimedOut, PortLost };
     struct Result {
         Outcome outcome = Outcome::TimedOut;
         protocol::Notification notification;  // the answer, or the NegativeResponse
+        protocol::Tag tag;                    // the send it answers
     };
 
     explicit DeviceLink(Trace& trace);
@@ -71,11 +73,13 @@ public:
 
     protocol::CommandSender& Commands() { return commands_; }
 
-    // Waits until a notification that `isAnswer` accepts arrives (Answer), a
-    // NegativeResponse arrives (Refused), `timeout` passes (TimedOut), or the
-    // port's device is gone (PortLost). Other notifications are not answers
-    // and are dropped (the trace has them).
-    Result Await(const std::function<bool(const protocol::Notification&)>& isAnswer, Millis timeout);
+    // Waits for the next notification the ledger credits to send `id`: an
+    // answer (Answer; a Confirmation naming another command: Misnamed), a
+    // refusal (Refused), or none within `timeout` (TimedOut: the send stays
+    // in the ledger as late), or the port's device is gone (PortLost).
+    // Notifications for other sends, and unasked ones, are dropped (the
+    // trace has them).
+    Result Await(protocol::ExchangeId id, Millis timeout);
 
     // The device behind the port has gone away (adapter unplugged, the other
     // end of a pseudo-terminal closed); its node disappears with it.
@@ -95,9 +99,10 @@ private:
     std::int32_t handle_ = 0;
     std::string path_;
     protocol::PacketSender sender_{*this};
-    protocol::CommandSender commands_{sender_};
+    protocol::ExchangeLedger ledger_;
+    protocol::CommandSender commands_{sender_, &ledger_};
     protocol::PacketReceiver receiver_;
-    std::deque<protocol::Notification> inbox_;
+    std::deque<std::pair<protocol::Notification, protocol::Tag>> inbox_;
     std::chrono::steady_clock::duration waited_{};
 
     std::mutex mutex_;

@@ -1,4 +1,5 @@
 #include "ctl/profile.h"
+#include "protocol/rules.h"
 
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -234,12 +235,6 @@ QString FunctionText(std::uint8_t code)
     return code >= 1 && code <= kFunctions.size() ? kFunctions[code - 1] : QStringLiteral("code %1").arg(code);
 }
 
-std::string FieldString(const std::uint8_t* field, std::size_t size)
-{
-    const auto* end = std::find(field, field + size, std::uint8_t{0});
-    return std::string(reinterpret_cast<const char*>(field), static_cast<std::size_t>(end - field));
-}
-
 QString DeviceText(const std::string& bytes)
 {
     return QString::fromLatin1(bytes.data(), static_cast<qsizetype>(bytes.size()));
@@ -350,14 +345,14 @@ Profile ProfileFromConfig(const protocol::DeviceConfig& local, const protocol::D
         warnings << QStringLiteral("local.function: the device reports code %1, which names no device function").arg(p.function);
     p.local = PortFromConfig(local, QStringLiteral("local"), warnings);
     if (p.function == 2) {
-        p.device.name = FieldString(local.DeviceName.data(), local.DeviceName.size());
+        p.device.name = protocol::FieldText(local.DeviceName.data(), local.DeviceName.size());
         p.device.linkTimeout = static_cast<std::uint8_t>(std::min<int>(local.LinkTimeout, 255));
         if (local.LinkTimeout > kLinkTimeoutMax)
             warnings << QStringLiteral("local.linkTimeout: the device holds %1, above the %2 a profile may set").arg(local.LinkTimeout).arg(kLinkTimeoutMax);
         p.device.authentication = local.Authentication != 0;
         p.device.encryption = local.Encryption != 0;
         if (includePin)
-            p.device.pin = FieldString(local.PinCode.data(), local.PinCode.size());
+            p.device.pin = protocol::FieldText(local.PinCode.data(), local.PinCode.size());
     }
     if (remote)
         p.remote = PortFromConfig(*remote, QStringLiteral("remote"), warnings);
@@ -388,7 +383,7 @@ QStringList CompareSettings(const QString& prefix, const PortSettings& want, con
     if (device) {
         const auto yesNo = [](bool b) { return b ? QStringLiteral("true") : QStringLiteral("false"); };
         if (device->name)
-            differ("name", DeviceText(*device->name), DeviceText(FieldString(have.DeviceName.data(), have.DeviceName.size())));
+            differ("name", DeviceText(*device->name), DeviceText(protocol::FieldText(have.DeviceName.data(), have.DeviceName.size())));
         if (device->linkTimeout)
             differ("linkTimeout", QString::number(*device->linkTimeout), QString::number(have.LinkTimeout));
         if (device->authentication)
@@ -396,7 +391,7 @@ QStringList CompareSettings(const QString& prefix, const PortSettings& want, con
         if (device->encryption)
             differ("encryption", yesNo(*device->encryption), yesNo(have.Encryption != 0));
         // The PIN is compared but never printed.
-        if (device->pin && *device->pin != FieldString(have.PinCode.data(), have.PinCode.size()))
+        if (device->pin && *device->pin != protocol::FieldText(have.PinCode.data(), have.PinCode.size()))
             out << QStringLiteral("%1.pin: the device holds another PIN than the profile").arg(prefix);
     }
     return out;

@@ -74,8 +74,6 @@ QString FlowText(std::uint8_t code);
 QString RoleText(std::uint8_t interfaceCode);
 QString FunctionText(std::uint8_t code);
 
-// Text of a zero-terminated field.
-std::string FieldString(const std::uint8_t* field, std::size_t size);
 // A name or PIN as the device holds it (Latin-1), for profiles and messages.
 QString DeviceText(const std::string& bytes);
 

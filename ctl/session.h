@@ -6,6 +6,7 @@
 #include "ctl/link.h"
 #include "ctl/profile.h"
 #include "protocol/params.h"
+#include "protocol/rules.h"
 #include "protocol/types.h"
 
 #include <QString>
@@ -28,16 +29,17 @@ enum ExitCode : int {
     kExitMismatch = 6,  // the fresh read after apply differs from the profile
 };
 
-// The wizard's time-outs.
+// The wizard's time-outs, and how long vtrlctl, which has no operator to
+// press a button again, keeps at a step the wizard repeats.
 struct Timeouts {
-    Millis portCheck{2000};      // each step of the port check
-    Millis portSettings{5000};   // SetPortConfig
-    Millis deviceSettingsTick{1000};  // SetDeviceConfig, repeating...
-    int deviceSettingsTicks = 10;     // ...this many times before giving up
-    Millis flash{10000};         // UpdateFlash
-    Millis inquiry{20000};
-    Millis bondStep{5000};       // bonding, connection, remote version and configuration
-    int connectionRetries = 5;   // "not connected" reports taken before giving up
+    Millis portCheck = protocol::kTimeouts.portCheck;
+    Millis portSettings = protocol::kTimeouts.portSettings;
+    Millis deviceSettingsTick = protocol::kTimeouts.deviceSettingsTick;  // repeating...
+    int deviceSettingsTicks = 10;                                          // ...this many times
+    Millis flash = protocol::kTimeouts.flash;
+    Millis inquiry = protocol::kTimeouts.inquiry;
+    Millis bondStep = protocol::kTimeouts.bondStep;
+    int connectionRetries = 5;  // "not connected" reports taken before giving up
 
     // Every time-out multiplied by `factor` (at least 1 ms each).
     Timeouts Scaled(double factor) const;
@@ -55,6 +57,7 @@ struct FoundDevice {
 };
 
 QString FormatAddress(const DeviceAddress& address);
+// 12 hex digits, with or without ':' or '-' between the groups.
 std::optional<DeviceAddress> ParseAddress(const QString& text);
 
 // The lines the COM port page shows for a configuration.
@@ -91,8 +94,10 @@ public:
     void AbortIfConnected();
 
 private:
-    Step Exchange(const QString& step, int sendResult, const std::function<bool(const protocol::Notification&)>& isAnswer,
-                  Millis timeout, protocol::Notification* answer = nullptr);
+    // Waits for the answer to the command just sent (`sendResult` is what
+    // its send operation returned).
+    Step Exchange(const QString& step, int sendResult, Millis timeout, protocol::Notification* answer = nullptr);
+    Step Wait(const QString& step, protocol::ExchangeId id, Millis timeout, protocol::Notification* answer);
     Failure Failed(const QString& step, const DeviceLink::Result& result, Millis timeout);
     Step Bond(const DeviceAddress& remote);
 

@@ -113,6 +113,11 @@ int DecodeConfigReport(bool local, const std::uint8_t* block, std::size_t size) 
     return DecodeParameterBlock(local ? LocalDescriptors() : RemoteDescriptors(), block, size);
 }
 
+int DecodeConfig(DeviceConfig& config, const std::uint8_t* block, std::size_t size) {
+    const Table table = Bind(config);
+    return DecodeParameterBlock(table.data(), block, size);
+}
+
 std::string ReasonText(int code) {
     static constexpr const char* kTexts[] = {
         "Checksum Failure", "Unknown Command", "Device Busy", "Process Timed Out", "Error Executing Command",

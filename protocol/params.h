@@ -61,6 +61,9 @@ int DecodeParameterBlock(const ParameterDescriptor* table, const std::uint8_t* b
 // Decodes into LocalConfig (local) or RemoteConfig.
 int DecodeConfigReport(bool local, const std::uint8_t* block, std::size_t size);
 
+// Decodes into `config`, with the same table and results.
+int DecodeConfig(DeviceConfig& config, const std::uint8_t* block, std::size_t size);
+
 // Text for the reason code of a NegativeResponse.
 std::string ReasonText(int code);
 
