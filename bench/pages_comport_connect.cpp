@@ -125,8 +125,8 @@ int main(int argc, char* argv[])
         vtrl::TfrmCommPortSel& page = *vtrl::frmCommPortSel;
 
         auto opened = std::chrono::steady_clock::now();
-        QObject::connect(&page, &vtrl::TfrmCommPortSel::statusChanged, [&](int panel, const QString& text) {
-            if (panel == 0 && text == QLatin1String("Establishing connection with device..."))
+        QObject::connect(&page.Panel0, &vtrl::StatusPanel::textSet, [&](const QString& text) {
+            if (text == QLatin1String("Establishing connection with device..."))
                 opened = std::chrono::steady_clock::now();
         });
         std::vector<double> wall, exchange, cpu;
@@ -143,7 +143,7 @@ int main(int argc, char* argv[])
             const auto end = std::chrono::steady_clock::now();
             const double cpuEnd = ProcessCpuMs();
             if (!page.ConfigurationShown) {
-                std::fprintf(stderr, "run %d: no configuration (%s)\n", r, qPrintable(page.StatusText(0)));
+                std::fprintf(stderr, "run %d: no configuration (%s)\n", r, qPrintable(page.Panel0.text()));
                 rc = 1;
             } else if (r > 0) {
                 wall.push_back(std::chrono::duration<double, std::milli>(end - start).count());

@@ -60,6 +60,6 @@ int main(int argc, char* argv[])
     shoot(QStringLiteral("/devdisc-list.png"));
     QTest::mouseClick(&page.btnBondSelectedDevice, Qt::LeftButton);
     if (!QTest::qWaitFor([&] { return page.lblBonded.isVisible(); }, 10000))
-        std::fprintf(stderr, "not paired: %s\n", qPrintable(page.StatusText()));
+        std::fprintf(stderr, "not paired: %s\n", qPrintable(page.Panel0.text()));
     return shoot(QStringLiteral("/devdisc-paired.png")) ? 0 : 1;
 }

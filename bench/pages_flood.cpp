@@ -51,7 +51,7 @@ int main(int argc, char* argv[])
     vtrl::TfrmCommPortSel& comm = *vtrl::frmCommPortSel;
     QTest::mouseClick(&comm.btnSetCommPortSel, Qt::LeftButton);
     if (!PumpUntil([&] { return comm.ConfigurationShown; }, 10000)) {
-        std::fprintf(stderr, "no connection: %s\n", qPrintable(comm.StatusText(0)));
+        std::fprintf(stderr, "no connection: %s\n", qPrintable(comm.Panel0.text()));
         return 1;
     }
     main.btnNext.click();
@@ -86,7 +86,7 @@ int main(int argc, char* argv[])
     device.sendUnaskedMany(vtrl::sim::type::InquiryResult, payloads);
     device.sendUnasked(vtrl::sim::type::InquiryComplete, {});
     if (!PumpUntil([&] { return !disc.tmrInquiry.isActive(); }, 120000)) {
-        std::fprintf(stderr, "the inquiry did not end: %s\n", qPrintable(disc.StatusText()));
+        std::fprintf(stderr, "the inquiry did not end: %s\n", qPrintable(disc.Panel0.text()));
         return 1;
     }
     const qint64 ended = clock.nsecsElapsed();
@@ -98,7 +98,7 @@ int main(int argc, char* argv[])
     std::printf("  handled in %.1f ms; longest busy stretch of the user-interface thread %.1f ms (at %.1f ms)\n",
                 (ended - began) / 1e6, longest / 1e6, (longestAt - began) / 1e6);
     std::printf("  listed %d, counted %d, status \"%s\"\n", disc.lstDeviceList.topLevelItemCount(), disc.NewDeviceCount,
-                qPrintable(disc.StatusText()));
+                qPrintable(disc.Panel0.text()));
     std::printf("  resident memory %ld KiB before, %ld KiB after (%+ld KiB)\n", rssBefore, rssAfter,
                 rssAfter - rssBefore);
     return 0;

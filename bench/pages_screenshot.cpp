@@ -27,7 +27,7 @@ int main(int argc, char* argv[])
             page.cboCommPort.setCurrentIndex(i);
     QTest::mouseClick(&page.btnSetCommPortSel, Qt::LeftButton);
     if (!QTest::qWaitFor([&] { return page.ConfigurationShown; }, 10000))
-        qWarning("not connected: %s", qPrintable(page.StatusText(0)));
+        qWarning("not connected: %s", qPrintable(page.Panel0.text()));
     QTest::qWait(300);
     const QRect frame = main.frameGeometry().adjusted(-8, -8, 8, 8);
     return QGuiApplication::primaryScreen()

@@ -62,7 +62,7 @@ int main(int argc, char* argv[])
     for (int c = 0; c < cycles; ++c) {
         QTest::mouseClick(&page.btnSetCommPortSel, Qt::LeftButton);
         if (!PumpUntil([&] { return page.ConfigurationShown; }, 10000)) {
-            std::fprintf(stderr, "cycle %d: no configuration (%s)\n", c, qPrintable(page.StatusText(0)));
+            std::fprintf(stderr, "cycle %d: no configuration (%s)\n", c, qPrintable(page.Panel0.text()));
             return 1;
         }
         if (!reopen) {

@@ -61,7 +61,7 @@ int main(int argc, char* argv[])
     for (int i = 0; i < requests; ++i) {
         const int before = page.answers;
         const auto start = Clock::now();
-        if (main.SendGetLocalAddress() < 0) {
+        if (main.Commands(nullptr).SendGetLocalAddress() < 0) {
             std::fprintf(stderr, "write failed\n");
             return 1;
         }

@@ -312,6 +312,7 @@ DeviceLink::Result DeviceLink::Await(protocol::ExchangeId id, Millis timeout)
     using Clock = std::chrono::steady_clock;
     const auto started = Clock::now();
     const auto deadline = started + timeout;
+    ledger_.Expect(id, timeout);
     struct Count {
         Clock::duration& total;
         Clock::time_point from;

@@ -206,7 +206,7 @@ bool WalkThrough::ConnectPort(int port)
     if (!WaitFor([&] { return page.ConfigurationShown || !page.tmrHeartbeat.isActive(); },
                  QStringLiteral("the connection"), kStepMs))
         return false;
-    Step(QStringLiteral("status: ") + Quoted(page.StatusText(0)));
+    Step(QStringLiteral("status: ") + Quoted(page.Panel0.text()));
     if (!page.ConfigurationShown)
         return Fail(QStringLiteral("no connection to the device"));
     for (const QLabel* line : {&page.lblFormat, &page.lblFlowControl, &page.lblDeviceType, &page.lblBondedTo, &page.lbPowerClass})
@@ -219,7 +219,7 @@ bool WalkThrough::ConnectPort(int port)
 bool WalkThrough::Discover(const QString& address)
 {
     TfrmDevDisc& page = *frmDevDisc;
-    const auto status = QObject::connect(&page, &TfrmDevDisc::statusChanged, [this](const QString& text) {
+    const auto status = QObject::connect(&page.Panel0, &StatusPanel::textSet, [this](const QString& text) {
         if (!text.isEmpty())
             Step(QStringLiteral("status: ") + Quoted(text));
     });
@@ -275,7 +275,7 @@ bool WalkThrough::PortSettings(bool remote, const PortChoice& choice)
     Click(page.btnSet);
     if (!WaitFor([&] { return !page.tmrConfig.isActive(); }, QStringLiteral("the confirmation"), kStepMs))
         return false;
-    Step(QStringLiteral("status: ") + Quoted(page.StatusText()));
+    Step(QStringLiteral("status: ") + Quoted(page.Panel0.text()));
     if (!page.ConfigConfirmed)
         return Fail(QStringLiteral("the port settings were not confirmed"));
     Shoot(remote ? QStringLiteral("remoteport") : QStringLiteral("localport"));
@@ -316,7 +316,7 @@ bool WalkThrough::DeviceSettings(const DeviceChoice& choice)
     if (!WaitFor([&] { return page.ConfigConfirmed && !page.tmrConfig.isActive(); }, QStringLiteral("the confirmation"),
                  kStepMs))
         return false;
-    Step(QStringLiteral("status: ") + Quoted(page.StatusText()));
+    Step(QStringLiteral("status: ") + Quoted(page.Panel0.text()));
     Shoot(QStringLiteral("localdevice"));
     return true;
 }
@@ -326,7 +326,7 @@ bool WalkThrough::SaveToFlash()
     TfrmFlashUpdate& page = *frmFlashUpdate;
     // The page moves on by itself once saved: its picture is taken as the
     // success text appears.
-    const auto shot = QObject::connect(&page, &TfrmFlashUpdate::statusChanged, [this](const QString& text) {
+    const auto shot = QObject::connect(&page.Panel0, &StatusPanel::textSet, [this](const QString& text) {
         Step(QStringLiteral("status: ") + Quoted(text));
         if (text == QStringLiteral("All settings were saved successfully."))
             Shoot(QStringLiteral("flashupdate"));

@@ -84,14 +84,13 @@ std::vector<PageRow> Rows() {
     std::vector<PageRow> rows;
     rows.push_back({
         [] { return static_cast<QWidget*>(frmCommPortSel); },
-        [](TfrmMain&, std::uint8_t mode) {
+        [](TfrmMain& main, std::uint8_t mode) {
             TfrmCommPortSel& p = *frmCommPortSel;
-            p.tmrHeartbeat.stop();
-            if (mode & 1) p.tmrHeartbeat.start();  // a step is pending
-            p.VersionCheckPending = (mode & 2) != 0;
-            p.ConfigRequestSeq = mode >> 2;
+            p.PageLeaving(&main.btnBack);  // ends a step left by the last input
+            p.PageEntered(main);
             p.Connected = false;
             p.ConfigurationShown = false;
+            if (mode & 1) p.StartConnectionSequence();
         },
         [](TfrmMain& main, int configReports, int) {
             TfrmCommPortSel& p = *frmCommPortSel;
@@ -207,18 +206,17 @@ World& TheWorld() {
     return *world;
 }
 
-// Hands the page the message the main window's link would post, at once.
+// Hands each notification on as the main window's link does, and has it
+// handled at once.
 class PageSink final : public NotificationSink {
 public:
     explicit PageSink(TfrmMain& main) : main_(main) {}
     bool Post(Notification n) override {
         if (n.message == MsgConfigReport) ++configReports;
         if (n.message == MsgConfirmation) ++confirmations;
-        QObject* target = main_.NotifyWindow();
-        if (target == nullptr) return false;
-        platform::WindowMessage message(static_cast<int>(n.message), std::move(n.block));
-        QCoreApplication::sendEvent(target, &message);
-        return true;
+        const bool posted = main_.Deliver(std::move(n));
+        QCoreApplication::sendPostedEvents();
+        return posted;
     }
     int configReports = 0;
     int confirmations = 0;
@@ -241,6 +239,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
     LocalConfig = {};
     RemoteConfig = {};
+    // Each input starts with nothing sent: answers are matched to this input's sends only.
+    main.Ledger().Clear();
     QWidget* page = row.page();
     FUZZ_CHECK(page != nullptr);
     if (main.NotifyWindow() != page) FUZZ_CHECK(main.SetNotifyWindow(page) == 0);

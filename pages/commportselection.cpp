@@ -3,8 +3,7 @@
 #include "pages/versioncheck.h"
 #include "platform/messagebox.h"
 #include "platform/pump.h"
-#include "platform/windowmessage.h"
-#include "protocol/delivery.h"
+#include "protocol/rules.h"
 #include "protocol/params.h"
 #include "serial/portnames.h"
 #include "serial/probe.h"
@@ -28,16 +27,8 @@ namespace {
 using platform::MbButtons;
 using platform::MbIcon;
 
-constexpr int kHeartbeatMs = 2000;
 constexpr int kStatusPanel0Width = 300;
 const QString kNoPort = QStringLiteral("COM Port = None selected.");
-
-// A NUL-terminated text field of a device block, never read past `size`.
-QString FieldText(const std::uint8_t* field, std::size_t size)
-{
-    const auto* end = std::find(field, field + size, std::uint8_t{0});
-    return QString::fromLatin1(reinterpret_cast<const char*>(field), static_cast<qsizetype>(end - field));
-}
 
 void SetupLabel(QLabel& label, const char* name, const QRect& geometry, const QString& text = QString())
 {
@@ -55,16 +46,6 @@ void SetupButton(QPushButton& button, const char* name, const QRect& geometry, c
     button.setText(text);
 }
 
-void SetupPanel(QLabel& panel, const char* name, const QRect& geometry)
-{
-    panel.setObjectName(QString::fromLatin1(name));
-    panel.setGeometry(geometry);
-    panel.setFrameShape(QFrame::Panel);
-    panel.setFrameShadow(QFrame::Sunken);
-    panel.setTextFormat(Qt::PlainText);
-    panel.setIndent(2);
-}
-
 }  // namespace
 
 TfrmCommPortSel::TfrmCommPortSel(QWidget* parent)
@@ -72,7 +53,9 @@ TfrmCommPortSel::TfrmCommPortSel(QWidget* parent)
       Tasks(this, {QStringLiteral("Select COM Port"), FourthTask::ConfigRemotePort, 20}), cboCommPort(this),
       btnSetCommPortSel(this), btnAutoDetect(this), lblCurrentSetting(this), bGetVersion(this), lblFormat(this),
       lblFlowControl(this), lblDeviceType(this), lblBondedTo(this), lbPowerClass(this), stbCommPortSel(this),
-      statusPanel0_(&stbCommPortSel), statusPanel1_(&stbCommPortSel)
+      Panel0(&stbCommPortSel, QStringLiteral("stbCommPortSelPanel0"), QRect(0, 1, kStatusPanel0Width, 19)),
+      Panel1(&stbCommPortSel, QStringLiteral("stbCommPortSelPanel1"),
+             QRect(kStatusPanel0Width + 2, 1, 457 - kStatusPanel0Width - 2, 19))
 {
     setObjectName(QStringLiteral("frmCommPortSel"));
     setWindowTitle(QStringLiteral("COM Port Selection"));
@@ -108,13 +91,10 @@ TfrmCommPortSel::TfrmCommPortSel(QWidget* parent)
 
     stbCommPortSel.setObjectName(QStringLiteral("stbCommPortSel"));
     stbCommPortSel.setGeometry(0, 233, 457, 20);
-    SetupPanel(statusPanel0_, "stbCommPortSelPanel0", QRect(0, 1, kStatusPanel0Width, 19));
-    SetupPanel(statusPanel1_, "stbCommPortSelPanel1", QRect(kStatusPanel0Width + 2, 1, 457 - kStatusPanel0Width - 2, 19));
-    statusPanel1_.setText(kNoPort);
-    statusPanel1_.setToolTip(kNoPort);
+    Panel1.SetText(kNoPort);
 
     tmrHeartbeat.setObjectName(QStringLiteral("tmrHeartbeat"));
-    tmrHeartbeat.setInterval(kHeartbeatMs);
+    tmrHeartbeat.setInterval(static_cast<int>(protocol::kTimeouts.portCheck.count()));
 
     connect(&cboCommPort, &QComboBox::currentIndexChanged, this, [this](int) { cboCommPortChange(); });
     connect(&btnSetCommPortSel, &QPushButton::clicked, this, &TfrmCommPortSel::btnSetCommPortSelClick);
@@ -151,20 +131,6 @@ std::optional<int> TfrmCommPortSel::PortNumberOfItem(const QString& text)
     if (!ok)
         return std::nullopt;
     return port;
-}
-
-QString TfrmCommPortSel::StatusText(int panel) const
-{
-    return panel == 0 ? statusPanel0_.text() : statusPanel1_.text();
-}
-
-void TfrmCommPortSel::SetStatus(int panel, const QString& text)
-{
-    QLabel& label = panel == 0 ? statusPanel0_ : statusPanel1_;
-    label.setText(text);
-    // Panel 0 is narrower than its longer texts.
-    label.setToolTip(text);
-    emit statusChanged(panel, text);
 }
 
 void TfrmCommPortSel::EnumeratePorts()
@@ -214,13 +180,13 @@ void TfrmCommPortSel::ShowRefusedPorts(std::vector<serial::PortProbe> refused)
         : QStringLiteral("join group %1").arg(QString::fromStdString(first.joinGroup));
     const QString prefix = QStringLiteral("No access to ");
     const QString suffix = QStringLiteral(": ") + cure;
-    const QFontMetrics metrics = statusPanel0_.fontMetrics();
-    const int room = statusPanel0_.contentsRect().width() - statusPanel0_.indent();
+    const QFontMetrics metrics = Panel0.fontMetrics();
+    const int room = Panel0.contentsRect().width() - Panel0.indent();
     // A long path gives way in its middle, keeping the device's own name.
     const QString path = metrics.elidedText(QString::fromStdString(first.path), Qt::ElideMiddle,
                                             room - metrics.horizontalAdvance(prefix + suffix));
-    SetStatus(0, metrics.elidedText(prefix + path + suffix, Qt::ElideRight, room));
-    statusPanel0_.setToolTip(QStringLiteral("Ports not listed:\n") + details.join(QLatin1Char('\n')));
+    Panel0.SetText(metrics.elidedText(prefix + path + suffix, Qt::ElideRight, room));
+    Panel0.setToolTip(QStringLiteral("Ports not listed:\n") + details.join(QLatin1Char('\n')));
 }
 
 void TfrmCommPortSel::cboCommPortChange()
@@ -231,7 +197,7 @@ void TfrmCommPortSel::cboCommPortChange()
 void TfrmCommPortSel::btnSetCommPortSelClick()
 {
     // Possible after Back, which enables the button with nothing selected.
-    if (searching_ || connecting_ || cboCommPort.currentIndex() < 0)
+    if (searching_ || wait_.Is(Step::Opening) || cboCommPort.currentIndex() < 0)
         return;
     Connected = false;
     ConnectToPort(PortNumberOfItem(cboCommPort.currentText()).value_or(0));
@@ -251,15 +217,14 @@ void TfrmCommPortSel::EnableConnectButtons(bool autoDetect, bool set)
 
 void TfrmCommPortSel::ConnectToPort(int port)
 {
-    // OpenPort pumps events: an answer of the earlier attempt still queued
-    // then must find no step pending, or it would pass for this port's.
+    // OpenPort pumps events: the earlier attempt's step ends first, so that
+    // nothing still queued passes for an answer of this port.
+    wait_.End(Ledger());
     tmrHeartbeat.stop();
     Connected = false;
     ConfigurationShown = false;
-    VersionCheckPending = false;
-    // A late report from an earlier attempt must not match this one.
     ConfigRequestSeq = -1;
-    SetStatus(0, QStringLiteral("COM Port selection command sent. COM %1").arg(port));
+    Panel0.SetText(QStringLiteral("COM Port selection command sent. COM %1").arg(port));
     if (!frmMain)
         return;
     TfrmMain& main = *frmMain;
@@ -267,54 +232,59 @@ void TfrmCommPortSel::ConnectToPort(int port)
     // filled by whichever device answered before.
     main.LocalConfig = protocol::DeviceConfig{};
     lblBondedTo.clear();
-    int opened = -1;
-    {
-        // OpenPort lets the old port's events drain, and clicks with them.
-        const QScopedValueRollback busy(connecting_, true);
-        opened = main.OpenPort(port);
-    }
-    if (leftPage_) {
+    wait_.Begin(Step::Opening, 0);
+    const int opened = main.OpenPort(port);
+    wait_.End(nullptr);
+    if (leave_ != Leave::Stay) {
         // Back or closing came during the drain: the attempt is over.
-        if (abandoned_ && main.PortHandle > 0) {
+        if (leave_ == Leave::Closed && main.PortHandle > 0) {
             SerialClose(main.PortHandle);
             main.PortHandle = -1;
         }
         return;
     }
     if (opened != 0) {
-        SetStatus(0, QStringLiteral("COM Port could not be opened.  It may already be in use.%1").arg(opened));
-        SetStatus(1, kNoPort);
+        Panel0.SetText(QStringLiteral("COM Port could not be opened.  It may already be in use.%1").arg(opened));
+        Panel1.SetText(kNoPort);
         // No attempt runs any more, whatever the earlier one had disabled.
         EnableConnectButtons(true, true);
         return;
     }
-    SetStatus(1, QStringLiteral("COM Port = %1").arg(port));
-    SetStatus(0, QStringLiteral("Establishing connection with device..."));
-    if (main.SendGetLocalAddress() >= 0) {
-        RestartHeartbeat();
-        btnAutoDetect.setEnabled(false);
-        btnSetCommPortSel.setEnabled(false);
-        main.btnNext.setEnabled(false);
+    Panel1.SetText(QStringLiteral("COM Port = %1").arg(port));
+    Panel0.SetText(QStringLiteral("Establishing connection with device..."));
+    if (StartConnectionSequence())
         return;
-    }
-    SetStatus(0, QStringLiteral("Could not write to the COM port.  Please reopen it."));
+    Panel0.SetText(QStringLiteral("Could not write to the COM port.  Please reopen it."));
     EnableConnectButtons(true, true);
+}
+
+bool TfrmCommPortSel::StartConnectionSequence()
+{
+    protocol::CommandSender* send = Commands();
+    if (!send || send->SendGetLocalAddress() < 0)
+        return false;
+    wait_.Begin(Step::Address, send->LastExchange(), Ledger(), tmrHeartbeat.intervalAsDuration());
+    RestartHeartbeat();
+    btnAutoDetect.setEnabled(false);
+    btnSetCommPortSel.setEnabled(false);
+    frmMain->btnNext.setEnabled(false);
+    return true;
 }
 
 void TfrmCommPortSel::btnAutoDetectClick()
 {
-    if (searching_ || connecting_)
+    if (searching_ || wait_.Is(Step::Opening))
         return;
     Connected = false;
     ConfigurationShown = false;
-    leftPage_ = false;
+    leave_ = Leave::Stay;
     if (cboCommPort.count() == 0)
         return;
     {
         // Both buttons stay off until the search ends, also across time-outs.
         const QScopedValueRollback busy(searching_, true);
         EnableConnectButtons(false, false);
-        for (int i = 0; i < cboCommPort.count() && !Connected && !leftPage_; ++i) {
+        for (int i = 0; i < cboCommPort.count() && !Connected && leave_ == Leave::Stay; ++i) {
             {
                 const QSignalBlocker quiet(cboCommPort);
                 cboCommPort.setCurrentIndex(i);
@@ -323,7 +293,7 @@ void TfrmCommPortSel::btnAutoDetectClick()
             platform::PumpMessagesWhile([this] { return tmrHeartbeat.isActive(); });
         }
     }
-    if (leftPage_)
+    if (leave_ != Leave::Stay)
         return;  // Back enabled them; closing needs nothing
     // A device that answered but was refused leaves Auto Detect off, as a
     // single attempt does.
@@ -332,15 +302,15 @@ void TfrmCommPortSel::btnAutoDetectClick()
 
 void TfrmCommPortSel::AbandonAttempt()
 {
+    wait_.End(Ledger());
     tmrHeartbeat.stop();
-    leftPage_ = true;
-    abandoned_ = true;
-    VersionCheckPending = false;
+    leave_ = Leave::Closed;
 }
 
 void TfrmCommPortSel::tmrHeartbeatTimer()
 {
-    SetStatus(0, QStringLiteral("Connection not established. Please retry."));
+    wait_.End(Ledger());
+    Panel0.SetText(QStringLiteral("Connection not established. Please retry."));
     Connected = false;
     ConfigurationShown = false;
     tmrHeartbeat.stop();
@@ -349,83 +319,57 @@ void TfrmCommPortSel::tmrHeartbeatTimer()
         frmMain->btnNext.setEnabled(false);
 }
 
-bool TfrmCommPortSel::event(QEvent* e)
+void TfrmCommPortSel::LocalAddressReceived(const Reply& reply)
 {
-    auto* message = dynamic_cast<platform::WindowMessage*>(e);
-    if (!message)
-        return TWizardChildForm::event(e);
-    // The block is ours from here and goes with `payload` on every path.
-    switch (message->message()) {
-    case protocol::MsgLocalAddress:
-        LocalAddressReceived(message->takePayload());
-        return true;
-    case protocol::MsgVersionInfo:
-        VersionInfoReceived(message->takePayload());
-        return true;
-    case protocol::MsgConfigReport:
-        ConfigReportReceived(message->takePayload());
-        return true;
-    case protocol::MsgNegativeResponse:
-        NegativeResponseReceived(message->takePayload());
-        return true;
-    default:
-        return TWizardChildForm::event(e);
-    }
-}
-
-void TfrmCommPortSel::LocalAddressReceived(const std::optional<std::vector<std::uint8_t>>& payload)
-{
-    if (!tmrHeartbeat.isActive() || !payload || payload->size() < 6 || !frmMain)
+    if (!wait_.Answers(reply) || !reply.block || reply.block->size() < 6 || !frmMain)
         return;
     TfrmMain& main = *frmMain;
-    std::copy_n(payload->begin(), 6, main.LocalDeviceAddress.begin());
-    SetStatus(0, QStringLiteral("Connect established correctly.  Retreiving Information"));
+    std::copy_n(reply.block->begin(), 6, main.LocalDeviceAddress.begin());
+    Panel0.SetText(QStringLiteral("Connect established correctly.  Retreiving Information"));
     Connected = true;
     tmrHeartbeat.stop();
     EnableConnectButtons(false, true);
-    VersionCheckPending = true;
-    tmrHeartbeat.start();
+    protocol::CommandSender& send = *Commands();
     // A failed write ends in the heartbeat time-out.
-    main.SendGetVersion(localTarget_);
+    send.SendGetVersion(localTarget_);
+    wait_.Begin(Step::Version, send.LastExchange(), Ledger(), tmrHeartbeat.intervalAsDuration());
+    tmrHeartbeat.start();
 }
 
-void TfrmCommPortSel::VersionInfoReceived(const std::optional<std::vector<std::uint8_t>>& payload)
+void TfrmCommPortSel::VersionInfoReceived(const Reply& reply)
 {
-    if (!payload || !frmMain)
+    if (!wait_.Answers(reply) || !reply.block || !frmMain)
         return;
     TfrmMain& main = *frmMain;
-    const std::vector<std::uint8_t>& block = *payload;
-    main.LocalVersion = VersionRecord{};
-    std::copy_n(block.begin(), std::min(block.size(), main.LocalVersion.block.size()), main.LocalVersion.block.begin());
-    if (block.size() >= protocol::kVersionInfoBlock)
-        main.LocalVersion.value = static_cast<std::uint16_t>(block[100] | (block[101] << 8));
-    if (!VersionCheckPending)
-        return;
-    VersionCheckPending = false;
+    main.LocalVersion = protocol::ToVersionRecord(*reply.block);
+    wait_.End(nullptr);
     tmrHeartbeat.stop();
-    if (!CheckApplicationVersion(block)) {
+    if (!protocol::CheckApplicationVersion(*reply.block)) {
         platform::ShowMessageBox(this, QStringLiteral("VtrlCfg requires application version V2.09 or greater"),
                                  QStringLiteral("Version Mismatch"), MbButtons::Ok, MbIcon::None);
-        SetStatus(0, QStringLiteral("Invalid Application Version."));
+        Panel0.SetText(QStringLiteral("Invalid Application Version."));
         return;
     }
-    ConfigRequestSeq = main.SendGetConfig(localTarget_);
-    if (ConfigRequestSeq >= 0)
+    protocol::CommandSender& send = *Commands();
+    ConfigRequestSeq = send.SendGetConfig(localTarget_);
+    if (ConfigRequestSeq >= 0) {
+        wait_.Begin(Step::Config, send.LastExchange(), Ledger(), tmrHeartbeat.intervalAsDuration());
         tmrHeartbeat.start();
+    }
 }
 
-void TfrmCommPortSel::ConfigReportReceived(const std::optional<std::vector<std::uint8_t>>& payload)
+void TfrmCommPortSel::ConfigReportReceived(const Reply& reply)
 {
-    if (!payload || payload->empty() || !frmMain)
-        return;
-    const std::vector<std::uint8_t>& block = *payload;
-    if (static_cast<std::int32_t>(block[0]) != ConfigRequestSeq || !tmrHeartbeat.isActive())
+    // The ledger matched the report to the request by the sequence it carries.
+    if (!wait_.Answers(reply) || !reply.block || reply.block->empty() || !frmMain)
         return;
     TfrmMain& main = *frmMain;
+    wait_.End(nullptr);
     tmrHeartbeat.stop();
-    SetStatus(0, QStringLiteral("Information retreived from %1").arg(FormatDeviceAddress(main.LocalDeviceAddress)));
+    Panel0.SetText(QStringLiteral("Information retreived from %1").arg(FormatDeviceAddress(main.LocalDeviceAddress)));
     // A bad element still leaves what was decoded before it.
-    protocol::DecodeConfigReport(true, block.data() + 1, block.size() - 1);
+    const std::vector<std::uint8_t>& block = *reply.block;
+    protocol::DecodeConfig(main.LocalConfig, block.data() + 1, block.size() - 1);
     ShowCurrentConfiguration();
     Connected = true;
     ConfigurationShown = true;
@@ -434,12 +378,13 @@ void TfrmCommPortSel::ConfigReportReceived(const std::optional<std::vector<std::
     main.btnNext.setEnabled(true);
 }
 
-void TfrmCommPortSel::NegativeResponseReceived(const std::optional<std::vector<std::uint8_t>>& payload)
+void TfrmCommPortSel::NegativeResponseReceived(const Reply& reply)
 {
+    // Any refusal is shown, asked for or not; a running heartbeat goes on.
     QString text = QStringLiteral("An error response was received");
-    if (payload) {
+    if (reply.block) {
         // ReasonText has a text for every code, also those past its table.
-        const int reason = payload->size() >= 2 ? (*payload)[1] : -1;
+        const int reason = reply.block->size() >= 2 ? (*reply.block)[1] : -1;
         text += QStringLiteral(" with reason ") + QString::fromStdString(protocol::ReasonText(reason));
     }
     text += QStringLiteral(".  Please try again.");
@@ -450,76 +395,28 @@ void TfrmCommPortSel::ShowCurrentConfiguration()
 {
     if (!frmMain)
         return;
-    const protocol::DeviceConfig& config = frmMain->LocalConfig;
-    const auto code = [](std::uint8_t value) { return static_cast<std::int8_t>(value); };
-    static const std::array<const char*, 10> baud = {"300",  "1200",  "2400",  "4800",  "7200",
-                                                     "9600", "19200", "38400", "57600", "115200"};
-    static const std::array<const char*, 2> dataBits = {",7", ",8"};
-    static const std::array<const char*, 3> parity = {",N", ",O", ",E"};
-    static const std::array<const char*, 2> stopBits = {",1", ",2"};
-    const auto inRange = [](int value, std::size_t count) { return value >= 1 && value <= static_cast<int>(count); };
-
+    const protocol::ConfigurationLines lines = protocol::DescribeConfiguration(frmMain->LocalConfig);
     lblCurrentSetting.setEnabled(true);
-
-    QString format = QStringLiteral("Unknown");
-    const int b = code(config.BaudCode), d = code(config.DataBitsCode), p = code(config.ParityCode),
-              s = code(config.StopBitsCode);
-    if (inRange(b, baud.size()) && inRange(d, dataBits.size()) && inRange(p, parity.size())
-        && inRange(s, stopBits.size())) {
-        format = QString::fromLatin1(baud[b - 1]) + QLatin1String(dataBits[d - 1]) + QLatin1String(parity[p - 1])
-            + QLatin1String(stopBits[s - 1]);
-    }
-    lblFormat.setText(QStringLiteral("Data Format  : ") + format);
-
-    QString flow = QStringLiteral("Unknown");
-    switch (code(config.FlowControlCode)) {
-    case 1: flow = QStringLiteral("None"); break;
-    case 2: flow = QStringLiteral("Software"); break;
-    case 3: flow = QStringLiteral("Hardware"); break;
-    default: break;
-    }
-    lblFlowControl.setText(QStringLiteral("Flow Control  : ") + flow);
-
-    switch (config.PowerByte & 0xF0) {
-    case 0x10: lbPowerClass.setText(QStringLiteral("Power Class: 1")); break;
-    case 0x20: lbPowerClass.setText(QStringLiteral("Power Class: 2")); break;
-    default: lbPowerClass.setText(QStringLiteral("Power Class: Unknown")); break;
-    }
-
-    const QString role = code(config.InterfaceCode) == 2 ? QStringLiteral("DCE") : QStringLiteral("DTE");
-    switch (code(config.DeviceFunction)) {
-    case 1:
-        lblDeviceType.setText(QStringLiteral("Device Type : %1 Cable Replacement").arg(role));
-        lblBondedTo.setText(QStringLiteral("Bonded To    : %1 as %2")
-                                .arg(FormatDeviceAddress(config.BondedAddress),
-                                     code(config.BondRole) == 1 ? QStringLiteral("Master") : QStringLiteral("Slave")));
-        break;
-    case 2:
-        lblDeviceType.setText(QStringLiteral("Device Type : %1 SPP Server").arg(role));
-        break;
-    default:
-        lblDeviceType.setText(QStringLiteral("Device Type : Unknown"));
-        break;
-    }
+    lblFormat.setText(QString::fromStdString(lines.format));
+    lblFlowControl.setText(QString::fromStdString(lines.flowControl));
+    lbPowerClass.setText(QString::fromStdString(lines.powerClass));
+    lblDeviceType.setText(QString::fromStdString(lines.deviceType));
+    // Only a Cable Replacement unit is bonded; otherwise the line keeps what it showed.
+    if (lines.bondedTo)
+        lblBondedTo.setText(QString::fromStdString(*lines.bondedTo));
 }
 
 void TfrmCommPortSel::bGetVersionClick()
 {
     if (!frmMain)
         return;
-    const auto& block = frmMain->LocalVersion.block;
-    const QString application = FieldText(block.data() + 6, 32);
-    const QString bluetooth = FieldText(block.data() + 38, 62);
-    platform::ShowMessageBox(this,
-                             QStringLiteral("Application Version: %1\n\rBluetooth Version  : %2").arg(application, bluetooth),
+    platform::ShowMessageBox(this, QString::fromLatin1(protocol::VersionBoxText(frmMain->LocalVersion)),
                              QStringLiteral("Local Version Information"), MbButtons::Ok, MbIcon::None);
 }
 
 std::uint8_t TfrmCommPortSel::PageEntered(TfrmMain& main)
 {
-    VersionCheckPending = false;
-    leftPage_ = false;
-    abandoned_ = false;
+    leave_ = Leave::Stay;
     main.SetNotifyWindow(this);
     // A device that answered but was refused, or whose configuration never
     // came, keeps Connected (it is told to abort on closing) but must not
@@ -540,7 +437,7 @@ std::uint8_t TfrmCommPortSel::PageLeaving(QPushButton* pressed)
                                  QStringLiteral("Error"), MbButtons::Ok, MbIcon::Error);
         return 2;
     }
-    leftPage_ = true;
+    leave_ = Leave::Back;
     lblCurrentSetting.setEnabled(false);
     bGetVersion.setEnabled(false);
     for (QLabel* line : {&lblFormat, &lblFlowControl, &lblDeviceType, &lblBondedTo, &lbPowerClass})
@@ -548,7 +445,7 @@ std::uint8_t TfrmCommPortSel::PageLeaving(QPushButton* pressed)
     tmrHeartbeat.stop();
     // An answer still on its way must not restart the abandoned attempt
     // while another page is shown.
-    VersionCheckPending = false;
+    wait_.End(Ledger());
     if (frmMain)
         frmMain->btnNext.setEnabled(true);
     btnAutoDetect.setEnabled(true);

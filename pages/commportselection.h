@@ -1,7 +1,9 @@
 #pragma once
 // Choosing the COM port and connecting to the attached device.
 
+#include "pages/pagekit.h"
 #include "shell/childform.h"
+#include "shell/step.h"
 #include "protocol/types.h"
 #include "serial/probe.h"
 
@@ -47,6 +49,8 @@ public:
     QLabel lblBondedTo;
     QLabel lbPowerClass;
     QFrame stbCommPortSel;
+    StatusPanel Panel0;  // progress and error texts
+    StatusPanel Panel1;  // the open port
     QTimer tmrHeartbeat;  // guards each step; the interval is 2000 ms
 
     // The device answered GetLocalAddress on the port now open. Read when the
@@ -56,9 +60,6 @@ public:
     // shown: only then may the wizard move on.
     bool ConfigurationShown = false;
     std::int32_t ConfigRequestSeq = 0;
-    bool VersionCheckPending = false;
-
-    QString StatusText(int panel) const;
 
     std::uint8_t PageEntered(TfrmMain& main) override;
     std::uint8_t PageLeaving(QPushButton* pressed) override;
@@ -73,42 +74,38 @@ public:
     void bGetVersionClick();
     void tmrHeartbeatTimer();
     void ConnectToPort(int port);
+    // The connection sequence on the port now open: GetLocalAddress first.
+    // False when it could not be written.
+    bool StartConnectionSequence();
     void ShowCurrentConfiguration();
     // The window is closing: ends a running attempt or search for good, so
     // nothing is written and no further port kept once the device may have
     // been told to abort.
     void AbandonAttempt();
 
-signals:
-    // Every text written to a status panel, in order (also repeats).
-    void statusChanged(int panel, const QString& text);
-
 protected:
-    bool event(QEvent* event) override;
+    void LocalAddressReceived(const Reply& reply) override;
+    void VersionInfoReceived(const Reply& reply) override;
+    void ConfigReportReceived(const Reply& reply) override;
+    void NegativeResponseReceived(const Reply& reply) override;
 
 private:
-    void LocalAddressReceived(const std::optional<std::vector<std::uint8_t>>& payload);
-    void VersionInfoReceived(const std::optional<std::vector<std::uint8_t>>& payload);
-    void ConfigReportReceived(const std::optional<std::vector<std::uint8_t>>& payload);
-    void NegativeResponseReceived(const std::optional<std::vector<std::uint8_t>>& payload);
-    void SetStatus(int panel, const QString& text);
+    // The one step of the connection sequence under way. Opening lasts while
+    // OpenPort lets the old port's events drain: clicks then must not start
+    // another attempt inside this one.
+    enum class Step { None, Opening, Address, Version, Config };
     void RestartHeartbeat();
     // Enables the two connect buttons, except while a search runs: a click
     // then would start a second attempt inside the first.
     void EnableConnectButtons(bool autoDetect, bool set);
 
-    QLabel statusPanel0_;
-    QLabel statusPanel1_;
+    Waiting<Step> wait_;
     // The attached device is addressed with six zero bytes.
     DeviceAddress localTarget_{};
-    // Set when the page is left, so a running auto detect stops trying ports.
-    bool leftPage_ = false;
-    // The window closed: a port opened while that happened is let go at once.
-    bool abandoned_ = false;
-    // An auto detect search, or OpenPort inside an attempt, is running; both
-    // pump events, so the click handlers must not start another attempt.
+    // Back or the closing window came while events were pumped: a running
+    // search tries no further port, and once closed none is kept open.
+    enum class Leave { Stay, Back, Closed } leave_ = Leave::Stay;
     bool searching_ = false;
-    bool connecting_ = false;
 };
 
 }  // namespace vtrl

@@ -2,9 +2,8 @@
 
 #include "pages/localdevicesettings.h"
 #include "platform/messagebox.h"
-#include "platform/windowmessage.h"
 #include "protocol/commands.h"
-#include "protocol/delivery.h"
+#include "protocol/rules.h"
 #include "protocol/params.h"
 #include "shell/forms.h"
 #include "shell/mainform.h"
@@ -22,17 +21,8 @@ namespace {
 using platform::MbButtons;
 using platform::MbIcon;
 
-constexpr int kConfigTimeoutMs = 1000;
 const QString kChanged =
     QStringLiteral("The Device Configuration has been changed.  (Re)send Configuration when ready to proceed.");
-
-// A NUL-terminated text field of a record, never read past its end.
-template <std::size_t N>
-QString FieldText(const std::array<std::uint8_t, N>& field)
-{
-    const auto end = std::find(field.begin(), field.end(), std::uint8_t{0});
-    return QString::fromLatin1(reinterpret_cast<const char*>(field.data()), static_cast<qsizetype>(end - field.begin()));
-}
 
 }  // namespace
 
@@ -42,7 +32,7 @@ TfrmConfigLocalDevice::TfrmConfigLocalDevice(QWidget* parent)
       grpDeviceSettings(this), lblDeviceName(&grpDeviceSettings), ebDeviceName(&grpDeviceSettings),
       lPinCode(&grpDeviceSettings), ebPinCode(&grpDeviceSettings), cbAuthentication(&grpDeviceSettings),
       cbEncryption(&grpDeviceSettings), bAdvanced(&grpDeviceSettings), btnSetLocalDeviceConfig(&grpDeviceSettings),
-      stbConfigLocalPort(this), statusPanel0_(&stbConfigLocalPort, QStringLiteral("stbConfigLocalPortPanel0"))
+      stbConfigLocalPort(this), Panel0(&stbConfigLocalPort, QStringLiteral("stbConfigLocalPortPanel0"))
 {
     setObjectName(QStringLiteral("frmConfigLocalDevice"));
     setWindowTitle(QStringLiteral("Configure Local Device"));
@@ -62,11 +52,11 @@ TfrmConfigLocalDevice::TfrmConfigLocalDevice(QWidget* parent)
     Place(lblDeviceName, "lblDeviceName", QRect(10, 23, 70, 16));
     lblDeviceName.setText(QStringLiteral("Device Name"));
     Place(ebDeviceName, "ebDeviceName", QRect(84, 20, 232, 21));
-    ebDeviceName.setMaxLength(kDeviceNameMax);
+    ebDeviceName.setMaxLength(static_cast<int>(protocol::kDeviceNameMax));
     Place(lPinCode, "lPinCode", QRect(10, 50, 70, 16));
     lPinCode.setText(QStringLiteral("Pin Code"));
     Place(ebPinCode, "ebPinCode", QRect(84, 47, 120, 21));
-    ebPinCode.setMaxLength(kPinCodeMax);
+    ebPinCode.setMaxLength(static_cast<int>(protocol::kPinMax));
     Place(cbAuthentication, "cbAuthentication", QRect(10, 75, 150, 18));
     cbAuthentication.setText(QStringLiteral("Authentication Enabled"));
     Place(cbEncryption, "cbEncryption", QRect(10, 98, 150, 18));
@@ -79,7 +69,7 @@ TfrmConfigLocalDevice::TfrmConfigLocalDevice(QWidget* parent)
     Place(stbConfigLocalPort, "stbConfigLocalPort", QRect(0, 233, 457, 20));
 
     tmrConfig.setObjectName(QStringLiteral("tmrConfig"));
-    tmrConfig.setInterval(kConfigTimeoutMs);
+    tmrConfig.setInterval(static_cast<int>(protocol::kTimeouts.deviceSettingsTick.count()));
 
     connect(&ebDeviceName, &QLineEdit::textChanged, this, [this] { cboParameterChange(); });
     connect(&ebPinCode, &QLineEdit::textChanged, this, [this] { cboParameterChange(); });
@@ -92,38 +82,50 @@ TfrmConfigLocalDevice::TfrmConfigLocalDevice(QWidget* parent)
 
 TfrmConfigLocalDevice::~TfrmConfigLocalDevice() = default;
 
-QString TfrmConfigLocalDevice::StatusText() const
-{
-    return statusPanel0_.text();
-}
-
-void TfrmConfigLocalDevice::SetStatus(const QString& text)
-{
-    statusPanel0_.SetText(text);
-    emit statusChanged(text);
-}
-
 TfrmConfigLocalDevice::Settings TfrmConfigLocalDevice::ShownSettings() const
 {
     Settings s;
-    s.name = ebDeviceName.text().left(kDeviceNameMax).toLatin1().toStdString();
-    // The command carries the low byte only.
-    s.linkTimeout = static_cast<std::uint8_t>(PendingLinkTimeout & 0xFF);
+    s.name = ebDeviceName.text().left(static_cast<qsizetype>(protocol::kDeviceNameMax)).toLatin1().toStdString();
+    s.linkTimeout = PendingLinkTimeout;
     s.encryption = cbEncryption.isChecked();
     s.authentication = cbAuthentication.isChecked();
-    const QByteArray pin = ebPinCode.text().left(kPinCodeMax).toLatin1();
+    const QByteArray pin = ebPinCode.text().left(static_cast<qsizetype>(protocol::kPinMax)).toLatin1();
     std::copy_n(pin.begin(), pin.size(), s.pin.begin());
-    s.resetLinkKeys = ResetLinkKeysRequested;
     return s;
+}
+
+TfrmConfigLocalDevice::Settings TfrmConfigLocalDevice::SentSettings(const std::vector<std::uint8_t>& p)
+{
+    Settings s;
+    if (p.size() < 51)
+        return s;
+    s.name = protocol::FieldText(p.data(), protocol::kDeviceNameField);
+    s.linkTimeout = static_cast<std::uint16_t>(p[30] | (p[31] << 8));
+    s.encryption = p[32] != 0;
+    s.authentication = p[33] != 0;
+    std::copy_n(p.begin() + 34, s.pin.size(), s.pin.begin());
+    return s;
+}
+
+bool TfrmConfigLocalDevice::DeviceHoldsShown()
+{
+    return held_ && frmMain && held_->first == frmMain->LocalDeviceAddress && held_->second == ShownSettings()
+        && !SendsOpen();
+}
+
+void TfrmConfigLocalDevice::ShowConfirmed()
+{
+    if (frmMain)
+        frmMain->btnNext.setEnabled(true);
+    btnSetLocalDeviceConfig.setEnabled(false);
+    SetStatus(QStringLiteral("Configuration confirmation received."));
 }
 
 std::uint8_t TfrmConfigLocalDevice::PageEntered(TfrmMain& main)
 {
     ResetLinkKeysRequested = false;
-    // A send still on its way may change what the device holds.
-    main.btnNext.setEnabled(ConfigConfirmed && sent_.empty());
-    btnSetLocalDeviceConfig.setEnabled(!ConfigConfirmed || !sent_.empty());
     const protocol::DeviceConfig& config = main.LocalConfig;
+    // All 16 bits: the field carries them, whatever the dialog offers.
     PendingLinkTimeout = config.LinkTimeout;
 
     // Loading a value the control did not show counts as the operator's
@@ -135,7 +137,7 @@ std::uint8_t TfrmConfigLocalDevice::PageEntered(TfrmMain& main)
         edit.setText(text);
         return true;
     };
-    if (load(ebDeviceName, FieldText(config.DeviceName)))
+    if (load(ebDeviceName, QString::fromLatin1(protocol::FieldText(config.DeviceName.data(), config.DeviceName.size()))))
         cboParameterChange();
     if (cbEncryption.isChecked() != (config.Encryption != 0)) {
         cbEncryption.setChecked(config.Encryption != 0);
@@ -148,15 +150,19 @@ std::uint8_t TfrmConfigLocalDevice::PageEntered(TfrmMain& main)
         cbAuthenticationClick();
     lPinCode.setVisible(authentication);
     ebPinCode.setVisible(authentication);
-    if (load(ebPinCode, FieldText(config.PinCode)))
+    if (load(ebPinCode, QString::fromLatin1(protocol::FieldText(config.PinCode.data(), config.PinCode.size()))))
         cboParameterChange();
     main.SetNotifyWindow(this);
+    ConfigConfirmed = DeviceHoldsShown();
+    main.btnNext.setEnabled(ConfigConfirmed);
+    btnSetLocalDeviceConfig.setEnabled(!ConfigConfirmed && !(Ledger() && Ledger()->Waiting(wait_.send())));
     return 0;
 }
 
 void TfrmConfigLocalDevice::cboParameterChange()
 {
-    btnSetLocalDeviceConfig.setEnabled(true);
+    // While a send waits for its answer, a second could not be told from it.
+    btnSetLocalDeviceConfig.setEnabled(!(Ledger() && Ledger()->Waiting(wait_.send())));
     if (frmMain)
         frmMain->btnNext.setEnabled(false);
     SetStatus(kChanged);
@@ -172,38 +178,48 @@ void TfrmConfigLocalDevice::cbAuthenticationClick()
 
 void TfrmConfigLocalDevice::btnSetLocalDeviceConfigClick()
 {
-    if (!frmMain)
-        return;
-    TfrmMain& main = *frmMain;
     if (cbAuthentication.isChecked() && ebPinCode.text().isEmpty()) {
         platform::ShowMessageBox(nullptr, QStringLiteral("Pin Code not defined"), QStringLiteral("Pin Code Error"),
                                  MbButtons::Ok, MbIcon::None);
         return;
     }
+    if (!MaySend(protocol::SetDeviceConfig)) {
+        SetStatus(WaitForEarlierAnswerText());
+        return;
+    }
+    protocol::CommandSender* send = Commands();
     const Settings s = ShownSettings();
-    // After a time-out the earlier sends' answers are taken as lost, so that
-    // one lost answer does not leave every later one credited to the wrong send.
-    if (timedOut_)
-        sent_.clear();
-    if (main.SendSetDeviceConfig(s.linkTimeout, s.name, s.authentication, s.encryption, s.pin, s.resetLinkKeys) != 0) {
+    if (!send
+        || send->SendSetDeviceConfig(s.linkTimeout, s.name, s.authentication, s.encryption, s.pin,
+                                     ResetLinkKeysRequested) != 0) {
         SetStatus(QStringLiteral("Error writing configuration to comm port.  Please retry."));
         return;
     }
-    sent_.push_back(s);
-    timedOut_ = false;
+    // An earlier send given up on is over for this page: the ledger lets
+    // this one out only once its answer can no longer be mistaken.
+    wait_.End(Ledger());
+    wait_.Begin(Step::DeviceConfig, send->LastExchange(), Ledger(), tmrConfig.intervalAsDuration());
+    ConfigConfirmed = false;
     SetStatus(QStringLiteral("Configuration sent correctly. Waiting on confirmation..."));
     if (!tmrConfig.isActive())
         tmrConfig.start();
-    btnSetLocalDeviceConfig.setEnabled(true);
-    main.btnNext.setEnabled(false);
+    btnSetLocalDeviceConfig.setEnabled(false);
+    bAdvanced.setEnabled(false);
+    if (frmMain)
+        frmMain->btnNext.setEnabled(false);
 }
 
 void TfrmConfigLocalDevice::tmrConfigTimer()
 {
-    // Keeps ticking: an answer after the first time-out is still taken.
-    timedOut_ = true;
+    // Keeps ticking: an answer after the first time-out is still taken. From
+    // the first, the device may or may not hold what was sent.
+    if (Ledger() && Ledger()->Waiting(wait_.send())) {
+        held_.reset();
+        Ledger()->GiveUp(wait_.send());
+    }
     SetStatus(QStringLiteral("Device Timeout Occurred.  Please retry."));
     btnSetLocalDeviceConfig.setEnabled(true);
+    bAdvanced.setEnabled(true);
 }
 
 void TfrmConfigLocalDevice::bAdvancedClick()
@@ -213,35 +229,26 @@ void TfrmConfigLocalDevice::bAdvancedClick()
         cboParameterChange();
 }
 
-bool TfrmConfigLocalDevice::event(QEvent* e)
+void TfrmConfigLocalDevice::ConfirmationReceived(const Reply& reply)
 {
-    auto* message = dynamic_cast<platform::WindowMessage*>(e);
-    if (!message)
-        return TWizardChildForm::event(e);
-    switch (message->message()) {
-    case protocol::MsgConfirmation:
-        ConfirmationReceived(message->takePayload());
-        return true;
-    case protocol::MsgNegativeResponse:
-        NegativeResponseReceived(message->takePayload());
-        return true;
-    default:
-        return TWizardChildForm::event(e);
+    if (!reply.Credited() || !frmMain)
+        return;  // nothing of this page's
+    const bool waited = wait_.Answers(reply);
+    if (waited) {
+        tmrConfig.stop();
+        wait_.End(nullptr);
+        bAdvanced.setEnabled(true);
     }
-}
-
-void TfrmConfigLocalDevice::ConfirmationReceived(const std::optional<std::vector<std::uint8_t>>& payload)
-{
-    if (!tmrConfig.isActive())
+    if (reply.Misnamed()) {
+        // The device did something, but not what was asked.
+        held_.reset();
         return;
-    tmrConfig.stop();
-    if (!payload || payload->empty() || (*payload)[0] != protocol::SetDeviceConfig || !frmMain)
+    }
+    const std::vector<std::uint8_t>& sent = reply.tag.exchange->payload;
+    if (sent.size() < 51)
         return;
-    // Without a send of ours there is nothing the answer could confirm.
-    if (sent_.empty())
-        return;
-    const Settings confirmed = sent_.front();
-    sent_.pop_front();
+    // The device holds what that send carried, whatever the page shows now.
+    const Settings confirmed = SentSettings(sent);
     protocol::DeviceConfig& config = frmMain->LocalConfig;
     config.DeviceName.fill(0);
     std::copy(confirmed.name.begin(), confirmed.name.end(), config.DeviceName.begin());
@@ -249,37 +256,31 @@ void TfrmConfigLocalDevice::ConfirmationReceived(const std::optional<std::vector
     config.Encryption = confirmed.encryption ? 1 : 0;
     config.Authentication = confirmed.authentication ? 1 : 0;
     config.PinCode = confirmed.pin;
+    held_ = std::make_pair(frmMain->LocalDeviceAddress, confirmed);
     // A reset ticked after this send went out is still to be sent.
-    if (confirmed.resetLinkKeys)
+    if (sent[50] != 0)
         ResetLinkKeysRequested = false;
-    if (!sent_.empty()) {
-        // An earlier send's answer: the device holds it now, but a later
-        // send is still on its way.
-        tmrConfig.start();
+    if (!wait_.Idle())
+        return;  // an older send's answer: the one waited for may change it again
+    ConfigConfirmed = DeviceHoldsShown();
+    if (!isVisible())
+        return;  // shown again on entry
+    if (ConfigConfirmed) {
+        ShowConfirmed();
         return;
     }
-    ConfigConfirmed = true;
-
-    Settings unsent = confirmed;
-    unsent.resetLinkKeys = false;
-    if (ShownSettings() != unsent) {
-        // Edited while the device was answering: the edit has not reached it.
-        cboParameterChange();
-        return;
-    }
-    frmMain->btnNext.setEnabled(true);
-    btnSetLocalDeviceConfig.setEnabled(false);
-    SetStatus(QStringLiteral("Configuration confirmation received."));
+    // Edited while the device was answering: the edit has not reached it.
+    cboParameterChange();
 }
 
-void TfrmConfigLocalDevice::NegativeResponseReceived(const std::optional<std::vector<std::uint8_t>>& payload)
+void TfrmConfigLocalDevice::NegativeResponseReceived(const Reply& reply)
 {
-    // The refused send is done with: a later confirmation belongs to the next.
-    if (!sent_.empty() && (!payload || payload->empty() || (*payload)[0] == protocol::SetDeviceConfig))
-        sent_.pop_front();
+    // The refused send is over in the ledger; the ticks go on as before.
+    if ((reply.Credited() && !wait_.Answers(reply)) || !isVisible())
+        return;
     QString text = QStringLiteral("A negative response was received");
-    if (payload) {
-        const int reason = payload->size() >= 2 ? (*payload)[1] : -1;
+    if (reply.block) {
+        const int reason = reply.block->size() >= 2 ? (*reply.block)[1] : -1;
         text += QStringLiteral(" with reason ") + QString::fromStdString(protocol::ReasonText(reason));
     }
     text += QStringLiteral(".  Please try again.");
@@ -291,7 +292,7 @@ std::uint8_t TfrmConfigLocalDevice::PageLeaving(QPushButton* pressed)
     if (!frmMain)
         return 0;
     if (pressed == &frmMain->btnNext) {
-        if (ConfigConfirmed && sent_.empty()) {
+        if (DeviceHoldsShown()) {
             frmMain->btnBack.setEnabled(true);
             return 0;
         }

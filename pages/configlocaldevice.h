@@ -3,6 +3,7 @@
 
 #include "pages/pagekit.h"
 #include "shell/childform.h"
+#include "shell/step.h"
 
 #include <QCheckBox>
 #include <QFrame>
@@ -14,7 +15,6 @@
 #include <QTimer>
 
 #include <array>
-#include <deque>
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -30,10 +30,6 @@ public:
     explicit TfrmConfigLocalDevice(QWidget* parent = nullptr);
     ~TfrmConfigLocalDevice() override;
 
-    // The name must fit its 30-byte field with the terminating zero.
-    static constexpr int kDeviceNameMax = 29;
-    static constexpr int kPinCodeMax = 15;
-
     QGroupBox grpTaskDesc;
     QPlainTextEdit txtConfigLocalPortTaskDesc;
     TasksPanel Tasks;
@@ -47,14 +43,14 @@ public:
     QPushButton bAdvanced;
     QPushButton btnSetLocalDeviceConfig;
     QFrame stbConfigLocalPort;
+    StatusPanel Panel0;
     QTimer tmrConfig;  // repeats every 1000 ms until an answer stops it
 
-    // The device confirmed a SetDeviceConfig of this page.
+    // The device holds what the page shows: a send of this page was
+    // confirmed with these values, and none is on its way.
     bool ConfigConfirmed = false;
     std::uint16_t PendingLinkTimeout = 0;
     bool ResetLinkKeysRequested = false;
-
-    QString StatusText() const;
 
     std::uint8_t PageEntered(TfrmMain& main) override;
     std::uint8_t PageLeaving(QPushButton* pressed) override;
@@ -65,37 +61,31 @@ public:
     void tmrConfigTimer();
     void bAdvancedClick();
 
-signals:
-    // Every text written to the status panel, in order (also repeats).
-    void statusChanged(const QString& text);
-
 protected:
-    bool event(QEvent* event) override;
+    void ConfirmationReceived(const Reply& reply) override;
+    void NegativeResponseReceived(const Reply& reply) override;
 
 private:
+    enum class Step { None, DeviceConfig };
     // What one SetDeviceConfig carries, in the form the record keeps it.
     struct Settings {
         std::string name;  // at most 29 bytes
-        std::uint8_t linkTimeout = 0;
+        std::uint16_t linkTimeout = 0;
         bool encryption = false;
         bool authentication = false;
         std::array<std::uint8_t, 16> pin{};
-        bool resetLinkKeys = false;
         bool operator==(const Settings&) const = default;
     };
     Settings ShownSettings() const;
+    static Settings SentSettings(const std::vector<std::uint8_t>& payload);
+    bool DeviceHoldsShown();
+    void ShowConfirmed();
+    void SetStatus(const QString& text) { Panel0.SetText(text); }
 
-    void ConfirmationReceived(const std::optional<std::vector<std::uint8_t>>& payload);
-    void NegativeResponseReceived(const std::optional<std::vector<std::uint8_t>>& payload);
-    void SetStatus(const QString& text);
-
-    StatusPanel statusPanel0_;
-    // Sends still waiting for their answers, oldest first: the device answers
-    // in order, so each answer belongs to the front one. The device stores
-    // what was sent, whatever the controls show when it confirms.
-    std::deque<Settings> sent_;
-    // A time-out was shown since the last send: its answer may never come.
-    bool timedOut_ = false;
+    Waiting<Step> wait_;
+    // What the device holds as far as a confirmed send of this page tells,
+    // and which device that was. Unknown once a send goes unanswered.
+    std::optional<std::pair<DeviceAddress, Settings>> held_;
 };
 
 }  // namespace vtrl

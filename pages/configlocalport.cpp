@@ -17,23 +17,27 @@ protocol::DeviceConfig* TfrmConfigLocalPort::Record() const
     return frmMain ? &frmMain->LocalConfig : nullptr;
 }
 
-int TfrmConfigLocalPort::SendPendingSettings()
+int TfrmConfigLocalPort::SendPendingSettings(protocol::CommandSender& send)
 {
-    if (!frmMain)
-        return -1;
     const PortSettings& p = PendingPortSettings;
     const auto code = [](int value) { return static_cast<std::uint8_t>(value); };
-    return frmMain->SendSetLocalPortConfig(code(p.InterfaceCode), code(p.BaudCode), code(p.DataBitsCode),
-                                           code(p.StopBitsCode), code(p.ParityCode), code(p.FlowControlCode),
-                                           p.PowerByte(), p.OutputOnCD);
+    return send.SendSetLocalPortConfig(code(p.InterfaceCode), code(p.BaudCode), code(p.DataBitsCode),
+                                       code(p.StopBitsCode), code(p.ParityCode), code(p.FlowControlCode),
+                                       p.PowerByte(), p.OutputOnCD);
 }
 
-QString TfrmConfigLocalPort::NegativeResponseText(const std::optional<std::vector<std::uint8_t>>& payload) const
+QString TfrmConfigLocalPort::NegativeResponseText(const Reply& reply) const
 {
     // ReasonText has a text for every code, also those past its table.
-    const int reason = payload && payload->size() >= 2 ? (*payload)[1] : -1;
+    const int reason = reply.block && reply.block->size() >= 2 ? (*reply.block)[1] : -1;
     return QStringLiteral("A negative response was received from the Cable Replacement Device with reason ")
         + QString::fromStdString(protocol::ReasonText(reason)) + QStringLiteral(".  Please try again.");
+}
+
+DeviceAddress TfrmConfigLocalPort::Unit() const
+{
+    // Addressed as zero; told apart by the address it reported.
+    return frmMain ? frmMain->LocalDeviceAddress : DeviceAddress{};
 }
 
 std::uint8_t TfrmConfigLocalPort::PageEntered(TfrmMain& main)
@@ -42,7 +46,7 @@ std::uint8_t TfrmConfigLocalPort::PageEntered(TfrmMain& main)
     if (main.DeviceFunction == 1)
         Tasks.lblFourth.setEnabled(true);
     LoadFromRecord(main);
-    SetSetAndNextFromConfirmed(main);
+    ShowWhetherHeld(main);
     return 0;
 }
 

@@ -23,8 +23,9 @@ public:
 
 protected:
     protocol::DeviceConfig* Record() const override;
-    int SendPendingSettings() override;
-    QString NegativeResponseText(const std::optional<std::vector<std::uint8_t>>& payload) const override;
+    int SendPendingSettings(protocol::CommandSender& send) override;
+    QString NegativeResponseText(const Reply& reply) const override;
+    DeviceAddress Unit() const override;
 };
 
 }  // namespace vtrl

@@ -1,9 +1,8 @@
 #include "configport.h"
 
 #include "platform/messagebox.h"
-#include "platform/windowmessage.h"
 #include "protocol/commands.h"
-#include "protocol/delivery.h"
+#include "protocol/rules.h"
 #include "shell/forms.h"
 #include "shell/mainform.h"
 #include "shell/memo.h"
@@ -13,8 +12,6 @@
 namespace vtrl {
 
 namespace {
-
-constexpr int kConfigMs = 5000;
 
 void SetupLabel(QLabel& label, const char* name, const QRect& geometry, const QString& text)
 {
@@ -51,7 +48,8 @@ TfrmConfigPort::TfrmConfigPort(const Design& design, QWidget* parent)
       lblParity(&grpPortSettings), lblStopBits(&grpPortSettings), lblFlowControl(&grpPortSettings),
       cboBaudRate(&grpPortSettings), cboDataBits(&grpPortSettings), cboParity(&grpPortSettings),
       cboStopBits(&grpPortSettings), cboFlowControl(&grpPortSettings), chkDCE(this), btnSet(this), bAdvanced(this),
-      stb(this), statusPanel0_(&stb, QString::fromLatin1(design.statusBarName) + QStringLiteral("Panel0")), timeoutText_(design.timeoutText)
+      stb(this), Panel0(&stb, QString::fromLatin1(design.statusBarName) + QStringLiteral("Panel0")),
+      timeoutText_(design.timeoutText), remote_(design.remote)
 {
     setObjectName(QString::fromLatin1(design.formName));
     setWindowTitle(QString::fromLatin1(design.caption));
@@ -83,7 +81,7 @@ TfrmConfigPort::TfrmConfigPort(const Design& design, QWidget* parent)
     SetupList(cboParity, "cboParity", QRect(78, row(2), 96, 21), {"None", "Odd", "Even"});
     SetupList(cboStopBits, "cboStopBits", QRect(78, row(3), 96, 21), {"1", "2"});
     QStringList flow{"None", "Software", "Hardware"};
-    if (design.emptyFourthFlowControl)
+    if (design.remote)
         flow << QString();
     SetupList(cboFlowControl, "cboFlowControl", QRect(78, row(4), 96, 21), flow);
 
@@ -102,9 +100,7 @@ TfrmConfigPort::TfrmConfigPort(const Design& design, QWidget* parent)
     stb.setGeometry(0, 233, 457, 20);
 
     tmrConfig.setObjectName(QStringLiteral("tmrConfig"));
-    tmrConfig.setInterval(kConfigMs);
-    // A new wizard owes nothing to the pages of an earlier one.
-    owedAnswers_ = 0;
+    tmrConfig.setInterval(static_cast<int>(protocol::kTimeouts.portSettings.count()));
 
     for (QComboBox* list : {&cboBaudRate, &cboDataBits, &cboParity, &cboStopBits, &cboFlowControl})
         connect(list, &QComboBox::currentIndexChanged, this, [this](int) { cboParameterChange(); });
@@ -118,15 +114,11 @@ TfrmConfigPort::TfrmConfigPort(const Design& design, QWidget* parent)
 
 TfrmConfigPort::~TfrmConfigPort() = default;
 
-QString TfrmConfigPort::StatusText() const
+TfrmConfigPort::Wire TfrmConfigPort::WireOf(const PortSettings& p)
 {
-    return statusPanel0_.text();
-}
-
-void TfrmConfigPort::SetStatus(const QString& text)
-{
-    statusPanel0_.SetText(text);
-    emit statusChanged(text);
+    const auto code = [](int value) { return static_cast<std::uint8_t>(value); };
+    return {code(p.BaudCode),      code(p.DataBitsCode),    code(p.StopBitsCode), code(p.ParityCode),
+            code(p.InterfaceCode), code(p.FlowControlCode), p.PowerByte(),        p.OutputOnCD};
 }
 
 void TfrmConfigPort::SetListsEnabled(bool enabled)
@@ -137,16 +129,31 @@ void TfrmConfigPort::SetListsEnabled(bool enabled)
 
 void TfrmConfigPort::EnablePortControls(bool editable)
 {
-    btnSet.setEnabled(!editable);
+    // While a send waits for its answer nothing can be changed or sent again:
+    // a second answer could not be told from the first.
+    const bool waiting = !wait_.Idle();
+    btnSet.setEnabled(!editable && !waiting);
     if (frmMain)
         frmMain->btnNext.setEnabled(ConfigConfirmed);
-    SetListsEnabled(editable);
+    SetListsEnabled(editable && !waiting);
+    chkDCE.setEnabled(!waiting);
+    bAdvanced.setEnabled(!waiting);
 }
 
-void TfrmConfigPort::SetSetAndNextFromConfirmed(TfrmMain& main)
+bool TfrmConfigPort::DeviceHoldsShown()
 {
+    return held_ && held_->unit == Unit() && held_->wire == WireOf(ShownSettings()) && !SendsOpen();
+}
+
+void TfrmConfigPort::ShowWhetherHeld(TfrmMain& main)
+{
+    ConfigConfirmed = DeviceHoldsShown();
     main.btnNext.setEnabled(ConfigConfirmed);
     btnSet.setEnabled(!ConfigConfirmed);
+    // What the page shows now is not what it last had confirmed on this unit,
+    // e.g. the local page's settings handed to the remote record.
+    if (!ConfigConfirmed && held_ && held_->unit == Unit())
+        cboParameterChange();
 }
 
 void TfrmConfigPort::LoadFromRecord(TfrmMain& main)
@@ -177,7 +184,7 @@ void TfrmConfigPort::LoadFromRecord(TfrmMain& main)
 
 void TfrmConfigPort::cboParameterChange()
 {
-    btnSet.setEnabled(true);
+    btnSet.setEnabled(wait_.Idle());
     if (frmMain)
         frmMain->btnNext.setEnabled(false);
     SetStatus(QStringLiteral("The Port Configuration has been changed.  (Re)send Configuration when ready to proceed."));
@@ -198,48 +205,50 @@ PortSettings TfrmConfigPort::ShownSettings() const
 void TfrmConfigPort::SendPortConfig()
 {
     PendingPortSettings = ShownSettings();
-    // Answers to sends of an earlier, ended wait are taken as lost, so that
-    // one of them is never credited to this send.
-    if (awaiting_ == Awaiting::Nothing)
-        sent_.clear();
-    if (SendPendingSettings() != 0) {
+    if (!wait_.Idle())
+        return;
+    if (!MaySend(protocol::SetPortConfig)) {
+        SetStatus(WaitForEarlierAnswerText());
+        return;
+    }
+    protocol::CommandSender* send = Commands();
+    if (!send || SendPendingSettings(*send) != 0) {
         SetStatus(QStringLiteral("Error writing configuration to comm port.  Please retry."));
         return;
     }
-    sent_.push_back(PendingPortSettings);
+    wait_.Begin(Step::PortConfig, send->LastExchange(), Ledger(), tmrConfig.intervalAsDuration());
     SetStatus(QStringLiteral("Configuration sent correctly. Waiting on confirmation..."));
-    // A second send while waiting keeps the first deadline.
-    if (!tmrConfig.isActive())
-        tmrConfig.start();
-    awaiting_ = Awaiting::PortConfig;
-    EnablePortControls(false);
-}
-
-void TfrmConfigPort::EndUnanswered()
-{
-    tmrConfig.stop();
-    awaiting_ = Awaiting::Nothing;
-    sent_.clear();
+    tmrConfig.start();
     ConfigConfirmed = false;
-    SetStatus(QString::fromLatin1(timeoutText_));
+    EnablePortControls(false);
 }
 
 void TfrmConfigPort::tmrConfigTimer()
 {
-    EndUnanswered();
+    // Unanswered, the send may or may not have been taken; refused, it was not.
+    if (Ledger() && Ledger()->Open(wait_.send()))
+        held_.reset();
+    wait_.End(Ledger());
+    tmrConfig.stop();
+    ConfigConfirmed = false;
+    SetStatus(QString::fromLatin1(timeoutText_));
     EnablePortControls(true);
 }
 
 void TfrmConfigPort::AbandonWait()
 {
-    if (awaiting_ == Awaiting::Nothing)
+    if (wait_.Idle())
         return;
-    owedAnswers_ = static_cast<int>(sent_.size());
-    owedUntil_ = QDeadlineTimer(tmrConfig.interval());
-    EndUnanswered();
+    if (Ledger() && Ledger()->Open(wait_.send()))
+        held_.reset();
+    wait_.End(Ledger());
+    tmrConfig.stop();
+    ConfigConfirmed = false;
     // btnNext now belongs to the page being entered.
     btnSet.setEnabled(false);
     SetListsEnabled(true);
+    chkDCE.setEnabled(true);
+    bAdvanced.setEnabled(true);
 }
 
 void TfrmConfigPort::bAdvancedClick()
@@ -248,84 +257,62 @@ void TfrmConfigPort::bAdvancedClick()
         cboParameterChange();
 }
 
-bool TfrmConfigPort::event(QEvent* e)
+void TfrmConfigPort::ConfirmationReceived(const Reply& reply)
 {
-    auto* message = dynamic_cast<platform::WindowMessage*>(e);
-    if (!message)
-        return TWizardChildForm::event(e);
-    // The block is ours from here and goes with `payload` on every path.
-    switch (message->message()) {
-    case protocol::MsgConfirmation:
-        ConfirmationReceived(message->takePayload());
-        return true;
-    case protocol::MsgNegativeResponse:
-        NegativeResponseReceived(message->takePayload());
-        return true;
-    default:
-        return TWizardChildForm::event(e);
+    if (!reply.Credited())
+        return;  // nothing of this page's
+    const bool waited = wait_.Answers(reply);
+    if (waited) {
+        tmrConfig.stop();
+        wait_.End(nullptr);
     }
-}
-
-bool TfrmConfigPort::TakeOwedAnswer(const std::optional<std::vector<std::uint8_t>>& payload)
-{
-    if (owedAnswers_ == 0 || owedUntil_.hasExpired())
-        return false;
-    if (payload && !payload->empty() && (*payload)[0] != protocol::SetPortConfig)
-        return false;
-    --owedAnswers_;
-    return true;
-}
-
-void TfrmConfigPort::ConfirmationReceived(const std::optional<std::vector<std::uint8_t>>& payload)
-{
-    if (TakeOwedAnswer(payload) || awaiting_ != Awaiting::PortConfig)
+    if (reply.Misnamed()) {
+        // The device did something, but not what was asked.
+        held_.reset();
+        if (waited)
+            btnSet.setEnabled(true);
         return;
-    tmrConfig.stop();
-    awaiting_ = Awaiting::Nothing;
-    if (!payload || payload->empty() || (*payload)[0] != protocol::SetPortConfig)
+    }
+    // The device holds what that send carried, whatever the page shows now.
+    const std::vector<std::uint8_t>& sent = reply.tag.exchange->payload;
+    if (sent.size() < 6 + std::tuple_size_v<Wire>)
         return;
-    // Without a send of ours there is nothing the answer could confirm.
-    if (sent_.empty())
-        return;
-    const PortSettings confirmed = sent_.front();
-    sent_.pop_front();
+    Wire wire{};
+    std::copy_n(sent.begin() + 6, wire.size(), wire.begin());
     if (protocol::DeviceConfig* record = Record()) {
-        record->BaudCode = static_cast<std::uint8_t>(confirmed.BaudCode);
-        record->DataBitsCode = static_cast<std::uint8_t>(confirmed.DataBitsCode);
-        record->StopBitsCode = static_cast<std::uint8_t>(confirmed.StopBitsCode);
-        record->ParityCode = static_cast<std::uint8_t>(confirmed.ParityCode);
-        record->FlowControlCode = static_cast<std::uint8_t>(confirmed.FlowControlCode);
-        record->InterfaceCode = static_cast<std::uint8_t>(confirmed.InterfaceCode);
-        record->PowerByte = confirmed.PowerByte();
-        record->OutputOnCD = confirmed.OutputOnCD;
+        record->BaudCode = wire[0];
+        record->DataBitsCode = wire[1];
+        record->StopBitsCode = wire[2];
+        record->ParityCode = wire[3];
+        record->InterfaceCode = wire[4];
+        record->FlowControlCode = wire[5];
+        record->PowerByte = wire[6];
+        record->OutputOnCD = wire[7];
     }
-    if (!sent_.empty()) {
-        // A later send is still on its way and may change what the device holds.
-        tmrConfig.start();
-        awaiting_ = Awaiting::PortConfig;
+    held_ = Held{remote_ ? reply.tag.exchange->unit : Unit(), wire};
+    if (!wait_.Idle())
+        return;  // an older send's answer: the one waited for may change it again
+    ConfigConfirmed = DeviceHoldsShown();
+    if (!isVisible())
+        return;  // shown again on entry
+    if (ConfigConfirmed) {
+        SetStatus(QStringLiteral("Configuration confirmation received."));
+        EnablePortControls(true);
         return;
     }
-    ConfigConfirmed = true;
+    // Changed while the device was answering: the change has not reached it.
     EnablePortControls(true);
-    if (ShownSettings() != confirmed) {
-        // Changed while the device was answering: the change has not reached it.
-        cboParameterChange();
-        return;
-    }
-    SetStatus(QStringLiteral("Configuration confirmation received."));
+    cboParameterChange();
 }
 
-void TfrmConfigPort::NegativeResponseReceived(const std::optional<std::vector<std::uint8_t>>& payload)
+void TfrmConfigPort::NegativeResponseReceived(const Reply& reply)
 {
-    // The refusal of a send from a page left since: not this page's to show.
-    if (TakeOwedAnswer(payload))
+    // The refused send is over in the ledger; the wait runs out as before.
+    if (reply.Credited() && !wait_.Answers(reply))
         return;
-    // The wait goes on: the time-out follows the refusal. The refused send
-    // is done with, so a later confirmation belongs to the next one.
-    if (awaiting_ == Awaiting::PortConfig && !sent_.empty()
-        && (!payload || payload->empty() || (*payload)[0] == protocol::SetPortConfig))
-        sent_.pop_front();
-    platform::ShowMessageBox(this, NegativeResponseText(payload), QStringLiteral("Warning"), platform::MbButtons::Ok,
+    if (!isVisible())
+        return;
+    platform::ShowMessageBox(this, NegativeResponseText(reply), QStringLiteral("Warning"), platform::MbButtons::Ok,
                              platform::MbIcon::Error);
 }
 

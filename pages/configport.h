@@ -7,9 +7,9 @@
 #include "protocol/params.h"
 #include "pages/pagekit.h"
 #include "shell/childform.h"
+#include "shell/step.h"
 
 #include <QCheckBox>
-#include <QDeadlineTimer>
 #include <QComboBox>
 #include <QFrame>
 #include <QGroupBox>
@@ -19,7 +19,7 @@
 #include <QTimer>
 
 #include <cstdint>
-#include <deque>
+#include <array>
 #include <optional>
 #include <vector>
 
@@ -61,22 +61,17 @@ public:
     QPushButton btnSet;  // btnSetLocalPortConfig / btnSetRemotePortConfig
     QPushButton bAdvanced;
     QFrame stb;          // stbConfigLocalPort / stbConfigRemotePort
+    StatusPanel Panel0;
     QTimer tmrConfig;    // confirmation time-out, 5000 ms
 
-    // The device confirmed the last SetPortConfig this page sent. Cleared
-    // only when a send goes unanswered.
+    // The device holds what the page shows: a send of this page was
+    // confirmed with these values, and none is on its way.
     bool ConfigConfirmed = false;
     PortSettings PendingPortSettings;
-
-    QString StatusText() const;
 
     void cboParameterChange();
     void tmrConfigTimer();
     void bAdvancedClick();
-
-signals:
-    // Every text written to the status panel, in order (also repeats).
-    void statusChanged(const QString& text);
 
 protected:
     struct Design {
@@ -87,7 +82,7 @@ protected:
         const char* taskDescName;
         const char* device;  // "local" or "remote", in the task description
         int arrowY;
-        bool emptyFourthFlowControl;
+        bool remote;
         const char* timeoutText;
     };
     TfrmConfigPort(const Design& design, QWidget* parent);
@@ -96,48 +91,48 @@ protected:
     // The record this page reads and writes; null without a main window.
     virtual protocol::DeviceConfig* Record() const = 0;
     // Sends PendingPortSettings: 0 when written, -1 when not.
-    virtual int SendPendingSettings() = 0;
-    virtual QString NegativeResponseText(const std::optional<std::vector<std::uint8_t>>& payload) const = 0;
+    virtual int SendPendingSettings(protocol::CommandSender& send) = 0;
+    virtual QString NegativeResponseText(const Reply& reply) const = 0;
+    // The unit the page configures now.
+    virtual DeviceAddress Unit() const = 0;
 
     // The Set button's handler.
     void SendPortConfig();
     // Selects the lists, loads the power and CD values and chkDCE from the
     // record (a changed chkDCE counts as an edit) and registers the page.
     void LoadFromRecord(TfrmMain& main);
-    void SetSetAndNextFromConfirmed(TfrmMain& main);
-    // The wait ends without an answer when the page is left: the sent
-    // values may or may not have been taken, so the page asks for a resend.
+    // Next and Set from whether the device holds what the page shows.
+    void ShowWhetherHeld(TfrmMain& main);
+    bool DeviceHoldsShown();
+    // Leaving ends the wait: the sent values may or may not have been
+    // taken, so the page asks for a resend.
     void AbandonWait();
 
-    bool event(QEvent* event) override;
+    void ConfirmationReceived(const Reply& reply) override;
+    void NegativeResponseReceived(const Reply& reply) override;
 
 private:
-    enum class Awaiting { Nothing, PortConfig };
+    enum class Step { None, PortConfig };
+    // SetPortConfig's values from byte 6 on, as the device takes them.
+    using Wire = std::array<std::uint8_t, 8>;
+    static Wire WireOf(const PortSettings& settings);
 
     // The codes the controls show with the pending power and CD values.
     PortSettings ShownSettings() const;
     void EnablePortControls(bool editable);
     void SetListsEnabled(bool enabled);
-    void EndUnanswered();
-    void ConfirmationReceived(const std::optional<std::vector<std::uint8_t>>& payload);
-    void NegativeResponseReceived(const std::optional<std::vector<std::uint8_t>>& payload);
-    void SetStatus(const QString& text);
-    // Whether this answer is one owed to a port page left while waiting.
-    static bool TakeOwedAnswer(const std::optional<std::vector<std::uint8_t>>& payload);
+    void SetStatus(const QString& text) { Panel0.SetText(text); }
 
-    // Answers to sends of a port page that was left while waiting: the device
-    // sends them whichever page is shown by then, and the other port page
-    // must not take one for its own. Shared by both pages; owed until the
-    // deadline, after which they count as lost.
-    static inline int owedAnswers_ = 0;
-    static inline QDeadlineTimer owedUntil_;
-
-    StatusPanel statusPanel0_;
     const char* timeoutText_;
-    Awaiting awaiting_ = Awaiting::Nothing;
-    // The sends of this wait still unanswered, oldest first. A confirmation
-    // answers the oldest: the device holds that, whatever the page shows now.
-    std::deque<PortSettings> sent_;
+    bool remote_;
+    Waiting<Step> wait_;
+    // What the device holds as far as a confirmed send of this page tells.
+    // Unknown from the time a send goes unanswered.
+    struct Held {
+        DeviceAddress unit;
+        Wire wire;
+    };
+    std::optional<Held> held_;
 };
 
 }  // namespace vtrl

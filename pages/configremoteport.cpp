@@ -20,27 +20,32 @@ protocol::DeviceConfig* TfrmConfigRemotePort::Record() const
     return frmMain ? &frmMain->RemoteConfig : nullptr;
 }
 
-int TfrmConfigRemotePort::SendPendingSettings()
+int TfrmConfigRemotePort::SendPendingSettings(protocol::CommandSender& send)
 {
     // Without the bonded device's address there is nobody to send to.
-    if (!frmMain || !frmDevDisc)
+    if (Unit() == DeviceAddress{})
         return -1;
     const PortSettings& p = PendingPortSettings;
     const auto code = [](int value) { return static_cast<std::uint8_t>(value); };
-    return frmMain->SendSetRemotePortConfig(code(p.InterfaceCode), code(p.BaudCode), frmDevDisc->BondTargetAddress,
-                                            code(p.DataBitsCode), code(p.StopBitsCode), code(p.ParityCode),
-                                            code(p.FlowControlCode), p.PowerByte(), p.OutputOnCD);
+    return send.SendSetRemotePortConfig(code(p.InterfaceCode), code(p.BaudCode), Unit(), code(p.DataBitsCode),
+                                        code(p.StopBitsCode), code(p.ParityCode), code(p.FlowControlCode),
+                                        p.PowerByte(), p.OutputOnCD);
 }
 
-QString TfrmConfigRemotePort::NegativeResponseText(const std::optional<std::vector<std::uint8_t>>&) const
+QString TfrmConfigRemotePort::NegativeResponseText(const Reply&) const
 {
     return QStringLiteral("An error was received from the device.  Please try again.");
 }
 
+DeviceAddress TfrmConfigRemotePort::Unit() const
+{
+    return frmDevDisc ? frmDevDisc->BondTargetAddress : DeviceAddress{};
+}
+
 std::uint8_t TfrmConfigRemotePort::PageEntered(TfrmMain& main)
 {
-    SetSetAndNextFromConfirmed(main);
     LoadFromRecord(main);
+    ShowWhetherHeld(main);
     return 0;
 }
 
@@ -50,7 +55,7 @@ std::uint8_t TfrmConfigRemotePort::PageLeaving(QPushButton* pressed)
         return 0;
     TfrmMain& main = *frmMain;
     if (pressed == &main.btnNext) {
-        if (!ConfigConfirmed) {
+        if (!DeviceHoldsShown()) {
             platform::ShowMessageBox(this, QStringLiteral("The port settings must be properly configured before continuing."),
                                      QStringLiteral("Error"), platform::MbButtons::Ok, platform::MbIcon::None);
             return 2;

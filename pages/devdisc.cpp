@@ -2,8 +2,7 @@
 
 #include "pages/versioncheck.h"
 #include "platform/messagebox.h"
-#include "platform/windowmessage.h"
-#include "protocol/delivery.h"
+#include "protocol/rules.h"
 #include "protocol/params.h"
 #include "shell/deviceaddress.h"
 #include "shell/forms.h"
@@ -21,20 +20,12 @@ namespace {
 using platform::MbButtons;
 using platform::MbIcon;
 
-constexpr int kInquiryMs = 20000;
 constexpr int kProgressMs = 1000;
-constexpr int kBondMs = 5000;
 constexpr int kProgressSteps = 20;
 // InquiryResult: address in bytes 0..5, the name from byte 9 in a field of
 // at most 248 bytes.
 constexpr std::size_t kNameAt = 9;
 constexpr std::size_t kNameField = 248;
-
-QString FieldText(const std::uint8_t* field, std::size_t size)
-{
-    const auto* end = std::find(field, field + size, std::uint8_t{0});
-    return QString::fromLatin1(reinterpret_cast<const char*>(field), static_cast<qsizetype>(end - field));
-}
 
 void SetupButton(QPushButton& button, const char* name, const QRect& geometry, const QString& text)
 {
@@ -51,7 +42,7 @@ TfrmDevDisc::TfrmDevDisc(QWidget* parent)
       lstDeviceList(&grpDeviceSelection), btnSearchDevices(&grpDeviceSelection),
       btnPingSelectedDevice(&grpDeviceSelection), btnBondSelectedDevice(&grpDeviceSelection),
       btnClearList(&grpDeviceSelection), lblBonded(&grpDeviceSelection), bGetVersion(&grpDeviceSelection),
-      stbDevDisc(this), pbInquiry(this), statusPanel0_(&stbDevDisc, QStringLiteral("stbDevDiscPanel0"))
+      stbDevDisc(this), Panel0(&stbDevDisc, QStringLiteral("stbDevDiscPanel0")), pbInquiry(this)
 {
     setObjectName(QStringLiteral("frmDevDisc"));
     setWindowTitle(QStringLiteral("Device Discovery and Bonding"));
@@ -118,11 +109,11 @@ TfrmDevDisc::TfrmDevDisc(QWidget* parent)
     pbInquiry.hide();
 
     tmrInquiry.setObjectName(QStringLiteral("tmrInquiry"));
-    tmrInquiry.setInterval(kInquiryMs);
+    tmrInquiry.setInterval(static_cast<int>(protocol::kTimeouts.inquiry.count()));
     tmrProgressBar.setObjectName(QStringLiteral("tmrProgressBar"));
     tmrProgressBar.setInterval(kProgressMs);
     tmrBond.setObjectName(QStringLiteral("tmrBond"));
-    tmrBond.setInterval(kBondMs);
+    tmrBond.setInterval(static_cast<int>(protocol::kTimeouts.bondStep.count()));
 
     connect(&btnSearchDevices, &QPushButton::clicked, this, &TfrmDevDisc::btnSearchDevicesClick);
     connect(&btnPingSelectedDevice, &QPushButton::clicked, this, &TfrmDevDisc::btnPingSelectedDeviceClick);
@@ -139,17 +130,6 @@ TfrmDevDisc::TfrmDevDisc(QWidget* parent)
 }
 
 TfrmDevDisc::~TfrmDevDisc() = default;
-
-QString TfrmDevDisc::StatusText() const
-{
-    return statusPanel0_.text();
-}
-
-void TfrmDevDisc::SetStatus(const QString& text)
-{
-    statusPanel0_.SetText(text);
-    emit statusChanged(text);
-}
 
 QStringList TfrmDevDisc::ItemAddresses() const
 {
@@ -178,9 +158,9 @@ QTreeWidgetItem* TfrmDevDisc::ItemOf(const QString& address) const
     return nullptr;
 }
 
-QTreeWidgetItem* TfrmDevDisc::ChainItem() const
+QTreeWidgetItem* TfrmDevDisc::ItemOf(const Reply& reply) const
 {
-    return ItemOf(FormatDeviceAddress(chainAddress_));
+    return reply.Credited() ? ItemOf(FormatDeviceAddress(reply.tag.exchange->unit)) : nullptr;
 }
 
 void TfrmDevDisc::AddItem(const QString& address)
@@ -205,9 +185,9 @@ void TfrmDevDisc::SetPairingButtonsEnabled(bool enabled)
         b->setEnabled(enabled);
 }
 
-void TfrmDevDisc::BeginStep(Step step)
+void TfrmDevDisc::BeginStep(Step step, protocol::ExchangeId send)
 {
-    step_ = step;
+    wait_.Begin(step, send, Ledger(), tmrBond.intervalAsDuration());
     tmrBond.stop();
     tmrBond.start();
 }
@@ -215,8 +195,7 @@ void TfrmDevDisc::BeginStep(Step step)
 void TfrmDevDisc::EndStep()
 {
     tmrBond.stop();
-    step_ = Step::None;
-    PingPending = false;
+    wait_.End(Ledger());
 }
 
 bool TfrmDevDisc::ReadyToLeave() const
@@ -260,8 +239,6 @@ void TfrmDevDisc::ForgetPairing()
 {
     Bonded = false;
     BondTargetAddress = DeviceAddress{};
-    lastBondAttempt_ = DeviceAddress{};
-    bondAnswerDue_ = false;
     bondedThrough_ = DeviceAddress{};
     for (int i = 0; i < lstDeviceList.topLevelItemCount(); ++i)
         lstDeviceList.topLevelItem(i)->setData(1, Qt::UserRole, 0);
@@ -279,8 +256,10 @@ std::uint8_t TfrmDevDisc::PageLeaving(QPushButton* pressed)
     const bool searching = tmrInquiry.isActive();
     tmrInquiry.stop();
     tmrProgressBar.stop();
-    if (searching)
+    if (searching) {
+        wait_.End(Ledger());
         SetSearchingLook(false);
+    }
     if (frmMain && pressed == &frmMain->btnNext && !ReadyToLeave()) {
         platform::ShowMessageBox(this,
                                  QStringLiteral("Before proceeding, the Vantrel/S device must be properly bonded "
@@ -300,10 +279,14 @@ void TfrmDevDisc::btnSearchDevicesClick()
     TfrmMain& main = *frmMain;
     NewDeviceCount = 0;
     SetStatus(QStringLiteral("Sending InitiateInquiry packet."));
-    if (main.SendInitiateInquiry() != 0) {
+    protocol::CommandSender& send = *Commands();
+    if (send.SendInitiateInquiry() != 0) {
         SetStatus(QStringLiteral("Error - could not write inquiry command packet."));
         return;
     }
+    // Whatever step was pending is over: the inquiry takes the page.
+    EndStep();
+    wait_.Begin(Step::Inquiry, send.LastExchange(), Ledger(), tmrInquiry.intervalAsDuration());
     main.btnBack.setEnabled(false);
     main.btnNext.setEnabled(false);
     for (QPushButton* b : {&btnClearList, &btnSearchDevices, &btnBondSelectedDevice, &btnPingSelectedDevice})
@@ -320,14 +303,15 @@ void TfrmDevDisc::tmrProgressBarTimer()
     pbInquiry.setValue(std::min(pbInquiry.value() + 1, pbInquiry.maximum()));
 }
 
-void TfrmDevDisc::InquiryResultReceived(const Payload& payload)
+void TfrmDevDisc::InquiryResultReceived(const Reply& reply)
 {
-    if (!tmrInquiry.isActive() || !payload || payload->size() < kNameAt)
+    if (!wait_.Is(Step::Inquiry) || !wait_.Answers(reply) || !reply.block || reply.block->size() < kNameAt)
         return;
-    const std::vector<std::uint8_t>& block = *payload;
+    const std::vector<std::uint8_t>& block = *reply.block;
     DeviceAddress address{};
     std::copy_n(block.begin(), address.size(), address.begin());
-    const QString name = FieldText(block.data() + kNameAt, std::min(block.size() - kNameAt, kNameField));
+    const QString name = QString::fromLatin1(
+        protocol::FieldText(block.data() + kNameAt, std::min(block.size() - kNameAt, kNameField)));
     if (!name.contains(QLatin1String("Vantrel/C")) && !name.contains(QLatin1String("Unknown")))
         return;
     const QString text = FormatDeviceAddress(address);
@@ -337,6 +321,12 @@ void TfrmDevDisc::InquiryResultReceived(const Payload& payload)
     AddItem(text);
 }
 
+void TfrmDevDisc::InquiryCompleteReceived(const Reply& reply)
+{
+    if (wait_.Is(Step::Inquiry) && wait_.Answers(reply) && tmrInquiry.isActive())
+        EndInquiry();
+}
+
 void TfrmDevDisc::tmrInquiryTimer()
 {
     EndInquiry();
@@ -344,6 +334,9 @@ void TfrmDevDisc::tmrInquiryTimer()
 
 void TfrmDevDisc::EndInquiry()
 {
+    // The device may still report units; they are not asked for any more.
+    if (wait_.Is(Step::Inquiry))
+        wait_.End(Ledger());
     SetStatus(QStringLiteral("Inquiry complete. %1 new device(s) found.").arg(NewDeviceCount));
     tmrInquiry.stop();
     tmrProgressBar.stop();
@@ -360,7 +353,9 @@ void TfrmDevDisc::EndInquiry()
 
 void TfrmDevDisc::lstDeviceListSelectItem(bool namesItem)
 {
-    const bool enable = namesItem && !tmrInquiry.isActive() && !Bonded;
+    // Not while a step waits: a second Bond's answer could be taken for the first's.
+    const bool stepPending = !wait_.Idle() && !wait_.Is(Step::PingLink);
+    const bool enable = namesItem && !tmrInquiry.isActive() && !Bonded && !stepPending;
     btnBondSelectedDevice.setEnabled(enable);
     btnPingSelectedDevice.setEnabled(enable);
 }
@@ -384,33 +379,36 @@ void TfrmDevDisc::btnPingSelectedDeviceClick()
     if (!frmMain)
         return;
     TfrmMain& main = *frmMain;
+    if (!MaySend(protocol::PingRequest)) {
+        SetStatus(WaitForEarlierAnswerText());
+        return;
+    }
     SetStatus(QStringLiteral("Attempting to send ping command."));
     lstDeviceList.setFocus();
     const std::optional<DeviceAddress> address = ParseDeviceAddress(item->text(0));
-    if (!address || main.SendPingRequest(*address) != 0) {
+    protocol::CommandSender& send = *Commands();
+    if (!address || send.SendPingRequest(*address) != 0) {
         SetStatus(QStringLiteral("Ping command not sent correctly."));
         return;
     }
     tmrBondTag = 1;
-    chainAddress_ = *address;
-    BeginStep(Step::Ping);
+    EndStep();
+    BeginStep(Step::Ping, send.LastExchange());
     main.btnBack.setEnabled(false);
     for (QPushButton* b : {&btnClearList, &btnSearchDevices, &btnBondSelectedDevice, &btnPingSelectedDevice})
         b->setEnabled(false);
-    PingPending = true;
     SetStatus(QStringLiteral("Opening a connection to the device."));
 }
 
-void TfrmDevDisc::ConfirmationReceived()
+void TfrmDevDisc::ConfirmationReceived(const Reply& reply)
 {
-    // Only the ping is answered by a Confirmation here.
-    if (step_ != Step::Ping)
+    // Only the ping is answered by a Confirmation here, whatever command it names.
+    if (!wait_.Is(Step::Ping) || !wait_.Answers(reply))
         return;
-    if (PingPending) {
-        SetStatus(QStringLiteral("Ping Request sent. Look for an indication on the remote device."));
-        PingPending = false;
-    }
-    // The guard runs on: Back comes back with its time-out.
+    SetStatus(QStringLiteral("Ping Request sent. Look for an indication on the remote device."));
+    // The guard runs on for the link the ping may bring up: Back comes back
+    // with its time-out.
+    wait_.Begin(Step::PingLink, wait_.send());
     SetPairingButtonsEnabled(true);
 }
 
@@ -437,29 +435,35 @@ void TfrmDevDisc::ContinuePairing(QTreeWidgetItem& item)
     TfrmMain& main = *frmMain;
     lstDeviceList.setFocus();
     const DeviceAddress address = ParseDeviceAddress(item.text(0)).value_or(DeviceAddress{});
-    chainAddress_ = address;
+    protocol::CommandSender& send = *Commands();
     switch (item.data(1, Qt::UserRole).toInt()) {
     case 1:
         SetStatus(QStringLiteral("Retrieving Version Information."));
         // A failed write ends in the time-out.
-        BeginStep(Step::Version);
-        main.SendGetVersion(address);
+        send.SendGetVersion(address);
+        EndStep();
+        BeginStep(Step::Version, send.LastExchange());
         break;
     case 2:
         SetStatus(QStringLiteral("Retrieving Configuration Information."));
-        BeginStep(Step::Config);
-        main.SendGetConfig(address);
+        send.SendGetConfig(address);
+        EndStep();
+        BeginStep(Step::Config, send.LastExchange());
         break;
     default:
-        if (main.SendInitiateBonding(address) != 0) {
+        if (!MaySend(protocol::InitiateBonding)) {
+            SetStatus(WaitForEarlierAnswerText());
+            return;
+        }
+        if (send.SendInitiateBonding(address) != 0) {
+            // Nothing went out: the page stays as it was, Back and Bond usable.
             SetStatus(QStringLiteral("Error sending InitiateBonding Packet."));
-            break;
+            return;
         }
         BondTargetAddress = address;
-        lastBondAttempt_ = address;
-        bondAnswerDue_ = true;
         bondedThrough_ = main.LocalDeviceAddress;
-        BeginStep(Step::Bond);
+        EndStep();
+        BeginStep(Step::Bond, send.LastExchange());
         SetStatus(QStringLiteral("Bonding with the selected device..."));
         break;
     }
@@ -469,22 +473,22 @@ void TfrmDevDisc::ContinuePairing(QTreeWidgetItem& item)
         b->setEnabled(false);
 }
 
-void TfrmDevDisc::BondResultReceived(const Payload& payload)
+void TfrmDevDisc::BondResultReceived(const Reply& reply)
 {
     // Only a bonding this page started is answered, in time or late: one
     // nobody asked for would mark the wizard bonded without the remote's
     // version and configuration, or undo a finished pairing.
-    if (!payload || payload->empty() || !bondAnswerDue_)
+    if (!reply.Credited() || !reply.block || reply.block->empty())
         return;
-    bondAnswerDue_ = false;
-    Bonded = (*payload)[0] == 0;
-    if (step_ != Step::Bond) {
+    Bonded = reply.Byte(0) == 0;
+    if (!wait_.Is(Step::Bond) || !wait_.Answers(reply)) {
         // Success reported after the time-out gave up on the device: it is
         // bonded all the same, and the remote settings need its address.
-        if (Bonded && BondTargetAddress == DeviceAddress{})
-            BondTargetAddress = lastBondAttempt_;
+        if (Bonded)
+            BondTargetAddress = reply.tag.exchange->unit;
         return;
     }
+    const protocol::ExchangeId bonding = wait_.send();
     EndStep();
     SetPairingButtonsEnabled(!Bonded);
     if (!frmMain)
@@ -497,8 +501,9 @@ void TfrmDevDisc::BondResultReceived(const Payload& payload)
         lblBonded.hide();
         main.btnBack.setEnabled(false);
         main.btnNext.setEnabled(false);
-        BeginStep(Step::Connection);
-        if (QTreeWidgetItem* item = ChainItem())
+        // The same send reports the link.
+        BeginStep(Step::Connection, bonding);
+        if (QTreeWidgetItem* item = ItemOf(reply))
             item->setData(1, Qt::UserRole, 1);
         return;
     }
@@ -507,46 +512,45 @@ void TfrmDevDisc::BondResultReceived(const Payload& payload)
     main.btnBack.setEnabled(true);
 }
 
-void TfrmDevDisc::ConnectionStatusReceived(const Payload& payload)
+void TfrmDevDisc::ConnectionStatusReceived(const Reply& reply)
 {
     // The link comes up after a bonding, or after a ping opened it.
-    if ((step_ != Step::Connection && step_ != Step::Ping) || !payload || payload->empty())
+    if ((!wait_.Is(Step::Connection) && !wait_.Is(Step::PingLink) && !wait_.Is(Step::Ping)) || !wait_.Answers(reply)
+        || !reply.block || reply.block->empty())
         return;
-    const Step waiting = step_;
-    QTreeWidgetItem* item = ChainItem();
-    if ((*payload)[0] == 2 && !item) {
+    const Step waiting = wait_.step();
+    const protocol::ExchangeId send = wait_.send();
+    QTreeWidgetItem* item = ItemOf(reply);
+    if (reply.Byte(0) == 2 && !item) {
         // The unit's item is gone: nothing to go on with, give up as on no answer.
         tmrBondTimer();
         return;
     }
-    EndStep();
-    if ((*payload)[0] == 2) {
+    tmrBond.stop();
+    wait_.End(nullptr);
+    if (reply.Byte(0) == 2) {
         SetStatus(QStringLiteral("Remote Device Connected... Attempting to Retreive Config Data."));
         ContinuePairing(*item);
         return;
     }
     SetStatus(QStringLiteral("Connection Error.. Retrying."));
-    BeginStep(waiting);
+    BeginStep(waiting, send);
 }
 
-void TfrmDevDisc::VersionInfoReceived(const Payload& payload)
+void TfrmDevDisc::VersionInfoReceived(const Reply& reply)
 {
-    if (step_ != Step::Version || !payload || !frmMain)
+    if (!wait_.Is(Step::Version) || !wait_.Answers(reply) || !reply.block || !frmMain)
         return;
-    QTreeWidgetItem* item = ChainItem();
-    const bool accepted = CheckApplicationVersion(*payload);
+    QTreeWidgetItem* item = ItemOf(reply);
+    const bool accepted = protocol::CheckApplicationVersion(*reply.block);
     if (accepted && !item) {
         tmrBondTimer();
         return;
     }
-    EndStep();
+    tmrBond.stop();
+    wait_.End(nullptr);
     TfrmMain& main = *frmMain;
-    const std::vector<std::uint8_t>& block = *payload;
-    main.RemoteVersion = VersionRecord{};
-    std::copy_n(block.begin(), std::min(block.size(), main.RemoteVersion.block.size()),
-                main.RemoteVersion.block.begin());
-    if (block.size() >= protocol::kVersionInfoBlock)
-        main.RemoteVersion.value = static_cast<std::uint16_t>(block[100] | (block[101] << 8));
+    main.RemoteVersion = protocol::ToVersionRecord(*reply.block);
     if (accepted) {
         item->setData(1, Qt::UserRole, 2);
         ContinuePairing(*item);
@@ -556,7 +560,7 @@ void TfrmDevDisc::VersionInfoReceived(const Payload& payload)
         item->setData(1, Qt::UserRole, 0);
     platform::ShowMessageBox(this, QStringLiteral("VtrlCfg requires application version V2.09 or greater"),
                              QStringLiteral("Version Mismatch"), MbButtons::Ok, MbIcon::None);
-    main.SendAbort();
+    Commands()->SendAbort();
     Bonded = false;
     SetPairingButtonsEnabled(true);
     for (QWidget* w : std::initializer_list<QWidget*>{&lstDeviceList, &btnClearList, &btnSearchDevices,
@@ -565,16 +569,18 @@ void TfrmDevDisc::VersionInfoReceived(const Payload& payload)
     SetStatus(QString());
 }
 
-void TfrmDevDisc::ConfigReportReceived(const Payload& payload)
+void TfrmDevDisc::ConfigReportReceived(const Reply& reply)
 {
-    if (step_ != Step::Config || !payload || payload->empty() || !frmMain)
+    if (!wait_.Is(Step::Config) || !wait_.Answers(reply) || !reply.block || reply.block->empty() || !frmMain)
         return;
-    EndStep();
+    tmrBond.stop();
+    wait_.End(nullptr);
     TfrmMain& main = *frmMain;
-    const std::vector<std::uint8_t>& block = *payload;
+    const std::vector<std::uint8_t>& block = *reply.block;
     SetStatus(QStringLiteral("Information retreived from ") + FormatDeviceAddress(BondTargetAddress));
     // A bad element still leaves what was decoded before it.
-    protocol::DecodeConfigReport(false, block.data() + 1, block.size() - 1);
+    main.RemoteConfig = protocol::DeviceConfig{};
+    protocol::DecodeConfig(main.RemoteConfig, block.data() + 1, block.size() - 1);
     for (QWidget* w : std::initializer_list<QWidget*>{&btnBondSelectedDevice, &btnPingSelectedDevice,
                                                       &btnSearchDevices, &btnClearList, &lstDeviceList})
         w->hide();
@@ -584,26 +590,25 @@ void TfrmDevDisc::ConfigReportReceived(const Payload& payload)
     main.btnNext.setEnabled(true);
 }
 
-void TfrmDevDisc::NegativeResponseReceived(const Payload& payload)
+void TfrmDevDisc::NegativeResponseReceived(const Reply& reply)
 {
     QString text = QStringLiteral("A error response was received");
-    if (payload) {
+    if (reply.block) {
         // ReasonText has a text for every code, also those past its table.
-        const int reason = payload->size() >= 2 ? (*payload)[1] : -1;
+        const int reason = reply.block->size() >= 2 ? (*reply.block)[1] : -1;
         text += QStringLiteral(" with reason: ") + QString::fromStdString(protocol::ReasonText(reason));
     }
     text += QStringLiteral(".  Please try again.");
-    // While bonding this is the refusal of the one request out: no BondResult
-    // is to be taken for it.
-    if (step_ == Step::Bond)
-        bondAnswerDue_ = false;
+    const bool refusedStep = wait_.Answers(reply);
     platform::ShowMessageBox(this, text, QStringLiteral("Warning"), MbButtons::Ok, MbIcon::Error);
-    btnBondSelectedDevice.setEnabled(true);
+    // Bond again only when nothing else of this page waits for an answer.
+    if (refusedStep || wait_.Idle() || wait_.Is(Step::PingLink))
+        btnBondSelectedDevice.setEnabled(true);
 }
 
 void TfrmDevDisc::tmrBondTimer()
 {
-    const Step expired = step_;
+    const Step expired = wait_.step();
     EndStep();
     if (expired == Step::Version || expired == Step::Config) {
         // Bonded, target and stage stay: Bond retries the step that failed.
@@ -625,50 +630,8 @@ void TfrmDevDisc::bGetVersionClick()
 {
     if (!frmMain)
         return;
-    const auto& block = frmMain->RemoteVersion.block;
-    const QString application = FieldText(block.data() + 6, 32);
-    const QString bluetooth = FieldText(block.data() + 38, 62);
-    platform::ShowMessageBox(this,
-                             QStringLiteral("Application Version: %1\n\rBluetooth Version  : %2").arg(application, bluetooth),
+    platform::ShowMessageBox(this, QString::fromLatin1(protocol::VersionBoxText(frmMain->RemoteVersion)),
                              QStringLiteral("Remote Version Information"), MbButtons::Ok, MbIcon::None);
-}
-
-bool TfrmDevDisc::event(QEvent* e)
-{
-    auto* message = dynamic_cast<platform::WindowMessage*>(e);
-    if (!message)
-        return TWizardChildForm::event(e);
-    // The block is ours from here and is freed with the event or the
-    // handler's argument on every path.
-    switch (message->message()) {
-    case protocol::MsgInquiryResult:
-        InquiryResultReceived(message->takePayload());
-        return true;
-    case protocol::MsgInquiryComplete:
-        if (tmrInquiry.isActive())
-            EndInquiry();
-        return true;
-    case protocol::MsgConfirmation:
-        ConfirmationReceived();
-        return true;
-    case protocol::MsgBondResult:
-        BondResultReceived(message->takePayload());
-        return true;
-    case protocol::MsgConnectionStatus:
-        ConnectionStatusReceived(message->takePayload());
-        return true;
-    case protocol::MsgVersionInfo:
-        VersionInfoReceived(message->takePayload());
-        return true;
-    case protocol::MsgConfigReport:
-        ConfigReportReceived(message->takePayload());
-        return true;
-    case protocol::MsgNegativeResponse:
-        NegativeResponseReceived(message->takePayload());
-        return true;
-    default:
-        return TWizardChildForm::event(e);
-    }
 }
 
 }  // namespace vtrl

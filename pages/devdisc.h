@@ -4,6 +4,7 @@
 
 #include "pages/pagekit.h"
 #include "shell/childform.h"
+#include "shell/step.h"
 #include "protocol/types.h"
 
 #include <QFrame>
@@ -30,9 +31,10 @@ public:
     explicit TfrmDevDisc(QWidget* parent = nullptr);
     ~TfrmDevDisc() override;
 
-    // The one answer the page waits for. tmrBond runs exactly while it is not
-    // None; a notification that does not answer it is ignored.
-    enum class Step { None, Ping, Bond, Connection, Version, Config };
+    // The one answer the page waits for: the inquiry's (tmrInquiry runs), or
+    // a pairing step's (tmrBond runs). PingLink: the ping was confirmed and
+    // the link it may bring up is still reported within the ping's guard.
+    enum class Step { None, Inquiry, Ping, PingLink, Bond, Connection, Version, Config };
 
     // Every item's "Name" column reads this, whatever the device reported.
     static constexpr const char* kListedName = "Vantrel/S";
@@ -49,6 +51,7 @@ public:
     QLabel lblBonded;
     QPushButton bGetVersion;
     QFrame stbDevDisc;
+    StatusPanel Panel0;
     QProgressBar pbInquiry;
     QTimer tmrInquiry;      // 20000 ms: the longest an inquiry runs
     QTimer tmrProgressBar;  // 1000 ms: one step of pbInquiry
@@ -58,11 +61,11 @@ public:
 
     std::int32_t NewDeviceCount = 0;
     bool Bonded = false;
-    bool PingPending = false;
     DeviceAddress BondTargetAddress{};
 
-    Step PendingStep() const { return step_; }
-    QString StatusText() const;
+    Step PendingStep() const { return wait_.step(); }
+    // A PingRequest was written and its Confirmation has not come.
+    bool PingPending() const { return wait_.Is(Step::Ping); }
     // Address texts of the items in list order.
     QStringList ItemAddresses() const;
     // Whether an item has that address text.
@@ -84,25 +87,19 @@ public:
     void tmrBondTimer();
     void bGetVersionClick();
 
-signals:
-    // Every text written to the status panel, in order (also repeats).
-    void statusChanged(const QString& text);
-
 protected:
-    bool event(QEvent* event) override;
+    void InquiryResultReceived(const Reply& reply) override;
+    void InquiryCompleteReceived(const Reply& reply) override;
+    void ConfirmationReceived(const Reply& reply) override;
+    void BondResultReceived(const Reply& reply) override;
+    void ConnectionStatusReceived(const Reply& reply) override;
+    void VersionInfoReceived(const Reply& reply) override;
+    void ConfigReportReceived(const Reply& reply) override;
+    void NegativeResponseReceived(const Reply& reply) override;
 
 private:
-    using Payload = std::optional<std::vector<std::uint8_t>>;
-    void InquiryResultReceived(const Payload& payload);
     void EndInquiry();
-    void ConfirmationReceived();
-    void BondResultReceived(const Payload& payload);
-    void ConnectionStatusReceived(const Payload& payload);
-    void VersionInfoReceived(const Payload& payload);
-    void ConfigReportReceived(const Payload& payload);
-    void NegativeResponseReceived(const Payload& payload);
-
-    void SetStatus(const QString& text);
+    void SetStatus(const QString& text) { Panel0.SetText(text); }
     void AddItem(const QString& address);
     void SetSearchingLook(bool searching);
     void SetPairingButtonsEnabled(bool enabled);
@@ -110,30 +107,22 @@ private:
     void ContinuePairing(QTreeWidgetItem& item);
     QTreeWidgetItem* SelectedItem() const;
     QTreeWidgetItem* ItemOf(const QString& address) const;
-    QTreeWidgetItem* ChainItem() const;
+    // The item of the unit a send went to.
+    QTreeWidgetItem* ItemOf(const Reply& reply) const;
     // Back to unpaired, with the list and its buttons shown, as on a first entry.
     void ForgetPairing();
-    void BeginStep(Step step);
+    void BeginStep(Step step, protocol::ExchangeId send);
     void EndStep();
     // Next may pass only with a device bonded whose address the remote
     // settings can be sent to.
     bool ReadyToLeave() const;
 
-    StatusPanel statusPanel0_;
     // The address texts of the items, kept with the list: an inquiry in a
     // crowded room repeats the same units thousands of times, and reading the
     // items for each one keeps the user-interface thread busy for half a
     // second (every read also re-sorts the list after an insertion).
     QSet<QString> listed_;
-    Step step_ = Step::None;
-    // The device the last InitiateBonding went to, for a success reported
-    // after the time-out gave up on it.
-    DeviceAddress lastBondAttempt_{};
-    // An InitiateBonding went out and its BondResult has not come yet.
-    bool bondAnswerDue_ = false;
-    // The unit the pending step was sent to (pinged or being paired): its
-    // answers act on its item, not on whatever the list selects by then.
-    DeviceAddress chainAddress_{};
+    Waiting<Step> wait_;
     // The local device the last InitiateBonding went through; zero if none.
     DeviceAddress bondedThrough_{};
 };

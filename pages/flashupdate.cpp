@@ -1,9 +1,8 @@
 #include "flashupdate.h"
 
 #include "platform/messagebox.h"
-#include "platform/windowmessage.h"
 #include "protocol/commands.h"
-#include "protocol/delivery.h"
+#include "protocol/rules.h"
 #include "protocol/params.h"
 #include "shell/forms.h"
 #include "shell/mainform.h"
@@ -16,7 +15,6 @@ namespace {
 using platform::MbButtons;
 using platform::MbIcon;
 
-constexpr int kFlashTimeoutMs = 10000;
 constexpr int kProgressStepMs = 250;
 
 }  // namespace
@@ -25,7 +23,7 @@ TfrmFlashUpdate::TfrmFlashUpdate(QWidget* parent)
     : TWizardChildForm(parent), grpTaskDesc(this), txtFlashUpdateTaskDesc(&grpTaskDesc),
       Tasks(this, {QStringLiteral("Select Comm Port"), FourthTask::ConfigRemotePort, 100}), grpSaveSettings(this),
       btnSave(&grpSaveSettings), pbFlashProgress(&grpSaveSettings), stbFlashUpdate(this),
-      statusPanel0_(&stbFlashUpdate, QStringLiteral("stbFlashUpdatePanel0"))
+      Panel0(&stbFlashUpdate, QStringLiteral("stbFlashUpdatePanel0"))
 {
     setObjectName(QStringLiteral("frmFlashUpdate"));
     setWindowTitle(QStringLiteral("Save Configuration Settings"));
@@ -53,7 +51,7 @@ TfrmFlashUpdate::TfrmFlashUpdate(QWidget* parent)
     Place(stbFlashUpdate, "stbFlashUpdate", QRect(0, 233, 457, 20));
 
     tmrFlashUpdate.setObjectName(QStringLiteral("tmrFlashUpdate"));
-    tmrFlashUpdate.setInterval(kFlashTimeoutMs);
+    tmrFlashUpdate.setInterval(static_cast<int>(protocol::kTimeouts.flash.count()));
     tmrProgressBar.setObjectName(QStringLiteral("tmrProgressBar"));
     tmrProgressBar.setInterval(kProgressStepMs);
 
@@ -63,17 +61,6 @@ TfrmFlashUpdate::TfrmFlashUpdate(QWidget* parent)
 }
 
 TfrmFlashUpdate::~TfrmFlashUpdate() = default;
-
-QString TfrmFlashUpdate::StatusText() const
-{
-    return statusPanel0_.text();
-}
-
-void TfrmFlashUpdate::SetStatus(const QString& text)
-{
-    statusPanel0_.SetText(text);
-    emit statusChanged(text);
-}
 
 std::uint8_t TfrmFlashUpdate::PageEntered(TfrmMain& main)
 {
@@ -87,15 +74,23 @@ std::uint8_t TfrmFlashUpdate::PageEntered(TfrmMain& main)
 
 void TfrmFlashUpdate::btnSaveClick()
 {
-    if (!frmMain)
+    if (!MaySend(protocol::UpdateFlash)) {
+        SetStatus(WaitForEarlierAnswerText());
         return;
-    if (frmMain->SendUpdateFlash() != 0) {
+    }
+    protocol::CommandSender* send = Commands();
+    if (!send || send->SendUpdateFlash() != 0) {
         SetStatus(QStringLiteral("Error sending update flash command. Please try again."));
         return;
     }
-    ++savesDue_;
-    frmMain->btnBack.setEnabled(false);
-    // A second press keeps the first press's time-out.
+    // A save given up on is over for this visit: the ledger lets this one
+    // out only once its answer can no longer be mistaken.
+    wait_.End(Ledger());
+    wait_.Begin(Step::Save, send->LastExchange(), Ledger(), tmrFlashUpdate.intervalAsDuration());
+    // One save at a time: the device's answer to a second could not be told apart.
+    btnSave.setEnabled(false);
+    if (frmMain)
+        frmMain->btnBack.setEnabled(false);
     if (!tmrFlashUpdate.isActive())
         tmrFlashUpdate.start();
     if (!tmrProgressBar.isActive())
@@ -110,6 +105,9 @@ void TfrmFlashUpdate::tmrProgressBarTimer()
 
 void TfrmFlashUpdate::tmrFlashUpdateTimer()
 {
+    // The save stays awaited, as late: the device may still confirm it.
+    if (Ledger())
+        Ledger()->GiveUp(wait_.send());
     tmrProgressBar.stop();
     tmrFlashUpdate.stop();
     btnSave.setEnabled(true);
@@ -119,42 +117,24 @@ void TfrmFlashUpdate::tmrFlashUpdateTimer()
     SetStatus(QStringLiteral("Error - the flash update timed out. Please retry."));
 }
 
-bool TfrmFlashUpdate::event(QEvent* e)
+void TfrmFlashUpdate::ConfirmationReceived(const Reply& reply)
 {
-    auto* message = dynamic_cast<platform::WindowMessage*>(e);
-    if (!message)
-        return TWizardChildForm::event(e);
-    switch (message->message()) {
-    case protocol::MsgConfirmation:
-        ConfirmationReceived(message->takePayload());
-        return true;
-    case protocol::MsgNegativeResponse:
-        NegativeResponseReceived(message->takePayload());
-        return true;
-    default:
-        return TWizardChildForm::event(e);
-    }
-}
-
-void TfrmFlashUpdate::ConfirmationReceived(const std::optional<std::vector<std::uint8_t>>& payload)
-{
-    if (!payload || payload->empty())
+    // Only the answer to a save sent from this visit: any other would report
+    // unsaved settings as saved and end the wizard.
+    if (!wait_.Answers(reply))
         return;
-    // "Saved" counts only as the answer to a save sent from here, in time or
-    // late, and neither refused nor sent before the operator left the page:
-    // any other would report unsaved settings as saved and end the wizard.
-    if ((*payload)[0] == protocol::UpdateFlash && savesDue_ == 0)
-        return;
+    wait_.End(nullptr);
     tmrProgressBar.stop();
-    if ((*payload)[0] != protocol::UpdateFlash) {
+    if (reply.Misnamed()) {
         // Not the save's answer; the save's own time-out still follows.
         FlashSaved = false;
+        btnSave.setEnabled(true);
         SetStatus(QStringLiteral("An error occured in saving the settings. Please retry."));
         return;
     }
     tmrFlashUpdate.stop();
-    savesDue_ = 0;
     FlashSaved = true;
+    btnSave.setEnabled(true);
     if (!frmMain)
         return;
     frmMain->btnNext.setEnabled(true);
@@ -163,11 +143,15 @@ void TfrmFlashUpdate::ConfirmationReceived(const std::optional<std::vector<std::
     frmMain->btnNextClick();
 }
 
-void TfrmFlashUpdate::NegativeResponseReceived(const std::optional<std::vector<std::uint8_t>>& payload)
+void TfrmFlashUpdate::NegativeResponseReceived(const Reply& reply)
 {
-    if (savesDue_ > 0 && (!payload || payload->empty() || (*payload)[0] == protocol::UpdateFlash))
-        --savesDue_;
-    const int reason = payload && payload->size() >= 2 ? (*payload)[1] : -1;
+    // A refused save is over in the ledger: no later Confirmation counts for
+    // it. The time-out follows as before.
+    if (reply.Credited() && !wait_.Answers(reply))
+        return;
+    if (reply.Credited())
+        btnSave.setEnabled(true);
+    const int reason = reply.block && reply.block->size() >= 2 ? (*reply.block)[1] : -1;
     platform::ShowMessageBox(this,
                              QStringLiteral("A negative response was received from the Cable Replacement device with reason ")
                                  + QString::fromStdString(protocol::ReasonText(reason))
@@ -179,10 +163,6 @@ std::uint8_t TfrmFlashUpdate::PageLeaving(QPushButton* pressed)
 {
     if (!frmMain)
         return 0;
-    // Settings may change once the operator has gone back; a save sent
-    // before then does not cover them.
-    if (pressed != &frmMain->btnNext)
-        savesDue_ = 0;
     if (pressed == &frmMain->btnNext) {
         if (FlashSaved)
             return 0;
@@ -190,6 +170,9 @@ std::uint8_t TfrmFlashUpdate::PageLeaving(QPushButton* pressed)
                                  QStringLiteral("Error"), MbButtons::Ok, MbIcon::None);
         return 2;
     }
+    // Settings may change once the operator has gone back; a save sent
+    // before then does not cover them.
+    wait_.End(Ledger());
     frmMain->btnNext.setEnabled(true);
     return 0;
 }

@@ -3,6 +3,7 @@
 
 #include "pages/pagekit.h"
 #include "shell/childform.h"
+#include "shell/step.h"
 
 #include <QFrame>
 #include <QGroupBox>
@@ -33,13 +34,12 @@ public:
     QPushButton btnSave;
     QProgressBar pbFlashProgress;
     QFrame stbFlashUpdate;
+    StatusPanel Panel0;
     QTimer tmrFlashUpdate;  // save time-out, 10000 ms
     QTimer tmrProgressBar;  // 250 ms activity steps
 
     // The device confirmed the UpdateFlash.
     bool FlashSaved = false;
-
-    QString StatusText() const;
 
     std::uint8_t PageEntered(TfrmMain& main) override;
     std::uint8_t PageLeaving(QPushButton* pressed) override;
@@ -48,22 +48,18 @@ public:
     void tmrFlashUpdateTimer();
     void tmrProgressBarTimer();
 
-signals:
-    // Every text written to the status panel, in order.
-    void statusChanged(const QString& text);
-
 protected:
-    bool event(QEvent* event) override;
+    void ConfirmationReceived(const Reply& reply) override;
+    void NegativeResponseReceived(const Reply& reply) override;
 
 private:
-    void ConfirmationReceived(const std::optional<std::vector<std::uint8_t>>& payload);
-    void NegativeResponseReceived(const std::optional<std::vector<std::uint8_t>>& payload);
-    void SetStatus(const QString& text);
+    // Saving: the UpdateFlash sent from this visit of the page. Its answer
+    // counts also after the time-out, as long as the operator stays: gone
+    // Back, settings may change that a save sent before does not cover.
+    enum class Step { None, Save };
+    void SetStatus(const QString& text) { Panel0.SetText(text); }
 
-    StatusPanel statusPanel0_;
-    // UpdateFlash commands sent from this visit of the page and not yet
-    // answered, by a confirmation or a refusal.
-    int savesDue_ = 0;
+    Waiting<Step> wait_;
 };
 
 }  // namespace vtrl

@@ -1,5 +1,6 @@
 #include "localdevicesettings.h"
 
+#include "protocol/rules.h"
 #include "shell/forms.h"
 #include "shell/mainform.h"
 #include "shell/uifont.h"
@@ -12,7 +13,6 @@ TfAdvanced* fAdvanced = nullptr;
 
 namespace {
 
-constexpr int kLinkTimeoutMax = 40;
 constexpr int kLowPowerLevels = 5;   // "0".."4"
 constexpr int kClass2PowerLevels = 8;  // "0".."7"
 constexpr int kPowerClass2 = 0x20;
@@ -46,7 +46,7 @@ TfAdvanced::TfAdvanced(QWidget* owner)
     lbLinkTimeout.setGeometry(12, 64, 76, 15);
     seLinkTimeout.setObjectName(QStringLiteral("seLinkTimeout"));
     seLinkTimeout.setGeometry(96, 60, 77, 22);
-    seLinkTimeout.setRange(0, kLinkTimeoutMax);
+    seLinkTimeout.setRange(0, protocol::kLinkTimeoutOffered);
     seLinkTimeout.setSingleStep(1);
     seLinkTimeout.setValue(20);
     // Text left outside the range or unfinished is pulled back on focus loss.
@@ -124,18 +124,23 @@ bool RunDeviceAdvanced(QWidget* page, bool authentication, std::uint16_t& linkTi
 {
     TfAdvanced dialog(page);
     dialog.gbCDOutputSelect.hide();
-    dialog.seLinkTimeout.setValue(std::min<int>(linkTimeout, kLinkTimeoutMax));
+    dialog.seLinkTimeout.setValue(std::min<int>(linkTimeout, protocol::kLinkTimeoutOffered));
     dialog.cbLKInit.setVisible(authentication);
     dialog.lbPowerLevel.hide();
     dialog.cbPowerLevel.hide();
     dialog.cbLKInit.setChecked(resetLinkKeys);
+    // A device may hold more than the dialog offers: that value stays unless
+    // the operator sets another.
+    bool touched = false;
+    QObject::connect(&dialog.seLinkTimeout, &QSpinBox::valueChanged, &dialog, [&touched] { touched = true; });
 
     if (!dialog.ShowModal())
         return false;
     // Text still being typed counts as far as it reads as a number in range;
     // anything else leaves the last valid value.
     dialog.seLinkTimeout.interpretText();
-    linkTimeout = static_cast<std::uint16_t>(dialog.seLinkTimeout.value());
+    if (touched)
+        linkTimeout = static_cast<std::uint16_t>(dialog.seLinkTimeout.value());
     resetLinkKeys = dialog.cbLKInit.isVisibleTo(&dialog) && dialog.cbLKInit.isChecked();
     return true;
 }

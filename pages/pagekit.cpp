@@ -8,10 +8,10 @@ void Place(QWidget& widget, const char* name, const QRect& geometry)
     widget.setGeometry(geometry);
 }
 
-StatusPanel::StatusPanel(QWidget* bar, const QString& name) : QLabel(bar)
+StatusPanel::StatusPanel(QWidget* bar, const QString& name, const QRect& geometry) : QLabel(bar)
 {
     setObjectName(name);
-    setGeometry(0, 1, 457, 19);
+    setGeometry(geometry);
     setFrameShape(QFrame::Panel);
     setFrameShadow(QFrame::Sunken);
     setTextFormat(Qt::PlainText);
@@ -22,6 +22,7 @@ void StatusPanel::SetText(const QString& text)
 {
     setText(text);
     setToolTip(text);
+    emit textSet(text);
 }
 
 }  // namespace vtrl

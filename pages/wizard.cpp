@@ -63,7 +63,7 @@ void AbortOnUnfinishedClose(TfrmMain& main)
         frmCommPortSel->AbandonAttempt();
     if (main.ModalResult == 1 || !frmCommPortSel || !frmCommPortSel->Connected)
         return;
-    while (main.SendAbort() != 0) {
+    while (main.Commands(nullptr).SendAbort() != 0) {
         if (platform::ShowMessageBox(&main, QStringLiteral("Abort message not sent."), QStringLiteral("Error"),
                                      platform::MbButtons::RetryCancel, platform::MbIcon::None)
             != platform::mrRetry)

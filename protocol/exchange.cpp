@@ -58,7 +58,7 @@ ExchangeId ExchangeLedger::Sent(CommandType command, std::uint8_t sequence, std:
     std::erase_if(open_, [&](const Entry& e) {
         const CommandType c = e.exchange.command;
         if (e.phase == Phase::First)
-            return c == command && e.exchange.late && now - e.lateSince >= Patience(c);
+            return c == command && e.exchange.late && now - e.lateSince >= e.patience;
         return (TakesConnectionStatus(c) && TakesConnectionStatus(command)) || (c == InitiateInquiry && command == c);
     });
     if (open_.size() >= kMostOpen)
@@ -75,6 +75,7 @@ ExchangeId ExchangeLedger::Sent(CommandType command, std::uint8_t sequence, std:
         std::copy_n(payload.begin(), e.exchange.unit.size(), e.exchange.unit.begin());
     e.exchange.owner = owner;
     e.sentAt = now;
+    e.patience = Patience(command);
     open_.push_back(std::move(e));
     return open_.back().exchange.id;
 }
@@ -82,6 +83,13 @@ ExchangeId ExchangeLedger::Sent(CommandType command, std::uint8_t sequence, std:
 ExchangeLedger::Iterator ExchangeLedger::Find(ExchangeId id)
 {
     return std::find_if(open_.begin(), open_.end(), [id](const Entry& e) { return e.exchange.id == id; });
+}
+
+void ExchangeLedger::Expect(ExchangeId id, std::chrono::milliseconds patience)
+{
+    const auto it = Find(id);
+    if (it != open_.end())
+        it->patience = patience;
 }
 
 void ExchangeLedger::GiveUp(ExchangeId id, Clock::time_point now)
@@ -100,7 +108,7 @@ bool ExchangeLedger::MaySend(CommandType command, Clock::time_point now) const
         return true;
     return std::none_of(open_.begin(), open_.end(), [&](const Entry& e) {
         return e.phase == Phase::First && e.exchange.command == command
-            && (!e.exchange.late || now - e.lateSince < Patience(command));
+            && (!e.exchange.late || now - e.lateSince < e.patience);
     });
 }
 

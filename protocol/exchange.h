@@ -68,13 +68,18 @@ public:
 
     Tag Match(const Notification& notification, Clock::time_point now = Clock::now());
 
+    // How long the sender waits for this send's answer, when not the device's
+    // own patience for the command: a send given up on keeps as long again
+    // before another of its kind may go out.
+    void Expect(ExchangeId id, std::chrono::milliseconds patience);
+
     // The sender stopped waiting: its time-out, or it went away. The send
     // stays as late; answers to it are still credited to it.
     void GiveUp(ExchangeId id, Clock::time_point now = Clock::now());
 
     // Whether a command may go out now without its answer being mistaken
     // for that of an earlier send: no send that takes the same first answer
-    // is waiting, or has been late for less than it was waited for.
+    // is waiting, or has been late for less than its patience.
     bool MaySend(CommandType command, Clock::time_point now = Clock::now()) const;
 
     // Still expecting an answer (waiting or late).
@@ -94,6 +99,7 @@ private:
         Phase phase = Phase::First;
         Clock::time_point sentAt;
         Clock::time_point lateSince;
+        std::chrono::milliseconds patience{0};
     };
     using Iterator = std::deque<Entry>::iterator;
 

@@ -1,5 +1,9 @@
 #include "childform.h"
 
+#include "platform/windowmessage.h"
+#include "protocol/delivery.h"
+#include "shell/forms.h"
+#include "shell/mainform.h"
 #include "shell/uifont.h"
 
 #include <QPainter>
@@ -26,6 +30,59 @@ std::uint8_t TWizardChildForm::PageEntered(TfrmMain&)
 std::uint8_t TWizardChildForm::PageLeaving(QPushButton*)
 {
     return 0;
+}
+
+QString TWizardChildForm::WaitForEarlierAnswerText()
+{
+    return QStringLiteral("The device may still answer an earlier command.  Please retry in a moment.");
+}
+
+NotificationMessage::NotificationMessage(Reply reply)
+    : QEvent(static_cast<QEvent::Type>(reply.message)), reply_(std::move(reply))
+{
+    platform::RegisterWindowMessageTypes();
+}
+
+bool TWizardChildForm::event(QEvent* e)
+{
+    auto* notification = dynamic_cast<NotificationMessage*>(e);
+    if (!notification)
+        return QWidget::event(e);
+    // The block is the handler's from here and goes with the reply.
+    const Reply reply = notification->Take();
+    switch (reply.message) {
+    case protocol::MsgNegativeResponse: NegativeResponseReceived(reply); break;
+    case protocol::MsgConfirmation: ConfirmationReceived(reply); break;
+    case protocol::MsgLocalAddress: LocalAddressReceived(reply); break;
+    case protocol::MsgInquiryResult: InquiryResultReceived(reply); break;
+    case protocol::MsgInquiryComplete: InquiryCompleteReceived(reply); break;
+    case protocol::MsgBondResult: BondResultReceived(reply); break;
+    case protocol::MsgConnectionStatus: ConnectionStatusReceived(reply); break;
+    case protocol::MsgConfigReport: ConfigReportReceived(reply); break;
+    case protocol::MsgVersionInfo: VersionInfoReceived(reply); break;
+    default: break;
+    }
+    return true;
+}
+
+protocol::CommandSender* TWizardChildForm::Commands()
+{
+    return frmMain ? &frmMain->Commands(this) : nullptr;
+}
+
+protocol::ExchangeLedger* TWizardChildForm::Ledger()
+{
+    return frmMain ? &frmMain->Ledger() : nullptr;
+}
+
+bool TWizardChildForm::MaySend(protocol::CommandType command)
+{
+    return frmMain && frmMain->Ledger().MaySend(command);
+}
+
+bool TWizardChildForm::SendsOpen()
+{
+    return frmMain && frmMain->Ledger().AnyOpen(frmMain->OwnerOf(this));
 }
 
 namespace {

@@ -1,6 +1,9 @@
 #pragma once
 // Base of every wizard page, and the Tasks panel most pages show.
 
+#include "protocol/commands.h"
+#include "shell/reply.h"
+
 #include <QGroupBox>
 #include <QLabel>
 #include <QPushButton>
@@ -29,6 +32,35 @@ public:
     // Called before the wizard moves away; `pressed` is the main window's
     // btnNext or btnBack. Nonzero keeps the wizard on this page.
     virtual std::uint8_t PageLeaving(QPushButton* pressed);
+
+    // Shown when the device may still answer an earlier command of the kind
+    // the operator asked to send: its answer could not be told apart.
+    static QString WaitForEarlierAnswerText();
+
+protected:
+    // Each notification reaches the handler for its kind, the way
+    // QWidget::event() calls the handlers of its own events. A page gets the
+    // answers to its own sends, wherever the wizard is, and unasked ones
+    // while it is on show.
+    bool event(QEvent* event) override;
+    virtual void NegativeResponseReceived(const Reply&) {}
+    virtual void ConfirmationReceived(const Reply&) {}
+    virtual void LocalAddressReceived(const Reply&) {}
+    virtual void InquiryResultReceived(const Reply&) {}
+    virtual void InquiryCompleteReceived(const Reply&) {}
+    virtual void BondResultReceived(const Reply&) {}
+    virtual void ConnectionStatusReceived(const Reply&) {}
+    virtual void ConfigReportReceived(const Reply&) {}
+    virtual void VersionInfoReceived(const Reply&) {}
+
+    // The device's commands, entered in the ledger as this page's sends.
+    // Null without a main window.
+    protocol::CommandSender* Commands();
+    protocol::ExchangeLedger* Ledger();
+    // Whether `command` may go out now.
+    bool MaySend(protocol::CommandType command);
+    // Whether a send of this page still expects an answer (waiting or late).
+    bool SendsOpen();
 };
 
 // Which label the Tasks panel's fourth row carries.

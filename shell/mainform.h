@@ -4,6 +4,7 @@
 
 #include "protocol/commands.h"
 #include "protocol/delivery.h"
+#include "protocol/exchange.h"
 #include "protocol/packet.h"
 #include "protocol/params.h"
 #include "protocol/types.h"
@@ -20,6 +21,7 @@
 #include <cstdint>
 #include <functional>
 #include <optional>
+#include <vector>
 
 namespace vtrl {
 
@@ -79,24 +81,17 @@ public:
     // The packet receiver's state (0 = between frames), for tests.
     int ReceiverState() const { return receiver_.State(); }
 
-    // Commands to the device; 0 written, -1 not (GetLocalAddress and
-    // GetConfig: the sequence number written, or -1).
-    int SendGetLocalAddress();
-    int SendInitiateInquiry();
-    int SendInitiateBonding(const DeviceAddress& address);
-    int SendSetLocalPortConfig(std::uint8_t interfaceCode, std::uint8_t baud, std::uint8_t dataBits,
-                               std::uint8_t stopBits, std::uint8_t parity, std::uint8_t flowControl,
-                               std::uint8_t powerByte, std::uint8_t cdOutput);
-    int SendSetRemotePortConfig(std::uint8_t interfaceCode, std::uint8_t baud, const DeviceAddress& address,
-                                std::uint8_t dataBits, std::uint8_t stopBits, std::uint8_t parity,
-                                std::uint8_t flowControl, std::uint8_t powerByte, std::uint8_t cdOutput);
-    int SendSetDeviceConfig(std::uint8_t linkTimeout, std::string_view name, bool authentication, bool encryption,
-                            const std::array<std::uint8_t, 16>& pin, bool resetLinkKeys);
-    int SendPingRequest(const DeviceAddress& address);
-    int SendAbort();
-    int SendUpdateFlash();
-    int SendGetConfig(const DeviceAddress& address);
-    int SendGetVersion(const DeviceAddress& address);
+    // The device's commands. Every command written is entered in the ledger
+    // as sent by `sender` (a page; null for the window itself), and its
+    // answers are handed to that sender.
+    protocol::CommandSender& Commands(const QObject* sender);
+    protocol::ExchangeLedger& Ledger() { return ledger_; }
+    // Who `sender` is in the ledger.
+    protocol::Owner OwnerOf(const QObject* sender);
+    // A received notification, matched in the ledger and posted to the page
+    // that sent what it answers, or, unasked, to the notification target.
+    // False when nobody was there to take it, or it repeats the frame before.
+    bool Deliver(protocol::Notification notification);
 
     // Asked before the window closes; true lets it close.
     bool FormCloseQuery();
@@ -126,10 +121,15 @@ private:
     private:
         TfrmMain& main_;
     };
+    // Who sent what: an owner in the ledger is an index here, plus one.
+    QObject* OwnerObject(protocol::Owner owner) const;
+
     PortLink link_{*this};
+    protocol::ExchangeLedger ledger_;
     protocol::PacketSender sender_{link_};
-    protocol::CommandSender commands_{sender_};
+    protocol::CommandSender commands_{sender_, &ledger_};
     protocol::PacketReceiver receiver_;
+    std::vector<QPointer<QObject>> owners_;
 
     PageTable table_;
     std::optional<std::size_t> currentStep_;

@@ -5,6 +5,9 @@
 
 #include "platform/pump.h"
 #include "platform/windowmessage.h"
+#include "shell/reply.h"
+
+#include <QCoreApplication>
 
 #include <array>
 #include <cstring>
@@ -40,6 +43,8 @@ int TfrmMain::OpenPort(int n)
     } catch (const std::exception&) {
         PortHandle = -1;
     }
+    // Nothing sent on the port held before can be answered any more.
+    ledger_.Clear();
     if (PortHandle <= 0)
         return -1;
     // A partial frame left by the previous port would swallow the first
@@ -98,40 +103,46 @@ std::int32_t TfrmMain::PortLink::Write(const std::uint8_t* bytes, std::uint32_t 
 
 bool TfrmMain::PortLink::Post(protocol::Notification notification)
 {
-    return platform::PostWindowMessage(main_.NotifyWindow(), static_cast<int>(notification.message),
-                                       std::move(notification.block));
+    return main_.Deliver(std::move(notification));
 }
 
-int TfrmMain::SendGetLocalAddress() { return commands_.SendGetLocalAddress(); }
-int TfrmMain::SendInitiateInquiry() { return commands_.SendInitiateInquiry(); }
-int TfrmMain::SendInitiateBonding(const DeviceAddress& address) { return commands_.SendInitiateBonding(address); }
-
-int TfrmMain::SendSetLocalPortConfig(std::uint8_t interfaceCode, std::uint8_t baud, std::uint8_t dataBits,
-                                     std::uint8_t stopBits, std::uint8_t parity, std::uint8_t flowControl,
-                                     std::uint8_t powerByte, std::uint8_t cdOutput)
+bool TfrmMain::Deliver(protocol::Notification notification)
 {
-    return commands_.SendSetLocalPortConfig(interfaceCode, baud, dataBits, stopBits, parity, flowControl, powerByte,
-                                            cdOutput);
+    protocol::Tag tag = ledger_.Match(notification);
+    // A retransmitted frame has been handled once already.
+    if (tag.verdict == protocol::Verdict::Repeat)
+        return false;
+    // An answer goes to the page that sent what it answers, wherever the
+    // wizard is by then; the page on show gets what nobody asked for.
+    QObject* target = tag.exchange ? OwnerObject(tag.exchange->owner) : nullptr;
+    if (!target)
+        target = NotifyWindow();
+    if (!target)
+        return false;
+    QCoreApplication::postEvent(target,
+                                new NotificationMessage(Reply{notification.message, std::move(notification.block), std::move(tag)}));
+    return true;
 }
 
-int TfrmMain::SendSetRemotePortConfig(std::uint8_t interfaceCode, std::uint8_t baud, const DeviceAddress& address,
-                                      std::uint8_t dataBits, std::uint8_t stopBits, std::uint8_t parity,
-                                      std::uint8_t flowControl, std::uint8_t powerByte, std::uint8_t cdOutput)
+protocol::CommandSender& TfrmMain::Commands(const QObject* sender)
 {
-    return commands_.SendSetRemotePortConfig(interfaceCode, baud, address, dataBits, stopBits, parity, flowControl,
-                                             powerByte, cdOutput);
+    return commands_.As(OwnerOf(sender));
 }
 
-int TfrmMain::SendSetDeviceConfig(std::uint8_t linkTimeout, std::string_view name, bool authentication,
-                                  bool encryption, const std::array<std::uint8_t, 16>& pin, bool resetLinkKeys)
+protocol::Owner TfrmMain::OwnerOf(const QObject* sender)
 {
-    return commands_.SendSetDeviceConfig(linkTimeout, name, authentication, encryption, pin, resetLinkKeys);
+    if (!sender)
+        return 0;
+    for (std::size_t i = 0; i < owners_.size(); ++i)
+        if (owners_[i] == sender)
+            return static_cast<protocol::Owner>(i + 1);
+    owners_.emplace_back(const_cast<QObject*>(sender));
+    return static_cast<protocol::Owner>(owners_.size());
 }
 
-int TfrmMain::SendPingRequest(const DeviceAddress& address) { return commands_.SendPingRequest(address); }
-int TfrmMain::SendAbort() { return commands_.SendAbort(); }
-int TfrmMain::SendUpdateFlash() { return commands_.SendUpdateFlash(); }
-int TfrmMain::SendGetConfig(const DeviceAddress& address) { return commands_.SendGetConfig(address); }
-int TfrmMain::SendGetVersion(const DeviceAddress& address) { return commands_.SendGetVersion(address); }
+QObject* TfrmMain::OwnerObject(protocol::Owner owner) const
+{
+    return owner > 0 && owner <= owners_.size() ? owners_[owner - 1].data() : nullptr;
+}
 
 }  // namespace vtrl
