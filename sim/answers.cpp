@@ -55,6 +55,13 @@ std::optional<Answer> AnswerQueue::pop(Clock::time_point now)
 
 // ---- scripting ---------------------------------------------------------------
 
+void Simulator::setInOrder(bool inOrder)
+{
+    std::lock_guard lock(d_->m);
+    d_->answers.setInOrder(inOrder);
+    d_->line.wakeUp();
+}
+
 void Simulator::sendUnasked(std::uint8_t type, std::vector<std::uint8_t> payload)
 {
     std::lock_guard lock(d_->m);

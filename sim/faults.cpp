@@ -8,12 +8,31 @@ namespace vtrl::sim {
 Verdict Faults::judge(const ReceivedFrame& f)
 {
     Verdict v;
+    const CommandFault fault = f.crcOk && !silent && plan ? plan(f) : CommandFault{};
+    v.planned = fault.kind;
+    if (fault.kind == CommandFault::Kind::Drop) {
+        v.action = Verdict::Action::Drop;
+        return v;
+    }
     if (silent) {
         v.action = Verdict::Action::Ignore;
         return v;
     }
     const auto extra = typeDelays.find(f.type);
     v.style.delay = answerDelay + (extra == typeDelays.end() ? Millis{0} : extra->second);
+    switch (fault.kind) {
+    case CommandFault::Kind::Late:
+        v.style.late = fault.lateBy;
+        break;
+    case CommandFault::Kind::Mute:
+        v.style.lost = true;
+        break;
+    case CommandFault::Kind::Twice:
+        v.style.copies = 2;
+        break;
+    default:
+        break;
+    }
     const auto refuse = [&](std::uint8_t byte0, std::uint8_t why) {
         v.action = Verdict::Action::Refuse;
         v.refusalByte0 = byte0;
@@ -26,6 +45,8 @@ Verdict Faults::judge(const ReceivedFrame& f)
         v.action = Verdict::Action::Ignore;
         return v;
     }
+    if (fault.kind == CommandFault::Kind::Refuse)
+        return refuse(fault.refusalByte0, fault.reason);
     if (silentTypes.count(f.type)) {
         v.action = Verdict::Action::Ignore;
         return v;
@@ -152,6 +173,12 @@ void Simulator::setIgnoreSettings(bool ignore)
 {
     std::lock_guard lock(d_->m);
     d_->faults.ignoreSettings = ignore;
+}
+
+void Simulator::setFaultPlan(FaultPlan plan)
+{
+    std::lock_guard lock(d_->m);
+    d_->faults.plan = std::move(plan);
 }
 
 void Simulator::confirmAs(std::uint8_t commandType, std::uint8_t namedType, bool once)

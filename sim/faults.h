@@ -15,12 +15,14 @@ namespace vtrl::sim {
 // What becomes of one command that arrived.
 struct Verdict {
     enum class Action {
+        Drop,          // lost before it reached the device
         Ignore,        // the device does nothing with it, says nothing
         Refuse,        // NegativeResponse [refusalByte0, reason], nothing done
         ConfirmOnly,   // confirmed, nothing done (settings that do not take)
         Handle,        // the device acts on it
     };
     Action action = Action::Handle;
+    CommandFault::Kind planned = CommandFault::Kind::Normal;
     std::uint8_t refusalByte0 = 0;
     std::uint8_t reason = 0;
     AnswerStyle style;
@@ -49,6 +51,7 @@ public:
         bool once;
     };
     std::map<std::uint8_t, Renaming> confirmRenames;
+    FaultPlan plan;
 
     Verdict judge(const ReceivedFrame& command);
     AnswerStyle unaskedStyle() const { return AnswerStyle{answerDelay}; }

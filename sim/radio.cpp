@@ -144,6 +144,14 @@ void Radio::pingUnit(const DeviceAddress& a)
 
 // ---- scripting ---------------------------------------------------------------
 
+std::optional<DeviceAddress> Simulator::linkedRemote() const
+{
+    std::lock_guard lock(d_->m);
+    if (const Device* r = d_->radio.linked())
+        return r->profile.address;
+    return std::nullopt;
+}
+
 void Simulator::clearRemotes()
 {
     std::lock_guard lock(d_->m);

@@ -10,11 +10,15 @@ namespace vtrl::sim {
 
 void Simulator::Impl::onFrame(Frame&& f)
 {
-    received.push_back(ReceivedFrame{f.type, f.seq, f.payload, f.crcOk});
-    if (f.crcOk && f.type == type::Abort)
+    ReceivedFrame r{f.type, f.seq, f.payload, f.crcOk};
+    const Verdict v = faults.judge(r);
+    r.dropped = v.action == Verdict::Action::Drop;
+    received.push_back(std::move(r));
+    // Counted as it reaches the device, answered or not, unless the plan kept it from acting.
+    if (f.crcOk && f.type == type::Abort && v.planned != CommandFault::Kind::Drop &&
+        v.planned != CommandFault::Kind::Refuse)
         ++aborts;
-    const Verdict v = faults.judge(received.back());
-    if (v.action == Verdict::Action::Ignore)
+    if (v.action == Verdict::Action::Drop || v.action == Verdict::Action::Ignore)
         return;
     answers.beginCommand(v.style);
     switch (v.action) {
@@ -27,6 +31,7 @@ void Simulator::Impl::onFrame(Frame&& f)
     case Verdict::Action::Handle:
         attached.handle(f);
         return;
+    case Verdict::Action::Drop:
     case Verdict::Action::Ignore:
         return;
     }
@@ -92,6 +97,12 @@ std::size_t Simulator::answersWritten() const
 {
     std::lock_guard lock(d_->m);
     return d_->answersWritten;
+}
+
+std::size_t Simulator::answersPending() const
+{
+    std::lock_guard lock(d_->m);
+    return d_->answers.size();
 }
 
 bool Simulator::waitForFrames(std::size_t count, Millis timeout) const
