@@ -207,7 +207,7 @@ public:
     // ---- inspection ----------------------------------------------------
     std::vector<ReceivedFrame> received() const;
     std::size_t receivedCount() const;
-    int abortCount() const;
+    int abortCount() const;                          // Aborts that reached the device
     int linkKeyResets() const;                       // SetDeviceConfig with the reset flag
     std::size_t answersWritten() const;              // frames written to the pty
     std::size_t answersPending() const;              // decided on, not yet written
