@@ -107,6 +107,8 @@ Faults:
   --noise                  write noise bytes before every answer
   --no-checksum-reply      ignore frames with a bad CRC instead of refusing them
   --late TYPE:MS           answer command TYPE MS milliseconds later than the others
+  --in-order               answer in the order the commands came, so a late answer
+                           holds back all answers after it (default: they overtake it)
   --confirm-as TYPE:OTHER  confirm command TYPE as if it were command OTHER
   --help                   this text
 Command types: 3 address, 4 inquiry, 7 bonding, 10 port settings, 11 device settings,
@@ -304,6 +306,8 @@ std::string applyArguments(const std::vector<std::string>& args, Simulator& sim,
                     sim.setAnswerDelayFor(static_cast<std::uint8_t>(*t), Millis{*v});
                 else
                     sim.confirmAs(static_cast<std::uint8_t>(*t), static_cast<std::uint8_t>(*v));
+            } else if (flag("--in-order")) {
+                sim.setInOrder(true);
             } else if (flag("--no-checksum-reply")) {
                 sim.setAnswerChecksumFailures(false);
             } else if (bool invalid = false;

@@ -39,6 +39,7 @@
 #include <chrono>
 #include <condition_variable>
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -71,7 +72,27 @@ struct ReceivedFrame {
     std::uint8_t seq = 0;
     std::vector<std::uint8_t> payload;
     bool crcOk = false;
+    bool dropped = false;   // lost on the way in by the fault plan: never acted on
 };
+
+// What the line and the device do with one command (see setFaultPlan).
+struct CommandFault {
+    enum class Kind {
+        Normal,   // as without a plan
+        Late,     // acted on at once; every answer written lateBy later
+        Drop,     // lost before the device: not acted on, never answered
+        Mute,     // acted on; its answers are lost on the way back
+        Twice,    // acted on; every answer written twice, byte for byte (a retransmission)
+        Refuse,   // not acted on; NegativeResponse [refusalByte0, reason]
+    } kind = Kind::Normal;
+    Millis lateBy{0};
+    std::uint8_t reason = 2;
+    std::uint8_t refusalByte0 = 0;   // a device may put anything there
+};
+
+// Picks the fault for each command. Called on the simulator's thread with its
+// lock held: it must not call the Simulator, or it deadlocks.
+using FaultPlan = std::function<CommandFault(const ReceivedFrame&)>;
 
 // Outcome of the next bondings. Counters count down as bondings are tried.
 struct BondingScript {
@@ -152,6 +173,20 @@ public:
     // Bytes written before every answer; empty: none. Default noise has no 0x5D.
     void setNoise(std::vector<std::uint8_t> bytes);
     void setAnswerChecksumFailures(bool answer);
+    // Asks `plan` about every command with a valid CRC, Abort included, while
+    // the device is not silent; the switches above then apply to a command
+    // the plan lets through (Normal, Late, Mute, Twice), and their answers
+    // travel as the plan says. A Late, Mute or Twice applies to every answer
+    // of the command, the later InquiryResults and ConnectionStatus too; a
+    // link still comes up when its ConnectionStatus is due, even if that
+    // report is late or lost. An empty plan: none.
+    void setFaultPlan(FaultPlan plan);
+    // On: answers are written in the order their commands arrived, as by a
+    // device that handles one command at a time, so a late answer holds back
+    // everything after it (the answers of one command keep their own order).
+    // Off (the default): each answer goes at its own time and quick ones
+    // overtake a late one.
+    void setInOrder(bool inOrder);
 
     // ---- port settings pages -------------------------------------------
     // The device acts on `commandType` as usual but its Confirmation names
@@ -172,9 +207,12 @@ public:
     // ---- inspection ----------------------------------------------------
     std::vector<ReceivedFrame> received() const;
     std::size_t receivedCount() const;
-    int abortCount() const;
+    int abortCount() const;                          // Aborts that reached the device
     int linkKeyResets() const;                       // SetDeviceConfig with the reset flag
     std::size_t answersWritten() const;              // frames written to the pty
+    std::size_t answersPending() const;              // decided on, not yet written
+    // The remote the radio link is up to now, if it is a simulated one.
+    std::optional<DeviceAddress> linkedRemote() const;
     std::size_t partialFramesDropped() const;        // by the idle resynchronisation
     void clearReceived();                            // the frame list only, not the counters
 

@@ -41,7 +41,7 @@ TEST(SimCli, OptionsScriptTheDevices)
                   {"--address", "112233445566", "--function", "spp", "--baud", "115200", "--config", "14=0x21",
                    "--remote", "AABBCCDDEEFF,Far Away,Vantrel App V2.09", "--remote", "AABBCCDDEE00,Near",
                    "--remote-config", "AABBCCDDEE00:3=2", "--link", "/tmp/x", "--refuse", "14:2:once",
-                   "--flash-out", "/tmp/flash.txt", "--late", "11:2000", "--confirm-as", "14:11"},
+                   "--flash-out", "/tmp/flash.txt", "--late", "11:2000", "--confirm-as", "14:11", "--in-order"},
                   &options),
               "");
     EXPECT_EQ(options.link, "/tmp/x");

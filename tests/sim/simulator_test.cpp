@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <fcntl.h>
 #include <map>
@@ -14,6 +15,7 @@
 #include <poll.h>
 #include <string>
 #include <termios.h>
+#include <thread>
 #include <unistd.h>
 #include <vector>
 
@@ -707,4 +709,98 @@ TEST_F(SimulatorLine, FlashImageShowsWhatIsKeptAndFlagsUnsavedSettings)
     EXPECT_EQ(after.find("not in flash"), std::string::npos);
     EXPECT_NE(after.find("Remote devices whose flash is as it was: 001BDC0A5678, 001BDC0A9ABC, 001BDC0ADEF0"),
               std::string::npos) << after;
+}
+
+// ---- the fault plan and answers in order ----
+
+TEST_F(SimulatorLine, FaultPlanAndInOrderShapeWhatThePcGetsAndWhatTheDeviceHolds)
+{
+    using Kind = CommandFault::Kind;
+    const DeviceAddress dock = addr("001BDC0A9ABC");
+    const DeviceAddress legacy = addr("001BDC0ADEF0");
+    struct Row {
+        const char* what;
+        std::uint8_t command;   // SetPortConfig of the attached device, or InitiateBonding
+        DeviceAddress target;   // the unit bonded with
+        CommandFault fault;
+        bool inOrder;
+        std::vector<std::uint8_t> arrives;   // frame types on the PC's side; LocalAddress answers the follower
+        Bytes refusal;                       // payload of the NegativeResponse among them
+        bool acted;
+    };
+    const Millis late{300};
+    const auto port = type::SetPortConfig;
+    const auto bond = type::InitiateBonding;
+    const auto ok = type::Confirmation, la = type::LocalAddress, br = type::BondResult, cs = type::ConnectionStatus;
+    const Row rows[] = {
+        {"normal", port, {}, {}, false, {ok, la}, {}, true},
+        {"late is overtaken", port, {}, {Kind::Late, late}, false, {la, ok}, {}, true},
+        {"late holds back the next in order", port, {}, {Kind::Late, late}, true, {ok, la}, {}, true},
+        {"dropped", port, {}, {Kind::Drop}, false, {la}, {}, false},
+        {"muted", port, {}, {Kind::Mute}, false, {la}, {}, true},
+        {"twice", port, {}, {Kind::Twice}, false, {ok, ok, la}, {}, true},
+        {"refused", port, {}, {Kind::Refuse, {}, 3, 0xEE}, false, {type::NegativeResponse, la}, {0xEE, 3}, false},
+        {"bonding dropped", bond, dock, {Kind::Drop}, true, {la}, {}, false},
+        {"bonding muted: the link comes up unreported", bond, dock, {Kind::Mute}, true, {la}, {}, true},
+        {"bonding twice", bond, legacy, {Kind::Twice}, true, {br, br, cs, cs, la}, {}, true},
+    };
+    std::uint8_t baud = 1;
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.what);
+        sim.setInOrder(row.inOrder);
+        sim.setFaultPlan([command = row.command, fault = row.fault](const ReceivedFrame& f) {
+            return f.type == command ? fault : CommandFault{};
+        });
+        sim.clearReceived();
+        ++baud;
+        Bytes both = row.command == port ? encodeFrame(port, 1, withAddress(kLocal, {baud, 2, 1, 1, 2, 3, 0x10, 0}))
+                                         : encodeFrame(bond, 1, withAddress(row.target));
+        const Bytes follower = encodeFrame(type::GetLocalAddress, 2, {});
+        both.insert(both.end(), follower.begin(), follower.end());
+        line->write(both);
+        ASSERT_TRUE(sim.waitForCommand(type::GetLocalAddress, 1, kDeadline));
+        ASSERT_TRUE(sim.waitIdle(kDeadline));
+        std::vector<Frame> got;
+        while (auto f = line->next(50ms))
+            got.push_back(*f);
+
+        std::vector<std::uint8_t> types;
+        for (std::size_t i = 0; i < got.size(); ++i) {
+            types.push_back(got[i].type);
+            if (got[i].type == type::NegativeResponse) {
+                EXPECT_EQ(got[i].payload, row.refusal);
+            }
+            if (i > 0 && got[i].type == got[i - 1].type) {
+                EXPECT_EQ(got[i].seq, got[i - 1].seq) << "a retransmission is the same frame";
+                EXPECT_EQ(got[i].crc, got[i - 1].crc);
+                EXPECT_EQ(got[i].payload, got[i - 1].payload);
+            }
+        }
+        EXPECT_EQ(types, row.arrives);
+        EXPECT_EQ(sim.received().at(0).dropped, row.fault.kind == Kind::Drop);
+        if (row.command == port) {
+            EXPECT_EQ(sim.workingConfig(kLocal)->baudCode == baud, row.acted);
+        } else {
+            EXPECT_EQ(sim.linkedRemote() == row.target, row.acted);
+            EXPECT_EQ(sim.workingConfig(kLocal)->bondedAddress == row.target, row.acted);
+        }
+    }
+}
+
+TEST(SimulatorLifecycle, UnaskedFramesWhileTheDeviceVanishesAndComesBack)
+{
+    Simulator sim;
+    ASSERT_TRUE(sim.start());
+    std::atomic<bool> done{false};
+    std::thread sender([&] {
+        while (!done)
+            sim.sendUnasked(type::InquiryComplete, {});
+    });
+    for (int i = 0; i < 20; ++i) {
+        sim.hangUp();
+        ASSERT_TRUE(sim.comeBack());
+    }
+    done = true;
+    sender.join();
+    EXPECT_TRUE(sim.running());
 }
