@@ -1,5 +1,7 @@
 #include "walk.h"
 
+#include "hands.h"
+
 #include "pages/localdevicesettings.h"
 #include "platform/messagebox.h"
 #include "shell/deviceaddress.h"
@@ -49,45 +51,6 @@ private:
     platform::MessageBoxService* previous_;
 };
 
-void Click(QAbstractButton& button)
-{
-    QTest::mouseClick(&button, Qt::LeftButton);
-}
-
-// Picks an entry with the keyboard, as an operator without a mouse would.
-void Pick(QComboBox& list, int index)
-{
-    list.setFocus();
-    QTest::keyClick(&list, Qt::Key_Home);
-    for (int i = 0; i < index; ++i)
-        QTest::keyClick(&list, Qt::Key_Down);
-}
-
-void Type(QLineEdit& edit, const QString& text)
-{
-    edit.setFocus();
-    edit.selectAll();
-    QTest::keyClick(&edit, Qt::Key_Delete);
-    QTest::keyClicks(&edit, text);
-}
-
-// Works the modal Advanced dialog from inside its own event loop, as the
-// operator does while it is up, then presses OK.
-void AnswerAdvancedDialog(const std::function<void(TfAdvanced&)>& act)
-{
-    auto* poll = new QTimer;
-    poll->setInterval(5);
-    QObject::connect(poll, &QTimer::timeout, [poll, act] {
-        if (!fAdvanced || !fAdvanced->isVisible())
-            return;
-        poll->stop();
-        poll->deleteLater();
-        act(*fAdvanced);
-        QTest::mouseClick(&fAdvanced->bOK, Qt::LeftButton);
-    });
-    poll->start();
-}
-
 QString Quoted(const QString& text)
 {
     return QLatin1Char('"') + text + QLatin1Char('"');
@@ -99,6 +62,8 @@ WalkThrough::WalkThrough(std::FILE* out, QString shotDir) : out_(out), shotDir_(
 
 void WalkThrough::Step(const QString& text)
 {
+    if (!out_)
+        return;
     std::fprintf(out_, "    %s\n", qPrintable(text));
     std::fflush(out_);
 }
@@ -126,13 +91,7 @@ bool WalkThrough::Fail(const QString& what)
 
 bool WalkThrough::WaitFor(const std::function<bool()>& condition, const QString& what, int ms)
 {
-    const QDeadlineTimer deadline(ms);
-    while (!condition()) {
-        if (deadline.hasExpired())
-            return Fail(QStringLiteral("%1 did not happen within %2 ms").arg(what).arg(ms));
-        QTest::qWait(5);
-    }
-    return true;
+    return WaitUntil(condition, ms) || Fail(QStringLiteral("%1 did not happen within %2 ms").arg(what).arg(ms));
 }
 
 bool WalkThrough::OnPage(TWizardChildForm* page)
@@ -168,7 +127,7 @@ bool WalkThrough::Next(TWizardChildForm* expected)
     return true;
 }
 
-bool WalkThrough::Start(int deviceFunction, int port)
+bool WalkThrough::Start(int deviceFunction)
 {
     error_.clear();
     shotNumber_ = 0;
@@ -188,7 +147,20 @@ bool WalkThrough::Start(int deviceFunction, int port)
     if (main.DeviceFunction != deviceFunction)
         return Fail(QStringLiteral("the device function was not taken"));
     Shoot(QStringLiteral("introduction"));
-    return Next(frmCommPortSel) && ConnectPort(port);
+    return Next(frmCommPortSel);
+}
+
+bool WalkThrough::Back(TWizardChildForm* expected)
+{
+    TfrmMain& main = wizard_->main();
+    if (!main.btnBack.isEnabled() || !main.btnBack.isVisible())
+        return Fail(QStringLiteral("Back is disabled on \"%1\"").arg(main.ShownPage()->Caption()));
+    Click(main.btnBack);
+    if (!OnPage(expected))
+        return false;
+    Step(QStringLiteral("Back < \"%1\"").arg(expected->Caption()));
+    PageShown(expected->Caption());
+    return true;
 }
 
 bool WalkThrough::ConnectPort(int port)
@@ -235,8 +207,7 @@ bool WalkThrough::Discover(const QString& address)
         ok = item || Fail(QStringLiteral("%1 is not listed").arg(address));
     }
     if (ok) {
-        QTest::mouseClick(page.lstDeviceList.viewport(), Qt::LeftButton, {},
-                          page.lstDeviceList.visualItemRect(item).center());
+        SelectItem(page.lstDeviceList, address);
         Shoot(QStringLiteral("discovery-list"));
         Step(QStringLiteral("select %1, press %2").arg(address, Quoted(page.btnBondSelectedDevice.text())));
         Click(page.btnBondSelectedDevice);
@@ -360,7 +331,7 @@ bool WalkThrough::WalkCableReplacement(int port, const CableChoices& choices)
     LoggedMessageBoxes boxes(out_);
     prefix_ = QStringLiteral("cable");
     const auto start = Clock::now();
-    const bool walked = Start(fnCableReplacement, port) && Next(frmDevDisc) && Discover(choices.remoteAddress)
+    const bool walked = Start(fnCableReplacement) && ConnectPort(port) && Next(frmDevDisc) && Discover(choices.remoteAddress)
         && Next(frmConfigLocalPort) && PortSettings(false, choices.local) && Next(frmConfigRemotePort)
         && PortSettings(true, choices.remote) && Next(frmFlashUpdate) && SaveToFlash();
     elapsed_ = std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start);
@@ -374,7 +345,7 @@ bool WalkThrough::WalkSppServer(int port, const SppChoices& choices)
     LoggedMessageBoxes boxes(out_);
     prefix_ = QStringLiteral("spp");
     const auto start = Clock::now();
-    const bool walked = Start(fnSppServer, port) && Next(frmConfigLocalPort) && PortSettings(false, choices.local)
+    const bool walked = Start(fnSppServer) && ConnectPort(port) && Next(frmConfigLocalPort) && PortSettings(false, choices.local)
         && Next(frmConfigLocalDevice) && DeviceSettings(choices.device) && Next(frmFlashUpdate) && SaveToFlash();
     elapsed_ = std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start);
     const bool finished = walked && Finish();

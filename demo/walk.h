@@ -46,8 +46,8 @@ struct SppChoices {
 
 class WalkThrough {
 public:
-    // `out` receives the step lines; pictures go to `shotDir` (none when empty)
-    // with names starting with the sequence's prefix.
+    // `out` receives the step lines (none when null); pictures go to
+    // `shotDir` (none when empty) with names starting with the sequence's prefix.
     WalkThrough(std::FILE* out, QString shotDir);
 
     // Each walk builds a fresh wizard, connects to COM `port` and goes to
@@ -63,22 +63,29 @@ public:
     QStringList PageTimes() const { return pageTimes_; }
     QStringList Shots() const { return shots_; }
 
-private:
-    bool Start(int deviceFunction, int port);
-    bool Finish();
+    // The steps the walks are made of, for tests that go part of the way or
+    // act between them. Each is false, with Error(), where it did not come
+    // about. Start builds a fresh wizard and goes to the COM port page.
+    bool Start(int deviceFunction);
     bool ConnectPort(int port);
+    bool Discover(const QString& address);
     bool PortSettings(bool remote, const PortChoice& choice);
     bool DeviceSettings(const DeviceChoice& choice);
-    bool Discover(const QString& address);
     bool SaveToFlash();
+    bool Next(TWizardChildForm* expected);
+    bool Back(TWizardChildForm* expected);
+    bool Finish();
+    bool WaitFor(const std::function<bool()>& condition, const QString& what, int ms);
 
+    // The wizard of the walk under way; null between walks.
+    Wizard* wizard() { return wizard_.get(); }
+
+private:
     void Step(const QString& text);
     // A picture of the main window, or of `window`.
     void Shoot(const QString& name, QWidget* window = nullptr);
-    bool WaitFor(const std::function<bool()>& condition, const QString& what, int ms);
     bool Fail(const QString& what);
     bool OnPage(TWizardChildForm* page);
-    bool Next(TWizardChildForm* expected);
     // Notes the page now shown, and how long the one before it was.
     void PageShown(const QString& caption);
 

@@ -1,0 +1,70 @@
+#include "hands.h"
+
+#include "pages/localdevicesettings.h"
+
+#include <QDeadlineTimer>
+#include <QTest>
+#include <QTimer>
+
+namespace vtrl::demo {
+
+void Click(QAbstractButton& button)
+{
+    QTest::mouseClick(&button, Qt::LeftButton);
+}
+
+// Picks an entry with the keyboard, as an operator without a mouse would.
+void Pick(QComboBox& list, int index)
+{
+    list.setFocus();
+    QTest::keyClick(&list, Qt::Key_Home);
+    for (int i = 0; i < index; ++i)
+        QTest::keyClick(&list, Qt::Key_Down);
+}
+
+void Type(QLineEdit& edit, const QString& text)
+{
+    edit.setFocus();
+    edit.selectAll();
+    QTest::keyClick(&edit, Qt::Key_Delete);
+    QTest::keyClicks(&edit, text);
+}
+
+void AnswerAdvancedDialog(const std::function<void(TfAdvanced&)>& act, bool ok)
+{
+    auto* poll = new QTimer;
+    poll->setInterval(5);
+    QObject::connect(poll, &QTimer::timeout, [poll, act, ok] {
+        if (!fAdvanced || !fAdvanced->isVisible())
+            return;
+        poll->stop();
+        poll->deleteLater();
+        act(*fAdvanced);
+        QTest::mouseClick(ok ? &fAdvanced->bOK : &fAdvanced->bCancel, Qt::LeftButton);
+    });
+    poll->start();
+}
+
+bool SelectItem(QTreeWidget& list, const QString& text)
+{
+    const auto found = list.findItems(text, Qt::MatchExactly, 0);
+    if (found.size() != 1)
+        return false;
+    list.scrollToItem(found[0]);
+    QTest::mouseClick(list.viewport(), Qt::LeftButton, {}, list.visualItemRect(found[0]).center());
+    return found[0]->isSelected();
+}
+
+bool WaitUntil(const std::function<bool()>& condition, int ms)
+{
+    const QDeadlineTimer deadline(ms);
+    while (!condition()) {
+        if (deadline.hasExpired())
+            return false;
+        // Sleeps until an event comes or 5 ms pass: never spins.
+        QTest::qWait(5);
+    }
+    return true;
+}
+
+}  // namespace vtrl::demo
