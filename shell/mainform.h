@@ -70,8 +70,9 @@ public:
     TWizardChildForm* ShownPage() const { return shownPage_.data(); }
 
     // Port ownership. OpenPort closes the port held, lets its events drain
-    // for 250 ms, and opens COM n at 115200 without handshake: 0 or -1.
+    // for DrainMs, and opens COM n at 115200 without handshake: 0 or -1.
     int OpenPort(int n);
+    int DrainMs = 250;  // shortened by tests
     // Driver callback, on the port's monitor thread: posts a copy of the
     // event to the window as WM_COMEVENT.
     static int PortEventCallback(std::int32_t handle, const SerialEvent* event, void* context);

@@ -19,7 +19,6 @@ namespace {
 
 constexpr std::uint32_t kLinkBaud = 115200;
 constexpr std::uint32_t kReadChunk = 350;
-constexpr int kDrainMs = 250;
 
 }  // namespace
 
@@ -33,7 +32,7 @@ int TfrmMain::OpenPort(int n)
         SerialClose(held);
         // Lets the closed port's queued events run (their reads are refused)
         // before another port starts posting.
-        platform::PumpMessagesFor(kDrainMs);
+        platform::PumpMessagesFor(DrainMs);
     }
     try {
         if (n <= 0)
