@@ -4,6 +4,7 @@
 #include "serial/portnames.h"
 #include "shell/uifont.h"
 #include "platform/messagebox.h"
+#include "vtrl_version.h"
 
 #include <QApplication>
 #include <QTimer>
@@ -112,6 +113,7 @@ Wizard::~Wizard()
 int RunWizard()
 {
     QApplication::setApplicationName(QStringLiteral("VtrlCfg"));
+    QApplication::setApplicationVersion(QString::fromLatin1(kVersion));
     QApplication::setFont(WizardFont());
     return RunGuarded([] {
         // Extra device paths (the simulator's pseudo-terminal) join the COM list.
