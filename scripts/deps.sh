@@ -5,7 +5,7 @@ set -euo pipefail
 
 packages=(
   build-essential cmake ninja-build pkg-config
-  qt6-base-dev qt6-base-dev-tools libgl1-mesa-dev
+  qt6-base-dev qt6-base-dev-tools qt6-svg-dev libgl1-mesa-dev
   libgtest-dev libgmock-dev libbenchmark-dev
   clang libclang-rt-14-dev
   g++-mingw-w64-x86-64 googletest wine64

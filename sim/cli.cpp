@@ -111,6 +111,7 @@ Faults:
                            holds back all answers after it (default: they overtake it)
   --confirm-as TYPE:OTHER  confirm command TYPE as if it were command OTHER
   --help                   this text
+  --version                the version of vtrlsim
 Command types: 3 address, 4 inquiry, 7 bonding, 10 port settings, 11 device settings,
 12 ping, 13 abort, 14 save to flash, 16 configuration, 32 version.
 )";
@@ -202,6 +203,8 @@ std::string applyArguments(const std::vector<std::string>& args, Simulator& sim,
         try {
             if (flag("--help") || flag("-h")) {
                 options.help = true;
+            } else if (flag("--version")) {
+                options.version = true;
             } else if (takes("--link")) {
                 options.link = value;
             } else if (takes("--flash-out")) {

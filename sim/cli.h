@@ -12,6 +12,7 @@ struct CliOptions {
     std::string link;   // symlink to the slave path, removed on exit
     std::string flashOut;   // file the flash image is saved in on exit
     bool help = false;
+    bool version = false;
 };
 
 // Applies the arguments (without the program name) to the simulator.

@@ -1,6 +1,7 @@
 // vtrlsim: the device simulator as a program, for the demo and manual tests.
 
 #include "cli.h"
+#include "vtrl_version.h"
 
 #include <csignal>
 #include <cstdio>
@@ -20,6 +21,10 @@ int main(int argc, char** argv)
     }
     if (options.help) {
         std::cout << vtrl::sim::usageText();
+        return 0;
+    }
+    if (options.version) {
+        std::cout << "vtrlsim " << vtrl::kVersion << "\n";
         return 0;
     }
 
