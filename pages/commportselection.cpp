@@ -1,6 +1,5 @@
 #include "commportselection.h"
 
-#include "pages/versioncheck.h"
 #include "platform/messagebox.h"
 #include "platform/pump.h"
 #include "protocol/rules.h"
@@ -338,10 +337,13 @@ void TfrmCommPortSel::LocalAddressReceived(const Reply& reply)
 
 void TfrmCommPortSel::VersionInfoReceived(const Reply& reply)
 {
-    if (!wait_.Answers(reply) || !reply.block || !frmMain)
+    // Any answer to a GetVersion of this page is the attached device's.
+    if (!reply.Credited() || !reply.block || !frmMain)
         return;
     TfrmMain& main = *frmMain;
     main.LocalVersion = protocol::ToVersionRecord(*reply.block);
+    if (!wait_.Answers(reply))
+        return;
     wait_.End(nullptr);
     tmrHeartbeat.stop();
     if (!protocol::CheckApplicationVersion(*reply.block)) {

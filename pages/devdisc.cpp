@@ -1,6 +1,5 @@
 #include "devdisc.h"
 
-#include "pages/versioncheck.h"
 #include "platform/messagebox.h"
 #include "protocol/rules.h"
 #include "protocol/params.h"

@@ -1,12 +1,8 @@
 // The COM port page against simulated devices: the connection sequence, the
 // version rule, auto detect, the configuration display and the page hooks.
-#include "pagefixture.h"
+#include "support/wizard_fixture.h"
 
-#include "pages/versioncheck.h"
-#include "platform/windowmessage.h"
-#include "protocol/delivery.h"
 #include "serial/probe.h"
-#include "sim/device.h"
 
 #include <QTemporaryFile>
 #include <QTimer>
@@ -17,6 +13,8 @@ using namespace vtrl;
 using namespace vtrl::testing;
 using platform::MbButtons;
 using platform::MbIcon;
+
+using CommPortPageTest = WizardFixture;
 
 namespace {
 
@@ -44,9 +42,9 @@ TEST_F(CommPortPageTest, StartsWithNothingSelectedAndOnlyOpenableTerminalsListed
     for (int n : noPorts)
         EXPECT_EQ(ItemOf(n), -1) << "COM " << n;
     EXPECT_EQ(page().cboCommPort.currentIndex(), -1);
-    EXPECT_EQ(Buttons(), "1000");
+    EXPECT_EQ(ComButtons(), "1000");
     EXPECT_FALSE(page().lblCurrentSetting.isEnabled());
-    EXPECT_EQ(page().StatusText(1), "COM Port = None selected.");
+    EXPECT_EQ(page().Panel1.text(), "COM Port = None selected.");
     EXPECT_EQ(Lines(), QStringList(5, QString()));
     EXPECT_EQ(page().tmrHeartbeat.interval(), 300) << "the fixture's interval";
     EXPECT_EQ(TfrmCommPortSel().tmrHeartbeat.interval(), 2000);
@@ -83,22 +81,22 @@ TEST_F(CommPortPageTest, HappyPathShowsEveryStatusAndTheFiveLines)
     sim::Simulator& device = AddDevice(&port);
     OpenPage();
     Select(port);
-    EXPECT_EQ(Buttons(), "1100");
+    EXPECT_EQ(ComButtons(), "1100");
     EXPECT_EQ(page().cboCommPort.currentText(), QStringLiteral("COM Port %1 (%2)").arg(port).arg(
                                                     QString::fromStdString(device.slavePath())));
     ClickSet();
     ASSERT_TRUE(WaitUntil([&] { return ConfigurationShown(); }));
 
     const QString address = FormatDeviceAddress(device.local().address);
-    EXPECT_EQ(statusTrail, (QStringList{QStringLiteral("COM Port selection command sent. COM %1").arg(port),
+    EXPECT_EQ(Trail(page().Panel0), (QStringList{QStringLiteral("COM Port selection command sent. COM %1").arg(port),
                                         "Establishing connection with device...",
                                         "Connect established correctly.  Retreiving Information",
                                         "Information retreived from " + address}));
-    EXPECT_EQ(page().StatusText(1), QStringLiteral("COM Port = %1").arg(port));
+    EXPECT_EQ(page().Panel1.text(), QStringLiteral("COM Port = %1").arg(port));
     EXPECT_EQ(Lines(), (QStringList{"Data Format  : 9600,8,N,1", "Flow Control  : Hardware",
                                     "Device Type : DCE Cable Replacement", BondLine(device, "Master"),
                                     "Power Class: 1"}));
-    EXPECT_EQ(Buttons(), "1111");
+    EXPECT_EQ(ComButtons(), "1111");
     EXPECT_TRUE(page().lblCurrentSetting.isEnabled());
     EXPECT_TRUE(page().Connected);
     EXPECT_EQ(main().LocalDeviceAddress, device.local().address);
@@ -126,15 +124,15 @@ TEST_F(CommPortPageTest, SilentDeviceTimesOutAndRefusesNext)
 {
     int port = 0;
     AddDevice(&port).setSilent(true);
-    OpenPage(0, 2000);
+    OpenPage(kCable, 2000);
     Select(port);
     ClickSet();
-    EXPECT_EQ(Buttons(), "0000") << "while waiting for the address";
-    ASSERT_TRUE(WaitUntil([&] { return page().StatusText(0) == kTimedOut; }, 8000));
-    EXPECT_EQ(Buttons(), "1100");
+    EXPECT_EQ(ComButtons(), "0000") << "while waiting for the address";
+    ASSERT_TRUE(WaitUntil([&] { return page().Panel0.text() == kTimedOut; }, 8000));
+    EXPECT_EQ(ComButtons(), "1100");
     EXPECT_FALSE(page().Connected);
     EXPECT_FALSE(page().tmrHeartbeat.isActive());
-    EXPECT_EQ(page().StatusText(1), QStringLiteral("COM Port = %1").arg(port)) << "the port stays open";
+    EXPECT_EQ(page().Panel1.text(), QStringLiteral("COM Port = %1").arg(port)) << "the port stays open";
     EXPECT_GT(main().PortHandle, 0);
 
     main().btnNext.setEnabled(true);  // as if Next could be pressed anyway
@@ -164,7 +162,7 @@ TEST_P(VersionRule, OldDevicesAreRefusedAndCannotBeSneakedPastByBackThenNext)
     EXPECT_TRUE(page().Connected) << "the device answered, so it is told to abort on closing";
     if (GetParam().accepted) {
         EXPECT_TRUE(ConfigurationShown());
-        EXPECT_EQ(Buttons(), "1111");
+        EXPECT_EQ(ComButtons(), "1111");
         EXPECT_TRUE(boxes.boxes().empty());
         return;
     }
@@ -172,8 +170,8 @@ TEST_P(VersionRule, OldDevicesAreRefusedAndCannotBeSneakedPastByBackThenNext)
     EXPECT_EQ(boxes.boxes()[0].caption, "Version Mismatch");
     EXPECT_EQ(boxes.boxes()[0].text, "VtrlCfg requires application version V2.09 or greater");
     EXPECT_EQ(boxes.boxes()[0].icon, MbIcon::None);
-    EXPECT_EQ(page().StatusText(0), "Invalid Application Version.");
-    EXPECT_EQ(Buttons(), "0100");
+    EXPECT_EQ(page().Panel0.text(), "Invalid Application Version.");
+    EXPECT_EQ(ComButtons(), "0100");
     EXPECT_FALSE(device.waitForCommand(sim::type::GetConfig, 1, std::chrono::milliseconds(200)));
 
     // Back enables Next for the Introduction page; returning must not.
@@ -198,29 +196,20 @@ INSTANTIATE_TEST_SUITE_P(Versions, VersionRule,
                              return "V" + name;
                          });
 
-TEST(VersionBlock, TooShortToHoldTheDigitsIsRefusedWithoutReadingPastIt)
-{
-    std::vector<std::uint8_t> block(23, '9');
-    EXPECT_TRUE(CheckApplicationVersion(block));
-    block.resize(22);
-    EXPECT_FALSE(CheckApplicationVersion(block));
-    EXPECT_FALSE(CheckApplicationVersion({}));
-}
-
 TEST_F(CommPortPageTest, ConfigReportWithAnotherSequenceNumberIsIgnored)
 {
     int port = 0;
     sim::Simulator& device = AddDevice(&port);
     device.setWrongConfigSeq(1);
-    OpenPage(0, 600);
+    OpenPage(kCable, 600);
     Select(port);
     ClickSet();
     ASSERT_TRUE(WaitUntil([&] { return device.answersWritten() >= 3; }));
     ASSERT_TRUE(WaitUntil([&] { return !page().tmrHeartbeat.isActive(); }));
-    EXPECT_EQ(page().StatusText(0), kTimedOut);
+    EXPECT_EQ(page().Panel0.text(), kTimedOut);
     EXPECT_FALSE(ConfigurationShown());
     EXPECT_EQ(Lines(), QStringList(5, QString()));
-    EXPECT_EQ(Buttons(), "1100");
+    EXPECT_EQ(ComButtons(), "1100");
 
     // The next attempt gets the right number and completes.
     ClickSet();
@@ -235,19 +224,19 @@ TEST_F(CommPortPageTest, AutoDetectStopsAtTheFirstAnsweringPortAndNeverOpensTheN
     sim::Simulator& answering = AddDevice(&second);
     sim::Simulator& untouched = AddDevice(&third);
     OpenPage();
-    ASSERT_EQ(DropUnregisteredItems(), 3);
+    ASSERT_EQ(page().cboCommPort.count(), 3);
 
     QTest::mouseClick(&page().btnAutoDetect, Qt::LeftButton);
 
     EXPECT_TRUE(ConfigurationShown());
     EXPECT_EQ(page().cboCommPort.currentIndex(), ItemOf(second));
-    EXPECT_EQ(page().StatusText(1), QStringLiteral("COM Port = %1").arg(second));
-    EXPECT_TRUE(statusTrail.contains(kTimedOut));
-    EXPECT_EQ(statusTrail.first(), QStringLiteral("COM Port selection command sent. COM %1").arg(first));
+    EXPECT_EQ(page().Panel1.text(), QStringLiteral("COM Port = %1").arg(second));
+    EXPECT_TRUE(Trail(page().Panel0).contains(kTimedOut));
+    EXPECT_EQ(Trail(page().Panel0).first(), QStringLiteral("COM Port selection command sent. COM %1").arg(first));
     EXPECT_EQ(silent.receivedCount(), 1u);
     EXPECT_EQ(answering.received().front().type, sim::type::GetLocalAddress);
     EXPECT_EQ(untouched.receivedCount(), 0u);
-    EXPECT_EQ(Buttons(), "1111");
+    EXPECT_EQ(ComButtons(), "1111");
 }
 
 // What the operator does while Auto Detect runs, and what must hold once
@@ -287,7 +276,7 @@ TEST_P(CommPortDuringAutoDetect, NoLaterPortIsTriedAndAtMostOneIsHeld)
     sim::Simulator& answering = AddDevice(&second);
     sim::Simulator& later = AddDevice(&third);
     OpenPage();
-    ASSERT_EQ(DropUnregisteredItems(), 3);
+    ASSERT_EQ(page().cboCommPort.count(), 3);
 
     // The opening of the second port drains the first one's events: the
     // action runs inside that pump, or inside the wait for the version.
@@ -295,8 +284,8 @@ TEST_P(CommPortDuringAutoDetect, NoLaterPortIsTriedAndAtMostOneIsHeld)
         ? QStringLiteral("Connect established correctly.  Retreiving Information")
         : QStringLiteral("COM Port selection command sent. COM %1").arg(second);
     bool acted = false;
-    QObject::connect(&page(), &TfrmCommPortSel::statusChanged, &page(), [&](int panel, const QString& text) {
-        if (panel != 0 || text != trigger || acted)
+    QObject::connect(&page().Panel0, &StatusPanel::textSet, &page(), [&](const QString& text) {
+        if (text != trigger || acted)
             return;
         acted = true;
         QTimer::singleShot(0, &main(), [&] { row.act(*this, main(), page()); });
@@ -327,8 +316,8 @@ TEST_P(CommPortDuringAutoDetect, NoLaterPortIsTriedAndAtMostOneIsHeld)
         break;
     case LeavingRow::After::Configured:
         EXPECT_TRUE(ConfigurationShown());
-        EXPECT_EQ(page().StatusText(1), QStringLiteral("COM Port = %1").arg(second));
-        EXPECT_EQ(Buttons(), "1111");
+        EXPECT_EQ(page().Panel1.text(), QStringLiteral("COM Port = %1").arg(second));
+        EXPECT_EQ(ComButtons(), "1111");
         break;
     }
 }
@@ -373,15 +362,15 @@ TEST_F(CommPortPageTest, AutoDetectClickedWhileASingleAttemptOpensItsPortStartsN
     sim::Simulator& old = AddDevice(&first);
     sim::Simulator& next = AddDevice(&second);
     OpenPage();
-    ASSERT_EQ(DropUnregisteredItems(), 2);
+    ASSERT_EQ(page().cboCommPort.count(), 2);
     Connect(first);
     ASSERT_TRUE(ConfigurationShown());
     old.clearReceived();
 
     // Both buttons are live until the write; OpenPort pumps before it.
     bool clicked = false;
-    QObject::connect(&page(), &TfrmCommPortSel::statusChanged, &page(), [&](int panel, const QString& text) {
-        if (panel == 0 && text == QStringLiteral("COM Port selection command sent. COM %1").arg(second) && !clicked) {
+    QObject::connect(&page().Panel0, &StatusPanel::textSet, &page(), [&](const QString& text) {
+        if (text == QStringLiteral("COM Port selection command sent. COM %1").arg(second) && !clicked) {
             clicked = true;
             QTimer::singleShot(0, &page(), [&] { QTest::mouseClick(&page().btnAutoDetect, Qt::LeftButton); });
         }
@@ -393,14 +382,14 @@ TEST_F(CommPortPageTest, AutoDetectClickedWhileASingleAttemptOpensItsPortStartsN
     EXPECT_FALSE(old.waitForFrames(1, std::chrono::milliseconds(400))) << "a search started on the first port";
     EXPECT_EQ(next.receivedCount(), 3u);
     EXPECT_EQ(serial::ProbePort(static_cast<std::uint32_t>(first)).outcome, serial::PortProbe::Outcome::Opened);
-    EXPECT_EQ(page().StatusText(1), QStringLiteral("COM Port = %1").arg(second));
+    EXPECT_EQ(page().Panel1.text(), QStringLiteral("COM Port = %1").arg(second));
 }
 
 TEST_F(CommPortPageTest, ConfigReportLeftOverFromTheLastAttemptDoesNotCompleteTheNext)
 {
     int port = 0;
     sim::Simulator& device = AddDevice(&port);
-    OpenPage(0, 1000);
+    OpenPage(kCable, 1000);
     Connect(port);
     ASSERT_TRUE(ConfigurationShown());
     const std::int32_t oldSeq = page().ConfigRequestSeq;
@@ -409,12 +398,10 @@ TEST_F(CommPortPageTest, ConfigReportLeftOverFromTheLastAttemptDoesNotCompleteTh
     device.setSilent(true);
     ClickSet();
     ASSERT_TRUE(page().tmrHeartbeat.isActive()) << "awaiting the address";
-    platform::PostWindowMessage(&page(), protocol::MsgConfigReport,
-                                platform::Payload{static_cast<std::uint8_t>(oldSeq)});
-    QCoreApplication::processEvents();
+    Arrive(protocol::MsgConfigReport, Bytes{static_cast<std::uint8_t>(oldSeq)});
     EXPECT_FALSE(ConfigurationShown());
     EXPECT_FALSE(page().Connected);
-    EXPECT_EQ(page().StatusText(0), "Establishing connection with device...");
+    EXPECT_EQ(page().Panel0.text(), "Establishing connection with device...");
     EXPECT_TRUE(page().tmrHeartbeat.isActive());
     EXPECT_FALSE(main().btnNext.isEnabled());
 }
@@ -424,30 +411,29 @@ TEST_F(CommPortPageTest, AddressQueuedByTheLastPortIsNoAnswerOnTheNext)
     int first = 0, second = 0;
     AddDevice(&first).setSilent(true);
     AddDevice(&second).setSilent(true);
-    OpenPage(0, 1000);
+    OpenPage(kCable, 1000);
     Select(first);
     ClickSet();
     ASSERT_TRUE(page().tmrHeartbeat.isActive()) << "awaiting the address";
     const DeviceAddress before = main().LocalDeviceAddress;
     // Already queued when the operator moves on; it runs during the pause
     // after the first port is closed.
-    platform::PostWindowMessage(&page(), protocol::MsgLocalAddress, platform::Payload{1, 2, 3, 4, 5, 6});
+    Arrive(protocol::MsgLocalAddress, Bytes{1, 2, 3, 4, 5, 6}, true);
     Select(second);
     ClickSet();
     EXPECT_FALSE(page().Connected) << "closing would tell the second port's device to abort";
-    EXPECT_FALSE(page().VersionCheckPending);
     EXPECT_EQ(main().LocalDeviceAddress, before);
-    EXPECT_FALSE(statusTrail.contains("Connect established correctly.  Retreiving Information"));
+    EXPECT_FALSE(Trail(page().Panel0).contains("Connect established correctly.  Retreiving Information"));
 }
 
 TEST_F(CommPortPageTest, AutoDetectWithNoPortListedDoesNothing)
 {
     OpenPage();
-    ASSERT_EQ(DropUnregisteredItems(), 0);
+    ASSERT_EQ(page().cboCommPort.count(), 0);
     QTest::mouseClick(&page().btnAutoDetect, Qt::LeftButton);
-    EXPECT_TRUE(statusTrail.isEmpty());
+    EXPECT_TRUE(Trail(page().Panel0).isEmpty());
     EXPECT_EQ(main().PortHandle, -1);
-    EXPECT_EQ(Buttons(), "1000");
+    EXPECT_EQ(ComButtons(), "1000");
 }
 
 TEST_F(CommPortPageTest, PortThatCannotBeOpenedEndsTheTextWithMinusOne)
@@ -462,8 +448,8 @@ TEST_F(CommPortPageTest, PortThatCannotBeOpenedEndsTheTextWithMinusOne)
     page().cboCommPort.addItem(TfrmCommPortSel::PortItemText(gone));
     Select(gone);
     ClickSet();
-    EXPECT_EQ(page().StatusText(0), "COM Port could not be opened.  It may already be in use.-1");
-    EXPECT_EQ(page().StatusText(1), "COM Port = None selected.");
+    EXPECT_EQ(page().Panel0.text(), "COM Port could not be opened.  It may already be in use.-1");
+    EXPECT_EQ(page().Panel1.text(), "COM Port = None selected.");
     EXPECT_FALSE(page().tmrHeartbeat.isActive());
     EXPECT_FALSE(page().Connected);
     EXPECT_LE(main().PortHandle, 0) << "the old port was closed before the attempt";
@@ -479,10 +465,10 @@ TEST_F(CommPortPageTest, SetWithNothingSelectedDoesNothing)
     QTest::mouseClick(&main().btnNext, Qt::LeftButton);
     page().cboCommPort.setCurrentIndex(-1);
     page().btnSetCommPortSel.setEnabled(true);  // as Back leaves it
-    const QStringList before = statusTrail;
+    const QStringList before = Trail(page().Panel0);
     const int handle = main().PortHandle;
     ClickSet();
-    EXPECT_EQ(statusTrail, before);
+    EXPECT_EQ(Trail(page().Panel0), before);
     EXPECT_EQ(main().PortHandle, handle);
     EXPECT_TRUE(page().Connected);
     EXPECT_TRUE(main().btnNext.isEnabled());
@@ -517,10 +503,10 @@ TEST_F(CommPortPageTest, AnswerArrivingAfterBackDoesNotRestartTheAttempt)
     int port = 0;
     sim::Simulator& device = AddDevice(&port);
     device.setAnswerDelay(std::chrono::milliseconds(150));
-    OpenPage(0, 1000);
+    OpenPage(kCable, 1000);
     Select(port);
     ClickSet();
-    ASSERT_TRUE(WaitUntil([&] { return page().VersionCheckPending; }));
+    ASSERT_TRUE(WaitUntil([&] { return device.receivedCount() >= 2; })) << "GetVersion went out";
     QTest::mouseClick(&main().btnBack, Qt::LeftButton);
     ASSERT_TRUE(WaitUntil([&] { return device.answersWritten() >= 2; }));
     ASSERT_TRUE(WaitUntil([&] { return main().LocalVersion.block[19] != 0; }));
@@ -536,16 +522,15 @@ TEST_F(CommPortPageTest, NextDeviceShowsOnlyWhatItReportsNotTheLastDevicesBond)
     int cable = 0, server = 0;
     sim::Simulator& first = AddDevice(&cable);
     AddDevice(&server).setSilentFor(sim::type::GetConfig, true);
-    OpenPage(0, 1000);
+    OpenPage(kCable, 1000);
     Connect(cable);
     ASSERT_EQ(page().lblBondedTo.text(), BondLine(first, "Master"));
     Select(server);
     ClickSet();
     ASSERT_TRUE(WaitUntil([&] { return page().ConfigRequestSeq >= 0; }));
     // An SPP Server of older firmware: function, baud and power byte only.
-    platform::PostWindowMessage(&page(), protocol::MsgConfigReport,
-                                platform::Payload{static_cast<std::uint8_t>(page().ConfigRequestSeq), 2, 1, 2, 3, 1,
-                                                  6, 14, 1, 0x25, 0, 0});
+    Arrive(protocol::MsgConfigReport, Bytes{static_cast<std::uint8_t>(page().ConfigRequestSeq), 2, 1, 2, 3, 1, 6,
+                                            14, 1, 0x25, 0, 0});
     ASSERT_TRUE(WaitUntil([&] { return ConfigurationShown(); }));
     EXPECT_EQ(Lines(), (QStringList{"Data Format  : Unknown", "Flow Control  : Unknown",
                                     "Device Type : DTE SPP Server", "", "Power Class: 2"}));
@@ -652,7 +637,7 @@ TEST_P(RefusedCommand, WarnsWithTheReasonAndLetsTheHeartbeatRun)
                                          .arg(GetParam().text));
     EXPECT_EQ(boxes.boxes()[0].icon, MbIcon::Error);
     ASSERT_TRUE(WaitUntil([&] { return !page().tmrHeartbeat.isActive(); }));
-    EXPECT_EQ(page().StatusText(0), kTimedOut);
+    EXPECT_EQ(page().Panel0.text(), kTimedOut);
 }
 
 INSTANTIATE_TEST_SUITE_P(Reasons, RefusedCommand,
@@ -664,8 +649,8 @@ INSTANTIATE_TEST_SUITE_P(Reasons, RefusedCommand,
 TEST_F(CommPortPageTest, RefusalWithoutPayloadOrReasonByteStillWarns)
 {
     OpenPage();
-    platform::PostWindowMessage(&page(), protocol::MsgNegativeResponse);
-    platform::PostWindowMessage(&page(), protocol::MsgNegativeResponse, platform::Payload{3});
+    Arrive(protocol::MsgNegativeResponse);
+    Arrive(protocol::MsgNegativeResponse, Bytes{3});
     ASSERT_TRUE(WaitUntil([&] { return boxes.boxes().size() == 2; }));
     EXPECT_EQ(boxes.boxes()[0].text, "An error response was received.  Please try again.");
     EXPECT_EQ(boxes.boxes()[1].text, "An error response was received with reason Unknown Reason Code -1.  Please try again.");
@@ -676,15 +661,14 @@ TEST_F(CommPortPageTest, ShortOrUnexpectedNotificationsChangeNothing)
     int port = 0;
     sim::Simulator& device = AddDevice(&port);
     device.setSilent(true);
-    OpenPage(0, 1000);
+    OpenPage(kCable, 1000);
     Select(port);
     ClickSet();
     // Too short for an address, config report with no sequence byte, unrelated.
-    platform::PostWindowMessage(&page(), protocol::MsgLocalAddress, platform::Payload{1, 2, 3});
-    platform::PostWindowMessage(&page(), protocol::MsgConfigReport, platform::Payload{});
-    platform::PostWindowMessage(&page(), protocol::MsgInquiryComplete);
-    QCoreApplication::processEvents();
+    Arrive(protocol::MsgLocalAddress, Bytes{1, 2, 3});
+    Arrive(protocol::MsgConfigReport, Bytes{});
+    Arrive(protocol::MsgInquiryComplete);
     EXPECT_FALSE(page().Connected);
-    EXPECT_EQ(page().StatusText(0), "Establishing connection with device...");
+    EXPECT_EQ(page().Panel0.text(), "Establishing connection with device...");
     EXPECT_TRUE(page().tmrHeartbeat.isActive());
 }
