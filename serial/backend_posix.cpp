@@ -291,12 +291,17 @@ public:
             if (fds[2].revents & POLLIN) {
                 const int got = FillQueue(fd);
                 if (got > 0) events |= kEvRxChar;
-                if (got < 0) hungUp = true;  // error already recorded
+                if (got < 0) hungUp = true;
             }
-            if (!hungUp && !(events & kEvRxChar) &&
-                (fds[2].revents & (POLLHUP | POLLERR | POLLNVAL))) {
-                SetError(EIO);
+            // The bytes that came with a hang-up are reported first; the next
+            // pass sees the hang-up again, which stays for good.
+            if (!(events & kEvRxChar) && (fds[2].revents & (POLLHUP | POLLERR | POLLNVAL)))
                 hungUp = true;
+            if (hungUp && !(events & kEvRxChar)) {
+                std::lock_guard<std::mutex> lock(mutex_);
+                gone_ = true;
+                Fail(EIO);
+                return WaitOutcome::HungUp;
             }
             events |= CheckCounters(fd);
             {
@@ -307,16 +312,15 @@ public:
                 mask = events;
                 return WaitOutcome::Ready;
             }
-            // A tty without its other side (pseudo-terminal master closed,
-            // adapter unplugged) stays readable for ever; waiting on would
-            // spin, so the wait fails as a vanished device does elsewhere.
-            if (hungUp) return WaitOutcome::Failed;
         }
     }
 
     bool ClearError(std::uint32_t& errors, std::uint32_t* inQueue) override {
         std::lock_guard<std::mutex> lock(mutex_);
         if (fd_ < 0) return Fail(EBADF);
+        // A pseudo-terminal keeps what its other side wrote before closing;
+        // the monitor no longer reads it in, so the reader does.
+        if (gone_) Drain(fd_);
         errors = pendingErrors_;
         pendingErrors_ = 0;
         if (inQueue) *inQueue = static_cast<std::uint32_t>(size_);
@@ -443,6 +447,11 @@ public:
 private:
     bool Fail(int err) {  // mutex_ held
         lastError_ = ErrorFromErrno(err, path_);
+        // On an open tty these mean the device is no longer there.
+        if (gone_ || err == EIO || err == ENXIO || err == ENODEV) {
+            lastError_.kind = SystemError::Kind::Gone;
+            lastError_.detail = path_ + ": the device went away (hang-up)";
+        }
         return false;
     }
     void SetError(int err) {
@@ -460,6 +469,9 @@ private:
     // -1 when the tty is gone.
     int FillQueue(int fd) {
         std::lock_guard<std::mutex> lock(mutex_);
+        return Drain(fd);
+    }
+    int Drain(int fd) {  // mutex_ held
         int appended = 0;
         while (size_ < ring_.size()) {
             const std::size_t tail = (head_ + size_) % ring_.size();
@@ -471,12 +483,10 @@ private:
                 continue;
             }
             if (n < 0 && errno == EINTR) continue;
-            if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) break;
-            // 0 (end of file) or EIO: the other side hung up.
-            if (appended == 0) {
-                Fail(n == 0 ? EIO : errno);
-                return -1;
-            }
+            // In raw mode without a minimum count a read of an idle tty gives
+            // 0, so only an error tells of a hang-up here; poll's POLLHUP the rest.
+            if (n == 0 || errno == EAGAIN || errno == EWOULDBLOCK) break;
+            if (appended == 0) return -1;
             break;
         }
         return appended;
@@ -522,6 +532,7 @@ private:
     bool haveCounters_ = false;
     serial_icounter_struct lastCounts_{};
     SystemError lastError_;
+    bool gone_ = false;
 };
 
 // Opens and locks the device; fd or -1 with `error` set.

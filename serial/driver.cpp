@@ -88,6 +88,9 @@ struct PortRecord {
     std::shared_ptr<PortLock> portLock;
     std::shared_ptr<Device> device;
     std::atomic<bool> closeRequested{false};
+    // Set by the monitor thread when the line hung up; read by the port's
+    // operations without the port lock.
+    std::atomic<bool> hungUp{false};
     // Read under the global lock by other threads while the monitor thread
     // sets it under the port lock only, hence atomic.
     std::atomic<std::thread::id> callbackThreadId{};
@@ -198,6 +201,10 @@ public:
 
     bool ok() const { return rec_ != nullptr && rec_->device != nullptr; }
     Device& device() const { return *rec_->device; }
+    // The monitor reported a hang-up, or the device's last failure says it is gone.
+    bool gone() const {
+        return rec_->hungUp.load() || rec_->device->LastError().kind == SystemError::Kind::Gone;
+    }
 
 private:
     RecordPtr rec_;
@@ -288,6 +295,8 @@ bool Deliver(const MonitorState& me, const SerialEvent& event) {
         // counter wrapped) must not hand its events to that port.
         if (!rec || rec->stopEvent != me.stop) return false;
         lock = rec->portLock;
+        // Before the callback runs, so that what it reads or writes fails as gone.
+        if (event.kind == SERIAL_EVENT_HANGUP) rec->hungUp.store(true);
     }
     if (!lock || !lock->Acquire()) return false;
     rec->callbackThreadId.store(std::this_thread::get_id());
@@ -372,7 +381,14 @@ void MonitorThread(std::shared_ptr<StartEvent> start) {
 
     for (;;) {
         std::uint32_t mask = 0;
-        if (me.device->WaitEvent(*me.stop, mask) != WaitOutcome::Ready) break;
+        const WaitOutcome outcome = me.device->WaitEvent(*me.stop, mask);
+        if (outcome == WaitOutcome::HungUp) {
+            // A dead line would report the same at once for ever: one event,
+            // and the thread ends. Delivery also carries out a deferred close.
+            if (!me.stop->IsSignalled()) Deliver(me, SerialEvent{SERIAL_EVENT_HANGUP, me.handle, 0});
+            return;
+        }
+        if (outcome != WaitOutcome::Ready) break;
         if (me.stop->IsSignalled()) break;
         // After a deferred close the record, device and stop event are gone;
         // nothing of them may be touched again.
@@ -547,13 +563,14 @@ std::int32_t SerialRead(std::int32_t handle, std::uint32_t maxCount, std::uint8_
     Device& dev = access.device();
     std::uint32_t errors = 0;
     std::uint32_t queued = 0;
-    if (!dev.ClearError(errors, &queued)) return SERIAL_ERR_SYSTEM;
-    if (queued == 0) return 0;
+    if (!dev.ClearError(errors, &queued)) return access.gone() ? SERIAL_ERR_GONE : SERIAL_ERR_SYSTEM;
+    // What came before a hang-up is read first.
+    if (queued == 0) return access.gone() ? SERIAL_ERR_GONE : 0;
     const std::uint32_t n =
         std::min({maxCount, queued, static_cast<std::uint32_t>(INT32_MAX)});
     const IoResult r = dev.Read(buffer, n);
     if (r.status == IoStatus::NoEvent) return SERIAL_ERR_SYSTEM;
-    if (r.status != IoStatus::Ok) return SERIAL_ERR_READ;
+    if (r.status != IoStatus::Ok) return access.gone() ? SERIAL_ERR_GONE : SERIAL_ERR_READ;
     return static_cast<std::int32_t>(std::min(r.count, n));
 }
 
@@ -562,11 +579,12 @@ std::int32_t SerialWrite(std::int32_t handle, std::uint32_t count, const std::ui
     if (count == 0 || buffer == nullptr) return SERIAL_ERR_BUFFER;
     PortAccess access(handle);
     if (!access.ok()) return SERIAL_ERR_HANDLE;
+    if (access.gone()) return SERIAL_ERR_GONE;
     // The result is a signed count, so one call writes at most INT32_MAX bytes.
     const std::uint32_t n = std::min(count, static_cast<std::uint32_t>(INT32_MAX));
     const IoResult r = access.device().Write(buffer, n);
     if (r.status == IoStatus::NoEvent) return SERIAL_ERR_SYSTEM;
-    if (r.status != IoStatus::Ok) return SERIAL_ERR_WRITE;
+    if (r.status != IoStatus::Ok) return access.gone() ? SERIAL_ERR_GONE : SERIAL_ERR_WRITE;
     return static_cast<std::int32_t>(std::min(r.count, n));
 }
 
