@@ -100,6 +100,7 @@ struct SystemError {
     long code = 0;  // errno or GetLastError
     std::string detail;
     std::string joinGroup;  // Denied: a group that may use the device, when this user is not in it
+    PortHolder holder{};    // InUse: who holds the device, where that can be found
 };
 
 // What a failed exclusive open means for the port list.
@@ -112,6 +113,7 @@ inline PortProbe ProbeFailure(PortProbe probe, const SystemError& error) {
     }
     probe.detail = error.detail;
     probe.joinGroup = error.joinGroup;
+    probe.holder = error.holder;
     return probe;
 }
 

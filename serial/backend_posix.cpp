@@ -23,6 +23,8 @@
 #include <vector>
 
 #include "backend.h"
+#include "holders.h"
+#include "posix_error.h"
 #include "portnames.h"
 
 namespace vtrl::serial {
@@ -47,6 +49,8 @@ std::string GroupName(gid_t gid) {
         return "";
     return found->gr_name ? found->gr_name : "";
 }
+
+}  // namespace
 
 // The one place where errno becomes a classified error with the system's text.
 SystemError ErrorFromErrno(int err, const std::string& path) {
@@ -96,6 +100,28 @@ SystemError ErrorFromErrno(int err, const std::string& path) {
     return e;
 }
 
+namespace {
+
+SystemError InUseBy(const std::string& path, const PortHolder& holder) {
+    SystemError e;
+    e.kind = SystemError::Kind::InUse;
+    e.code = EBUSY;
+    e.holder = holder;
+    const std::string who = HolderText(holder);
+    e.detail = path + " is in use by " + (who.empty() ? "another program" : who);
+    return e;
+}
+
+// A refusal by flock or the kernel's exclusive mode names the program where
+// /proc shows one.
+void NameHolder(const std::string& path, SystemError& error) {
+    if (error.kind != SystemError::Kind::InUse) return;
+    const std::string real = RealDevice(path);
+    const auto openers = OpenersOf({real});
+    if (auto it = openers.find(real); it != openers.end() && !it->second.empty())
+        error = InUseBy(path, it->second.front());
+}
+
 struct BaudEntry {
     std::uint32_t baud;
     speed_t speed;
@@ -136,8 +162,8 @@ private:
 
 class PosixDevice final : public Device {
 public:
-    PosixDevice(int fd, int wakeFd, std::string path)
-        : fd_(fd), wakeFd_(wakeFd), path_(std::move(path)) {
+    PosixDevice(int fd, int wakeFd, std::string path, std::unique_ptr<DeviceClaim> claim)
+        : fd_(fd), wakeFd_(wakeFd), path_(std::move(path)), claim_(std::move(claim)) {
         serial_icounter_struct counts{};
         haveCounters_ = ::ioctl(fd_, TIOCGICOUNT, &counts) == 0;
         if (haveCounters_) lastCounts_ = counts;
@@ -157,6 +183,7 @@ public:
         ::ioctl(fd_, TIOCNXCL);
         ::close(fd_);  // also drops the flock
         fd_ = -1;
+        claim_.reset();  // and the lock file, after the device is free
     }
 
     bool SetupQueues(std::uint32_t inQueue, std::uint32_t) override {
@@ -533,6 +560,7 @@ private:
     serial_icounter_struct lastCounts_{};
     SystemError lastError_;
     bool gone_ = false;
+    std::unique_ptr<DeviceClaim> claim_;
 };
 
 // Opens and locks the device; fd or -1 with `error` set.
@@ -573,8 +601,23 @@ public:
             error = ErrorFromErrno(ENOENT, "COM" + std::to_string(port));
             return nullptr;
         }
+        struct stat st{};
+        if (::stat(path.c_str(), &st) != 0) {
+            error = ErrorFromErrno(errno, path);
+            return nullptr;
+        }
+        // The lock file first, as every program that honours them does.
+        std::unique_ptr<DeviceClaim> claim;
+        PortHolder holder;
+        if (DeviceClaim::Take(path, claim, holder) == DeviceClaim::Result::Held) {
+            error = InUseBy(path, holder);
+            return nullptr;
+        }
         const int fd = OpenExclusive(path, error);
-        if (fd < 0) return nullptr;
+        if (fd < 0) {
+            NameHolder(path, error);
+            return nullptr;
+        }
         // TIOCEXCL is enforced by the kernel on every later open() of the tty,
         // also by programs that never heard of flock; root is exempt, hence
         // flock as well.
@@ -589,7 +632,7 @@ public:
             ::close(fd);
             return nullptr;
         }
-        return std::make_shared<PosixDevice>(fd, wakeFd, path);
+        return std::make_shared<PosixDevice>(fd, wakeFd, path, std::move(claim));
     }
 
     std::shared_ptr<StopEvent> CreateStopEvent() override {
@@ -606,6 +649,8 @@ public:
             probe.detail = "COM" + std::to_string(port) + " names no device";
             return probe;
         }
+        if (const auto holder = LockHolder(probe.path))
+            return ProbeFailure(std::move(probe), InUseBy(probe.path, *holder));
         SystemError error;
         const int fd = OpenExclusive(probe.path, error);
         if (fd >= 0) {
@@ -613,6 +658,7 @@ public:
             probe.outcome = PortProbe::Outcome::Opened;
             return probe;
         }
+        NameHolder(probe.path, error);
         return ProbeFailure(std::move(probe), error);
     }
 };

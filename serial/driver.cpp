@@ -129,6 +129,14 @@ Driver& D() {
     return driver;
 }
 
+thread_local PortProbe lastOpen;
+
+void NoteOpenFailure(std::uint32_t port, const SystemError& error) {
+    PortProbe probe;
+    probe.port = port;
+    lastOpen = ProbeFailure(std::move(probe), error);
+}
+
 SerialBackend& CurrentBackend(Driver& d) {
     return d.testBackend ? *d.testBackend : PlatformBackend();
 }
@@ -405,12 +413,19 @@ std::int32_t OpenStaged(Driver& d, PortRecord& rec, std::uint32_t port, std::uin
     SerialBackend& backend = CurrentBackend(d);
     SystemError error;
     rec.device = backend.Open(port, error);
-    if (!rec.device) return SERIAL_ERR_SYSTEM;
+    if (!rec.device) {
+        NoteOpenFailure(port, error);
+        return SERIAL_ERR_SYSTEM;
+    }
     Device& dev = *rec.device;
-    if (!dev.SetupQueues(kQueueSize, kQueueSize)) return SERIAL_ERR_SYSTEM;
+    const auto failed = [&] {
+        NoteOpenFailure(port, dev.LastError());
+        return SERIAL_ERR_SYSTEM;
+    };
+    if (!dev.SetupQueues(kQueueSize, kQueueSize)) return failed();
 
     LineSettings s;
-    if (!dev.GetState(s)) return SERIAL_ERR_SYSTEM;
+    if (!dev.GetState(s)) return failed();
     const bool hs = handshake != 0;
     s.baudRate = baud;
     s.byteSize = 8;
@@ -428,7 +443,7 @@ std::int32_t OpenStaged(Driver& d, PortRecord& rec, std::uint32_t port, std::uin
     s.fDtrControl = hs ? kDtrControlEnable : kDtrControlDisable;
     s.fDsrSensitivity = hs;
     s.fRtsControl = hs ? kRtsControlEnable : kRtsControlDisable;
-    if (!dev.SetState(s)) return SERIAL_ERR_SYSTEM;
+    if (!dev.SetState(s)) return failed();
 
     CommTimeouts t;
     t.readIntervalTimeout = kMaxDword;
@@ -436,7 +451,7 @@ std::int32_t OpenStaged(Driver& d, PortRecord& rec, std::uint32_t port, std::uin
     t.readTotalTimeoutConstant = 0;
     t.writeTotalTimeoutMultiplier = 0;
     t.writeTotalTimeoutConstant = kWriteTimeoutMs;
-    if (!dev.SetTimeouts(t)) return SERIAL_ERR_SYSTEM;
+    if (!dev.SetTimeouts(t)) return failed();
 
     rec.stopEvent = backend.CreateStopEvent();
     if (!rec.stopEvent) return SERIAL_ERR_SYSTEM;
@@ -493,6 +508,8 @@ PortProbe ProbePort(std::uint32_t port) {
     return probe;
 }
 
+PortProbe LastOpenFailure() { return lastOpen; }
+
 }  // namespace vtrl::serial
 
 using namespace vtrl::serial;
@@ -500,6 +517,9 @@ using namespace vtrl::serial;
 std::int32_t SerialOpen(std::uint32_t port, std::uint32_t baud, std::uint8_t handshake,
                         SerialEventCallback callback, void* context) {
     if (port == 0 || baud == 0) return SERIAL_ERR_ARGUMENT;
+    lastOpen = PortProbe{};
+    lastOpen.port = port;
+    lastOpen.outcome = PortProbe::Outcome::Opened;
     Driver& d = D();
     std::unique_lock<std::mutex> g(d.global);
     if (!d.started) {
@@ -523,6 +543,10 @@ std::int32_t SerialOpen(std::uint32_t port, std::uint32_t baud, std::uint8_t han
     }
     d.stagingRecord.reset();
     if (result > 0) return result;
+    if (lastOpen.outcome == PortProbe::Outcome::Opened) {
+        lastOpen.outcome = PortProbe::Outcome::Failed;
+        lastOpen.detail = "COM" + std::to_string(port) + ": the driver could not set the port up";
+    }
 
     // The failed port is unreachable for everyone else, so the global lock is
     // given up before its teardown waits for the monitor thread: that thread
