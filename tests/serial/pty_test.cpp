@@ -203,14 +203,16 @@ TEST_F(PtyDriver, HangUpIsOneEventAndThePortOpensAgainWhenTheDeviceComesBack) {
     ::rmdir(dir);
 }
 
+// The device's last answer, not yet read when it went away.
 TEST_F(PtyDriver, WhatArrivedBeforeTheHangUpIsStillRead) {
     const std::int32_t h = Open(pty().port(), rec);
     const std::vector<std::uint8_t> last = {0x5D, 3, 0, 6, 0, 9, 8, 7};
     pty().Send(last);
-    pty().CloseMaster();
-    ASSERT_TRUE(rec.WaitUntil([](const std::vector<Recorded>& e) {
-        return !e.empty() && e.back().kind == SERIAL_EVENT_HANGUP;
+    ASSERT_TRUE(rec.WaitUntil([&](const std::vector<Recorded>& e) {
+        return !e.empty() && e.back().kind == SERIAL_EVENT_DATA && e.back().detail == last.size();
     }));
+    pty().CloseMaster();
+    ASSERT_TRUE(rec.WaitUntil([](const std::vector<Recorded>& e) { return e.back().kind == SERIAL_EVENT_HANGUP; }));
     std::vector<std::uint8_t> got;
     std::uint8_t buffer[350];
     std::int32_t n = 0;
