@@ -2,6 +2,7 @@
 // list from this machine's own database.
 
 #include <fcntl.h>
+#include <poll.h>
 #include <stdlib.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -13,6 +14,7 @@
 #include "portnames.h"
 #include "ports.h"
 #include "support.h"
+#include "watcher.h"
 
 namespace vtrl::serial::test {
 namespace {
@@ -32,6 +34,12 @@ DeviceRecord Tty(const std::string& name, std::map<std::string, std::string> pro
 }
 
 const std::string kById = "/dev/serial/by-id/";
+
+std::string HdbLockOfParent() {
+    char text[16];
+    std::snprintf(text, sizeof text, "%10d\n", static_cast<int>(::getppid()));
+    return text;
+}
 
 const Adapter kAdapters[] = {
     {"FTDI FT232R",
@@ -177,6 +185,63 @@ TEST_F(PortList, APathThatResolvesToATableDeviceIsThatDevice) {
     EXPECT_EQ(PortDevicePath(kFirstRegisteredPort), "") << "nothing registered for it";
 }
 
+bool Readable(int fd) {
+    pollfd p{fd, POLLIN, 0};
+    return ::poll(&p, 1, 10000) == 1;
+}
+
+std::vector<std::uint32_t> Numbers(const std::vector<PortEntry>& entries) {
+    std::vector<std::uint32_t> numbers;
+    for (const PortEntry& e : entries) numbers.push_back(e.port);
+    return numbers;
+}
+
+// The simulator's link comes and goes as the device would; another program
+// locking the port takes it off the list until it lets go.
+TEST_F(PortList, WatcherFollowsAVtrlcfgPortsLinkAndAnotherProgramsLock) {
+    SetLockDirectoryForTesting(dir_);
+    int master = ::posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
+    ASSERT_GE(master, 0);
+    ASSERT_EQ(::grantpt(master), 0);
+    ASSERT_EQ(::unlockpt(master), 0);
+    const std::string slave = ::ptsname(master);
+    const std::string link = dir_ + "/radio";
+    const std::uint32_t port = RegisterPortPath(link);
+    PortWatcher watcher(std::make_unique<Records>(std::vector<DeviceRecord>{}), false);
+    ASSERT_GE(watcher.fd(), 0);
+    EXPECT_EQ(watcher.note(), "");
+    EXPECT_TRUE(watcher.ports().empty());
+    EXPECT_FALSE(watcher.Take().any()) << "nothing happened";
+
+    ASSERT_EQ(::symlink(slave.c_str(), link.c_str()), 0);
+    ASSERT_TRUE(Readable(watcher.fd()));
+    PortWatcher::Changes changes = watcher.Take();
+    EXPECT_EQ(Numbers(changes.came), std::vector<std::uint32_t>{port});
+    EXPECT_TRUE(changes.went.empty());
+    EXPECT_EQ(changes.came.at(0).path, link);
+
+    const std::string lock = LockFilePath(slave);
+    std::ofstream(dir_ + "/lock.tmp") << HdbLockOfParent();
+    ASSERT_EQ(::rename((dir_ + "/lock.tmp").c_str(), lock.c_str()), 0);
+    ASSERT_TRUE(Readable(watcher.fd()));
+    changes = watcher.Take();
+    EXPECT_EQ(Numbers(changes.went), std::vector<std::uint32_t>{port});
+    ASSERT_EQ(watcher.ports().size(), 1u);
+    EXPECT_EQ(watcher.ports()[0].state, PortEntry::State::InUse);
+    EXPECT_EQ(watcher.ports()[0].holder.pid, ::getppid());
+    ASSERT_EQ(::unlink(lock.c_str()), 0);
+    ASSERT_TRUE(Readable(watcher.fd()));
+    EXPECT_EQ(Numbers(watcher.Take().came), std::vector<std::uint32_t>{port});
+
+    ASSERT_EQ(::unlink(link.c_str()), 0);
+    ASSERT_TRUE(Readable(watcher.fd()));
+    changes = watcher.Take();
+    EXPECT_EQ(Numbers(changes.went), std::vector<std::uint32_t>{port});
+    EXPECT_TRUE(watcher.ports().empty());
+    SetLockDirectoryForTesting("");
+    ::close(master);
+}
+
 // This machine's own database: whatever it lists is there.
 TEST(SystemPortList, ListsNothingFalse) {
     const auto database = SystemDeviceDatabase();
@@ -195,6 +260,12 @@ TEST(SystemPortList, ListsNothingFalse) {
         if (!entry.listed()) {
             EXPECT_FALSE(entry.detail.empty()) << entry.device;
         }
+    }
+    // A container has no device manager; the watcher says what it does instead.
+    const PortWatcher watcher;
+    EXPECT_GE(watcher.fd(), 0);
+    if (::access("/run/udev/control", F_OK) != 0) {
+        EXPECT_NE(watcher.note().find("No device manager"), std::string::npos) << watcher.note();
     }
 }
 
