@@ -34,9 +34,21 @@ struct State {
     std::multiset<std::string> locks;    // lock files this process wrote
 };
 
+// Never destroyed: a port still open at exit gives its claim back during
+// the static destructors, in whatever order they run.
 State& S() {
-    static State state;
-    return state;
+    static State* const state = new State;
+    return *state;
+}
+
+int LockPid(const std::string& lockFile);
+
+// A port left open at exit would otherwise leave its lock for the next
+// program to find stale.
+void RemoveOwnLocksAtExit() {
+    std::lock_guard<std::mutex> guard(S().mutex);
+    for (const std::string& lockFile : S().locks)
+        if (LockPid(lockFile) == ::getpid()) ::unlink(lockFile.c_str());
 }
 
 bool IsDirectory(const std::string& path) {
@@ -133,6 +145,8 @@ LockContents ReadLock(const std::string& lockFile) {
     }
     return lock;
 }
+
+int LockPid(const std::string& lockFile) { return ReadLock(lockFile).pid; }
 
 enum class LockVerdict { None, Stale, Live };
 
@@ -262,6 +276,8 @@ std::map<std::string, std::vector<PortHolder>> OpenersOf(const std::set<std::str
 
 DeviceClaim::DeviceClaim(std::string device, std::string lockFile)
     : device_(std::move(device)), lockFile_(std::move(lockFile)) {
+    static const bool atExit = std::atexit(RemoveOwnLocksAtExit) == 0;
+    (void)atExit;
     std::lock_guard<std::mutex> guard(S().mutex);
     S().claimed.insert(device_);
     if (!lockFile_.empty()) S().locks.insert(lockFile_);
