@@ -63,7 +63,7 @@ bool IsRemovalError(DWORD err) {
         case ERROR_OPERATION_ABORTED:
         case ERROR_DEVICE_REMOVED:
         case ERROR_DEVICE_NOT_CONNECTED:
-        case ERROR_NO_SUCH_DEVICE:
+        case ERROR_DEV_NOT_EXIST:
         case ERROR_FILE_NOT_FOUND:
             return true;
         default:
