@@ -87,48 +87,6 @@ TEST_F(Claims, OurLockIsHeldWhileThePortIsOpenAndRemovedOnClose) {
     EXPECT_FALSE(ClaimedHere(slave_));
 }
 
-struct ForeignLock {
-    const char* what;
-    std::optional<long> pid;  // none: garbage instead of a PID; 0: our parent, alive
-    long ageSeconds;
-    bool refused;
-};
-
-void PrintTo(const ForeignLock& c, std::ostream* os) { *os << c.what; }
-
-class ForeignLocks : public Claims, public ::testing::WithParamInterface<ForeignLock> {};
-
-TEST_P(ForeignLocks, ALiveOneRefusesAndNamesItsHolderAStaleOneIsTakenOver) {
-    const ForeignLock& c = GetParam();
-    const long pid = c.pid ? (*c.pid == 0 ? static_cast<long>(::getppid()) : *c.pid) : 0;
-    const std::string contents = c.pid ? HdbLock(pid) : std::string("not a pid\n");
-    PutLock(contents, c.ageSeconds);
-    const std::int32_t h = Open(port_, rec);
-    if (!c.refused) {
-        EXPECT_GT(h, 0);
-        EXPECT_EQ(Slurp(lockFile_), HdbLock(::getpid()));
-        return;
-    }
-    EXPECT_EQ(h, SERIAL_ERR_SYSTEM);
-    EXPECT_EQ(Slurp(lockFile_), contents) << "another program's lock is left alone";
-    for (const PortProbe& why : {LastOpenFailure(), ProbePort(port_)}) {
-        EXPECT_EQ(why.outcome, PortProbe::Outcome::InUse);
-        EXPECT_EQ(why.holder.pid, pid);
-        if (pid > 0) {
-            EXPECT_NE(why.detail.find("(PID " + std::to_string(pid) + ")"), std::string::npos) << why.detail;
-        }
-    }
-}
-
-INSTANTIATE_TEST_SUITE_P(
-    Table, ForeignLocks,
-    ::testing::Values(ForeignLock{"live", 0L, 0, true},
-                      ForeignLock{"process gone", 2147483000L, 0, false},
-                      ForeignLock{"PID used again by a later process", 0L, 40L * 24 * 3600, false},
-                      ForeignLock{"no PID, being written", std::nullopt, 0, true},
-                      ForeignLock{"no PID, old", std::nullopt, 3600, false}),
-    [](const ::testing::TestParamInfo<ForeignLock>& info) { return RowName(info.param.what); });
-
 // A terminal program that holds the port without a lock file.
 class Holder {
 public:
@@ -164,6 +122,50 @@ private:
     int pid_ = -1;
     bool opened_ = false;
 };
+
+struct ForeignLock {
+    const char* what;
+    std::optional<long> pid;  // none: garbage instead of a PID; 0: a program the test starts
+    long ageSeconds;
+    bool refused;
+};
+
+void PrintTo(const ForeignLock& c, std::ostream* os) { *os << c.what; }
+
+class ForeignLocks : public Claims, public ::testing::WithParamInterface<ForeignLock> {};
+
+TEST_P(ForeignLocks, ALiveOneRefusesAndNamesItsHolderAStaleOneIsTakenOver) {
+    const ForeignLock& c = GetParam();
+    const Holder program("/dev/null", false);
+    ASSERT_GT(program.pid(), 0);
+    const long pid = c.pid ? (*c.pid == 0 ? static_cast<long>(program.pid()) : *c.pid) : 0;
+    const std::string contents = c.pid ? HdbLock(pid) : std::string("not a pid\n");
+    PutLock(contents, c.ageSeconds);
+    const std::int32_t h = Open(port_, rec);
+    if (!c.refused) {
+        EXPECT_GT(h, 0);
+        EXPECT_EQ(Slurp(lockFile_), HdbLock(::getpid()));
+        return;
+    }
+    EXPECT_EQ(h, SERIAL_ERR_SYSTEM);
+    EXPECT_EQ(Slurp(lockFile_), contents) << "another program's lock is left alone";
+    for (const PortProbe& why : {LastOpenFailure(), ProbePort(port_)}) {
+        EXPECT_EQ(why.outcome, PortProbe::Outcome::InUse);
+        EXPECT_EQ(why.holder.pid, pid);
+        if (pid > 0) {
+            EXPECT_NE(why.detail.find("(PID " + std::to_string(pid) + ")"), std::string::npos) << why.detail;
+        }
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Table, ForeignLocks,
+    ::testing::Values(ForeignLock{"live", 0L, 0, true},
+                      ForeignLock{"process gone", 2147483000L, 0, false},
+                      ForeignLock{"PID used again by a later process", 0L, 40L * 24 * 3600, false},
+                      ForeignLock{"no PID, being written", std::nullopt, 0, true},
+                      ForeignLock{"no PID, old", std::nullopt, 3600, false}),
+    [](const ::testing::TestParamInfo<ForeignLock>& info) { return RowName(info.param.what); });
 
 TEST_F(Claims, AProgramThatHasThePortOpenIsNamedWithItsPid) {
     const Holder holder(slave_, true);
