@@ -76,7 +76,8 @@ struct DeviceRecord {
 class DeviceDatabase {
 public:
     virtual ~DeviceDatabase() = default;
-    // The terminal devices; nullopt when the database cannot be read.
+    // The terminal devices (at least those of the table's kinds: ttyS,
+    // ttyUSB, ttyACM); nullopt when the database cannot be read.
     virtual std::optional<std::vector<DeviceRecord>> SerialDevices() = 0;
 };
 

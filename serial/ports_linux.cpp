@@ -153,7 +153,12 @@ public:
         udev_enumerate* scan = ::udev_enumerate_new(udev_);
         if (!scan) return std::nullopt;
         std::vector<DeviceRecord> records;
-        if (::udev_enumerate_add_match_subsystem(scan, "tty") < 0 || ::udev_enumerate_scan_devices(scan) < 0) {
+        // Only the table's kinds: reading every virtual terminal's attributes
+        // would take most of the time.
+        bool ok = ::udev_enumerate_add_match_subsystem(scan, "tty") >= 0;
+        for (const char* kind : {"ttyS*", "ttyUSB*", "ttyACM*"})
+            ok = ok && ::udev_enumerate_add_match_sysname(scan, kind) >= 0;
+        if (!ok || ::udev_enumerate_scan_devices(scan) < 0) {
             ::udev_enumerate_unref(scan);
             return std::nullopt;
         }
