@@ -9,6 +9,7 @@ packages=(
   libgtest-dev libgmock-dev libbenchmark-dev
   clang libclang-rt-14-dev
   g++-mingw-w64-x86-64 googletest wine64
+  libudev-dev
   xvfb xauth fonts-dejavu-core fonts-dejavu-extra
 )
 

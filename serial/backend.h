@@ -94,11 +94,13 @@ struct CommTimeouts {
 
 // What went wrong in a system call, classified, with the system's own text.
 struct SystemError {
-    enum class Kind { None, Missing, InUse, Denied, Other };
+    // Gone: the device of an open port went away (hang-up, removal).
+    enum class Kind { None, Missing, InUse, Denied, Gone, Other };
     Kind kind = Kind::None;
     long code = 0;  // errno or GetLastError
     std::string detail;
     std::string joinGroup;  // Denied: a group that may use the device, when this user is not in it
+    PortHolder holder{};    // InUse: who holds the device, where that can be found
 };
 
 // What a failed exclusive open means for the port list.
@@ -111,6 +113,7 @@ inline PortProbe ProbeFailure(PortProbe probe, const SystemError& error) {
     }
     probe.detail = error.detail;
     probe.joinGroup = error.joinGroup;
+    probe.holder = error.holder;
     return probe;
 }
 
@@ -123,7 +126,9 @@ public:
     virtual bool IsSignalled() = 0;
 };
 
-enum class WaitOutcome { Ready, Stopped, Failed };
+// HungUp: the device went away; every later wait would report the same at
+// once, so the caller must not wait again.
+enum class WaitOutcome { Ready, Stopped, Failed, HungUp };
 
 enum class IoStatus { Ok, NoEvent, Failed };
 struct IoResult {
@@ -144,10 +149,12 @@ public:
     virtual bool SetTimeouts(const CommTimeouts& timeouts) = 0;
     virtual bool SetEventMask(std::uint32_t mask) = 0;
     // Blocks until a watched event occurs (mask filled) or stop is signalled.
-    // Nothing of the wait is left outstanding when it returns.
+    // Nothing of the wait is left outstanding when it returns. Events that
+    // arrived before a hang-up are reported (Ready) before HungUp is.
     virtual WaitOutcome WaitEvent(StopEvent& stop, std::uint32_t& mask) = 0;
     // Reads and clears the error state; inQueue (may be null) gets the number
-    // of bytes waiting in the receive queue.
+    // of bytes waiting in the receive queue. After a hang-up the queue can
+    // still be read empty.
     virtual bool ClearError(std::uint32_t& errors, std::uint32_t* inQueue) = 0;
     virtual bool GetModemStatus(std::uint32_t& status) = 0;
     virtual IoResult Read(std::uint8_t* buffer, std::uint32_t count) = 0;

@@ -23,6 +23,8 @@
 #include <vector>
 
 #include "backend.h"
+#include "holders.h"
+#include "posix_error.h"
 #include "portnames.h"
 
 namespace vtrl::serial {
@@ -47,6 +49,8 @@ std::string GroupName(gid_t gid) {
         return "";
     return found->gr_name ? found->gr_name : "";
 }
+
+}  // namespace
 
 // The one place where errno becomes a classified error with the system's text.
 SystemError ErrorFromErrno(int err, const std::string& path) {
@@ -96,6 +100,28 @@ SystemError ErrorFromErrno(int err, const std::string& path) {
     return e;
 }
 
+namespace {
+
+SystemError InUseBy(const std::string& path, const PortHolder& holder) {
+    SystemError e;
+    e.kind = SystemError::Kind::InUse;
+    e.code = EBUSY;
+    e.holder = holder;
+    const std::string who = HolderText(holder);
+    e.detail = path + " is in use by " + (who.empty() ? "another program" : who);
+    return e;
+}
+
+// A refusal by flock or the kernel's exclusive mode names the program where
+// /proc shows one.
+void NameHolder(const std::string& path, SystemError& error) {
+    if (error.kind != SystemError::Kind::InUse) return;
+    const std::string real = RealDevice(path);
+    const auto openers = OpenersOf({real});
+    if (auto it = openers.find(real); it != openers.end() && !it->second.empty())
+        error = InUseBy(path, it->second.front());
+}
+
 struct BaudEntry {
     std::uint32_t baud;
     speed_t speed;
@@ -136,8 +162,8 @@ private:
 
 class PosixDevice final : public Device {
 public:
-    PosixDevice(int fd, int wakeFd, std::string path)
-        : fd_(fd), wakeFd_(wakeFd), path_(std::move(path)) {
+    PosixDevice(int fd, int wakeFd, std::string path, std::unique_ptr<DeviceClaim> claim)
+        : fd_(fd), wakeFd_(wakeFd), path_(std::move(path)), claim_(std::move(claim)) {
         serial_icounter_struct counts{};
         haveCounters_ = ::ioctl(fd_, TIOCGICOUNT, &counts) == 0;
         if (haveCounters_) lastCounts_ = counts;
@@ -157,6 +183,7 @@ public:
         ::ioctl(fd_, TIOCNXCL);
         ::close(fd_);  // also drops the flock
         fd_ = -1;
+        claim_.reset();  // and the lock file, after the device is free
     }
 
     bool SetupQueues(std::uint32_t inQueue, std::uint32_t) override {
@@ -291,12 +318,17 @@ public:
             if (fds[2].revents & POLLIN) {
                 const int got = FillQueue(fd);
                 if (got > 0) events |= kEvRxChar;
-                if (got < 0) hungUp = true;  // error already recorded
+                if (got < 0) hungUp = true;
             }
-            if (!hungUp && !(events & kEvRxChar) &&
-                (fds[2].revents & (POLLHUP | POLLERR | POLLNVAL))) {
-                SetError(EIO);
+            // The bytes that came with a hang-up are reported first; the next
+            // pass sees the hang-up again, which stays for good.
+            if (!(events & kEvRxChar) && (fds[2].revents & (POLLHUP | POLLERR | POLLNVAL)))
                 hungUp = true;
+            if (hungUp && !(events & kEvRxChar)) {
+                std::lock_guard<std::mutex> lock(mutex_);
+                gone_ = true;
+                Fail(EIO);
+                return WaitOutcome::HungUp;
             }
             events |= CheckCounters(fd);
             {
@@ -307,16 +339,15 @@ public:
                 mask = events;
                 return WaitOutcome::Ready;
             }
-            // A tty without its other side (pseudo-terminal master closed,
-            // adapter unplugged) stays readable for ever; waiting on would
-            // spin, so the wait fails as a vanished device does elsewhere.
-            if (hungUp) return WaitOutcome::Failed;
         }
     }
 
     bool ClearError(std::uint32_t& errors, std::uint32_t* inQueue) override {
         std::lock_guard<std::mutex> lock(mutex_);
         if (fd_ < 0) return Fail(EBADF);
+        // A pseudo-terminal keeps what its other side wrote before closing;
+        // the monitor no longer reads it in, so the reader does.
+        if (gone_) Drain(fd_);
         errors = pendingErrors_;
         pendingErrors_ = 0;
         if (inQueue) *inQueue = static_cast<std::uint32_t>(size_);
@@ -443,6 +474,11 @@ public:
 private:
     bool Fail(int err) {  // mutex_ held
         lastError_ = ErrorFromErrno(err, path_);
+        // On an open tty these mean the device is no longer there.
+        if (gone_ || err == EIO || err == ENXIO || err == ENODEV) {
+            lastError_.kind = SystemError::Kind::Gone;
+            lastError_.detail = path_ + ": the device went away (hang-up)";
+        }
         return false;
     }
     void SetError(int err) {
@@ -460,6 +496,9 @@ private:
     // -1 when the tty is gone.
     int FillQueue(int fd) {
         std::lock_guard<std::mutex> lock(mutex_);
+        return Drain(fd);
+    }
+    int Drain(int fd) {  // mutex_ held
         int appended = 0;
         while (size_ < ring_.size()) {
             const std::size_t tail = (head_ + size_) % ring_.size();
@@ -471,12 +510,10 @@ private:
                 continue;
             }
             if (n < 0 && errno == EINTR) continue;
-            if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) break;
-            // 0 (end of file) or EIO: the other side hung up.
-            if (appended == 0) {
-                Fail(n == 0 ? EIO : errno);
-                return -1;
-            }
+            // In raw mode without a minimum count a read of an idle tty gives
+            // 0, so only an error tells of a hang-up here; poll's POLLHUP the rest.
+            if (n == 0 || errno == EAGAIN || errno == EWOULDBLOCK) break;
+            if (appended == 0) return -1;
             break;
         }
         return appended;
@@ -522,6 +559,8 @@ private:
     bool haveCounters_ = false;
     serial_icounter_struct lastCounts_{};
     SystemError lastError_;
+    bool gone_ = false;
+    std::unique_ptr<DeviceClaim> claim_;
 };
 
 // Opens and locks the device; fd or -1 with `error` set.
@@ -562,8 +601,23 @@ public:
             error = ErrorFromErrno(ENOENT, "COM" + std::to_string(port));
             return nullptr;
         }
+        struct stat st{};
+        if (::stat(path.c_str(), &st) != 0) {
+            error = ErrorFromErrno(errno, path);
+            return nullptr;
+        }
+        // The lock file first, as every program that honours them does.
+        std::unique_ptr<DeviceClaim> claim;
+        PortHolder holder;
+        if (DeviceClaim::Take(path, claim, holder) == DeviceClaim::Result::Held) {
+            error = InUseBy(path, holder);
+            return nullptr;
+        }
         const int fd = OpenExclusive(path, error);
-        if (fd < 0) return nullptr;
+        if (fd < 0) {
+            NameHolder(path, error);
+            return nullptr;
+        }
         // TIOCEXCL is enforced by the kernel on every later open() of the tty,
         // also by programs that never heard of flock; root is exempt, hence
         // flock as well.
@@ -578,7 +632,7 @@ public:
             ::close(fd);
             return nullptr;
         }
-        return std::make_shared<PosixDevice>(fd, wakeFd, path);
+        return std::make_shared<PosixDevice>(fd, wakeFd, path, std::move(claim));
     }
 
     std::shared_ptr<StopEvent> CreateStopEvent() override {
@@ -595,6 +649,8 @@ public:
             probe.detail = "COM" + std::to_string(port) + " names no device";
             return probe;
         }
+        if (const auto holder = LockHolder(probe.path))
+            return ProbeFailure(std::move(probe), InUseBy(probe.path, *holder));
         SystemError error;
         const int fd = OpenExclusive(probe.path, error);
         if (fd >= 0) {
@@ -602,6 +658,7 @@ public:
             probe.outcome = PortProbe::Outcome::Opened;
             return probe;
         }
+        NameHolder(probe.path, error);
         return ProbeFailure(std::move(probe), error);
     }
 };

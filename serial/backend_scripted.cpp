@@ -23,6 +23,7 @@ struct ScriptedBackend::PortState {
     std::uint32_t eventMask = 0;
     int breaks = 0;
     bool breakOn = false;
+    bool hungUp = false;
     std::uint64_t generation = 0;  // which open the state belongs to
 };
 
@@ -117,6 +118,7 @@ public:
                 mask = events;
                 return WaitOutcome::Ready;
             }
+            if (p->hungUp) return WaitOutcome::HungUp;
             shared_->cv.wait(lock);
         }
     }
@@ -156,7 +158,7 @@ public:
         std::lock_guard<std::mutex> lock(shared_->mutex);
         IoResult r;
         PortState* p = Usable(Fail::Write);
-        if (!p) return r;
+        if (!p || p->hungUp) return r;
         if (p->failures.count(Fail::WriteNoEvent)) {
             r.status = IoStatus::NoEvent;
             return r;
@@ -197,9 +199,13 @@ public:
         return true;
     }
     SystemError LastError() const override {
+        std::lock_guard<std::mutex> lock(shared_->mutex);
         SystemError e;
-        e.kind = SystemError::Kind::Other;
-        e.detail = "scripted failure";
+        auto it = shared_->ports.find(port_);
+        const bool gone = !closed_ && it != shared_->ports.end() &&
+                          it->second.generation == generation_ && it->second.hungUp;
+        e.kind = gone ? SystemError::Kind::Gone : SystemError::Kind::Other;
+        e.detail = gone ? "scripted hang-up" : "scripted failure";
         return e;
     }
 
@@ -282,6 +288,14 @@ void ScriptedBackend::SetFailure(std::uint32_t port, Fail what, bool on) {
     shared_->cv.notify_all();
 }
 
+void ScriptedBackend::HangUp(std::uint32_t port) {
+    {
+        std::lock_guard<std::mutex> lock(shared_->mutex);
+        shared_->ports[port].hungUp = true;
+    }
+    shared_->cv.notify_all();
+}
+
 void ScriptedBackend::LimitWrites(std::uint32_t port, std::uint32_t bytes) {
     std::lock_guard<std::mutex> lock(shared_->mutex);
     shared_->ports[port].writeLimit = bytes;
@@ -325,6 +339,7 @@ std::shared_ptr<Device> ScriptedBackend::Open(std::uint32_t port, SystemError& e
         return nullptr;
     }
     p.open = true;
+    p.hungUp = false;  // plugged in again
     p.generation = ++shared_->opens;
     return std::make_shared<ScriptedDevice>(shared_, port, p.generation);
 }

@@ -34,6 +34,9 @@ public:
     void Inject(std::uint32_t port, const Injection& injection);
     void InjectBytes(std::uint32_t port, const std::vector<std::uint8_t>& bytes);
     void SetFailure(std::uint32_t port, Fail what, bool on = true);
+    // The device goes away: the wait reports what is pending, then the
+    // hang-up; queued bytes stay readable, writes fail as gone.
+    void HangUp(std::uint32_t port);
     // Writes accept at most this many bytes in all (then report that count).
     void LimitWrites(std::uint32_t port, std::uint32_t bytes);
 

@@ -52,6 +52,25 @@ SystemError ErrorFromLastError(DWORD err, const std::string& path) {
     return e;
 }
 
+// What calls on an open port fail with once its device is gone: a removed USB
+// adapter fails everything with access denied or a bad-command error, and the
+// wait pending at the removal is aborted.
+bool IsRemovalError(DWORD err) {
+    switch (err) {
+        case ERROR_ACCESS_DENIED:
+        case ERROR_BAD_COMMAND:
+        case ERROR_GEN_FAILURE:
+        case ERROR_OPERATION_ABORTED:
+        case ERROR_DEVICE_REMOVED:
+        case ERROR_DEVICE_NOT_CONNECTED:
+        case ERROR_DEV_NOT_EXIST:
+        case ERROR_FILE_NOT_FOUND:
+            return true;
+        default:
+            return false;
+    }
+}
+
 class Win32StopEvent final : public StopEvent {
 public:
     Win32StopEvent() : event_(CreateEventA(nullptr, TRUE, FALSE, nullptr)) {}
@@ -192,25 +211,15 @@ public:
         OVERLAPPED ov{};
         ov.hEvent = overlapEvent_;
         ResetEvent(overlapEvent_);
-        if (WaitCommEvent(device_, &events, &ov)) {
-            mask = events;
-            return WaitOutcome::Ready;
-        }
+        if (WaitCommEvent(device_, &events, &ov)) return Completed(events, mask);
         const DWORD err = GetLastError();
-        if (err != ERROR_IO_PENDING) {
-            Record(err);
-            return WaitOutcome::Failed;
-        }
+        if (err != ERROR_IO_PENDING) return WaitFailed(err);
         HANDLE handles[2] = {winStop->handle(), overlapEvent_};
         const DWORD w = WaitForMultipleObjects(2, handles, FALSE, INFINITE);
         DWORD unused = 0;
         if (w == WAIT_OBJECT_0 + 1) {
-            if (!GetOverlappedResult(device_, &ov, &unused, FALSE)) {
-                Record(GetLastError());
-                return WaitOutcome::Failed;
-            }
-            mask = events;
-            return WaitOutcome::Ready;
+            if (!GetOverlappedResult(device_, &ov, &unused, FALSE)) return WaitFailed(GetLastError());
+            return Completed(events, mask);
         }
         // The wait is still pending, and the system will write `events` and
         // `ov` -- both in this frame -- when it completes. Cancel it and wait
@@ -260,6 +269,24 @@ public:
     }
 
 private:
+    WaitOutcome WaitFailed(DWORD err) {
+        Record(err);
+        return IsRemovalError(err) ? WaitOutcome::HungUp : WaitOutcome::Failed;
+    }
+    // Some adapters' drivers end the pending wait with no event at removal;
+    // the error query then tells a removed device from a changed mask.
+    WaitOutcome Completed(DWORD events, std::uint32_t& mask) {
+        if (events == 0) {
+            DWORD errors = 0;
+            if (!ClearCommError(device_, &errors, nullptr)) {
+                const DWORD err = GetLastError();
+                if (IsRemovalError(err)) return WaitFailed(err);
+            }
+        }
+        mask = events;
+        return WaitOutcome::Ready;
+    }
+
     template <typename Start>
     IoResult Transfer(Start start) {
         IoResult r;
@@ -291,6 +318,10 @@ private:
     void Record(DWORD err) {
         std::lock_guard<std::mutex> lock(mutex_);
         lastError_ = ErrorFromLastError(err, path_);
+        if (IsRemovalError(err)) {
+            lastError_.kind = SystemError::Kind::Gone;
+            lastError_.detail = path_ + ": the device went away";
+        }
     }
 
     mutable std::mutex mutex_;

@@ -88,6 +88,9 @@ struct PortRecord {
     std::shared_ptr<PortLock> portLock;
     std::shared_ptr<Device> device;
     std::atomic<bool> closeRequested{false};
+    // Set by the monitor thread when the line hung up; read by the port's
+    // operations without the port lock.
+    std::atomic<bool> hungUp{false};
     // Read under the global lock by other threads while the monitor thread
     // sets it under the port lock only, hence atomic.
     std::atomic<std::thread::id> callbackThreadId{};
@@ -124,6 +127,14 @@ struct Driver {
 Driver& D() {
     static Driver driver;
     return driver;
+}
+
+thread_local PortProbe lastOpen;
+
+void NoteOpenFailure(std::uint32_t port, const SystemError& error) {
+    PortProbe probe;
+    probe.port = port;
+    lastOpen = ProbeFailure(std::move(probe), error);
 }
 
 SerialBackend& CurrentBackend(Driver& d) {
@@ -198,6 +209,10 @@ public:
 
     bool ok() const { return rec_ != nullptr && rec_->device != nullptr; }
     Device& device() const { return *rec_->device; }
+    // The monitor reported a hang-up, or the device's last failure says it is gone.
+    bool gone() const {
+        return rec_->hungUp.load() || rec_->device->LastError().kind == SystemError::Kind::Gone;
+    }
 
 private:
     RecordPtr rec_;
@@ -288,6 +303,8 @@ bool Deliver(const MonitorState& me, const SerialEvent& event) {
         // counter wrapped) must not hand its events to that port.
         if (!rec || rec->stopEvent != me.stop) return false;
         lock = rec->portLock;
+        // Before the callback runs, so that what it reads or writes fails as gone.
+        if (event.kind == SERIAL_EVENT_HANGUP) rec->hungUp.store(true);
     }
     if (!lock || !lock->Acquire()) return false;
     rec->callbackThreadId.store(std::this_thread::get_id());
@@ -372,7 +389,14 @@ void MonitorThread(std::shared_ptr<StartEvent> start) {
 
     for (;;) {
         std::uint32_t mask = 0;
-        if (me.device->WaitEvent(*me.stop, mask) != WaitOutcome::Ready) break;
+        const WaitOutcome outcome = me.device->WaitEvent(*me.stop, mask);
+        if (outcome == WaitOutcome::HungUp) {
+            // A dead line would report the same at once for ever: one event,
+            // and the thread ends. Delivery also carries out a deferred close.
+            if (!me.stop->IsSignalled()) Deliver(me, SerialEvent{SERIAL_EVENT_HANGUP, me.handle, 0});
+            return;
+        }
+        if (outcome != WaitOutcome::Ready) break;
         if (me.stop->IsSignalled()) break;
         // After a deferred close the record, device and stop event are gone;
         // nothing of them may be touched again.
@@ -389,12 +413,19 @@ std::int32_t OpenStaged(Driver& d, PortRecord& rec, std::uint32_t port, std::uin
     SerialBackend& backend = CurrentBackend(d);
     SystemError error;
     rec.device = backend.Open(port, error);
-    if (!rec.device) return SERIAL_ERR_SYSTEM;
+    if (!rec.device) {
+        NoteOpenFailure(port, error);
+        return SERIAL_ERR_SYSTEM;
+    }
     Device& dev = *rec.device;
-    if (!dev.SetupQueues(kQueueSize, kQueueSize)) return SERIAL_ERR_SYSTEM;
+    const auto failed = [&] {
+        NoteOpenFailure(port, dev.LastError());
+        return SERIAL_ERR_SYSTEM;
+    };
+    if (!dev.SetupQueues(kQueueSize, kQueueSize)) return failed();
 
     LineSettings s;
-    if (!dev.GetState(s)) return SERIAL_ERR_SYSTEM;
+    if (!dev.GetState(s)) return failed();
     const bool hs = handshake != 0;
     s.baudRate = baud;
     s.byteSize = 8;
@@ -412,7 +443,7 @@ std::int32_t OpenStaged(Driver& d, PortRecord& rec, std::uint32_t port, std::uin
     s.fDtrControl = hs ? kDtrControlEnable : kDtrControlDisable;
     s.fDsrSensitivity = hs;
     s.fRtsControl = hs ? kRtsControlEnable : kRtsControlDisable;
-    if (!dev.SetState(s)) return SERIAL_ERR_SYSTEM;
+    if (!dev.SetState(s)) return failed();
 
     CommTimeouts t;
     t.readIntervalTimeout = kMaxDword;
@@ -420,7 +451,7 @@ std::int32_t OpenStaged(Driver& d, PortRecord& rec, std::uint32_t port, std::uin
     t.readTotalTimeoutConstant = 0;
     t.writeTotalTimeoutMultiplier = 0;
     t.writeTotalTimeoutConstant = kWriteTimeoutMs;
-    if (!dev.SetTimeouts(t)) return SERIAL_ERR_SYSTEM;
+    if (!dev.SetTimeouts(t)) return failed();
 
     rec.stopEvent = backend.CreateStopEvent();
     if (!rec.stopEvent) return SERIAL_ERR_SYSTEM;
@@ -477,6 +508,8 @@ PortProbe ProbePort(std::uint32_t port) {
     return probe;
 }
 
+PortProbe LastOpenFailure() { return lastOpen; }
+
 }  // namespace vtrl::serial
 
 using namespace vtrl::serial;
@@ -484,6 +517,9 @@ using namespace vtrl::serial;
 std::int32_t SerialOpen(std::uint32_t port, std::uint32_t baud, std::uint8_t handshake,
                         SerialEventCallback callback, void* context) {
     if (port == 0 || baud == 0) return SERIAL_ERR_ARGUMENT;
+    lastOpen = PortProbe{};
+    lastOpen.port = port;
+    lastOpen.outcome = PortProbe::Outcome::Opened;
     Driver& d = D();
     std::unique_lock<std::mutex> g(d.global);
     if (!d.started) {
@@ -507,6 +543,10 @@ std::int32_t SerialOpen(std::uint32_t port, std::uint32_t baud, std::uint8_t han
     }
     d.stagingRecord.reset();
     if (result > 0) return result;
+    if (lastOpen.outcome == PortProbe::Outcome::Opened) {
+        lastOpen.outcome = PortProbe::Outcome::Failed;
+        lastOpen.detail = "COM" + std::to_string(port) + ": the driver could not set the port up";
+    }
 
     // The failed port is unreachable for everyone else, so the global lock is
     // given up before its teardown waits for the monitor thread: that thread
@@ -547,13 +587,14 @@ std::int32_t SerialRead(std::int32_t handle, std::uint32_t maxCount, std::uint8_
     Device& dev = access.device();
     std::uint32_t errors = 0;
     std::uint32_t queued = 0;
-    if (!dev.ClearError(errors, &queued)) return SERIAL_ERR_SYSTEM;
-    if (queued == 0) return 0;
+    if (!dev.ClearError(errors, &queued)) return access.gone() ? SERIAL_ERR_GONE : SERIAL_ERR_SYSTEM;
+    // What came before a hang-up is read first.
+    if (queued == 0) return access.gone() ? SERIAL_ERR_GONE : 0;
     const std::uint32_t n =
         std::min({maxCount, queued, static_cast<std::uint32_t>(INT32_MAX)});
     const IoResult r = dev.Read(buffer, n);
     if (r.status == IoStatus::NoEvent) return SERIAL_ERR_SYSTEM;
-    if (r.status != IoStatus::Ok) return SERIAL_ERR_READ;
+    if (r.status != IoStatus::Ok) return access.gone() ? SERIAL_ERR_GONE : SERIAL_ERR_READ;
     return static_cast<std::int32_t>(std::min(r.count, n));
 }
 
@@ -562,11 +603,12 @@ std::int32_t SerialWrite(std::int32_t handle, std::uint32_t count, const std::ui
     if (count == 0 || buffer == nullptr) return SERIAL_ERR_BUFFER;
     PortAccess access(handle);
     if (!access.ok()) return SERIAL_ERR_HANDLE;
+    if (access.gone()) return SERIAL_ERR_GONE;
     // The result is a signed count, so one call writes at most INT32_MAX bytes.
     const std::uint32_t n = std::min(count, static_cast<std::uint32_t>(INT32_MAX));
     const IoResult r = access.device().Write(buffer, n);
     if (r.status == IoStatus::NoEvent) return SERIAL_ERR_SYSTEM;
-    if (r.status != IoStatus::Ok) return SERIAL_ERR_WRITE;
+    if (r.status != IoStatus::Ok) return access.gone() ? SERIAL_ERR_GONE : SERIAL_ERR_WRITE;
     return static_cast<std::int32_t>(std::min(r.count, n));
 }
 

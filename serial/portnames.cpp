@@ -1,6 +1,7 @@
 #include "portnames.h"
 
 #include <cstdlib>
+#include <cstring>
 #include <mutex>
 #include <vector>
 
@@ -38,8 +39,30 @@ std::string PortDevicePath(std::uint32_t port) {
     return index < r.paths.size() ? r.paths[index] : "";
 }
 
+std::uint32_t TablePortNumber(const std::string& devicePath) {
+    for (const Range& range : kRanges) {
+        const std::size_t prefix = std::strlen(range.prefix);
+        if (devicePath.size() <= prefix || devicePath.compare(0, prefix, range.prefix) != 0) continue;
+        const std::string digits = devicePath.substr(prefix);
+        if (digits.size() > 2 || (digits.size() == 2 && digits[0] == '0')) return 0;
+        std::uint32_t n = 0;
+        for (char c : digits) {
+            if (c < '0' || c > '9') return 0;
+            n = n * 10 + static_cast<std::uint32_t>(c - '0');
+        }
+        return n < kRangeSize ? range.first + n : 0;
+    }
+    return 0;
+}
+
 std::uint32_t RegisterPortPath(const std::string& path) {
     if (path.empty()) return 0;
+    if (const std::uint32_t table = TablePortNumber(path)) return table;
+    if (char* real = ::realpath(path.c_str(), nullptr)) {
+        const std::uint32_t table = TablePortNumber(real);
+        std::free(real);
+        if (table != 0) return table;
+    }
     Registry& r = R();
     std::lock_guard<std::mutex> lock(r.mutex);
     for (std::size_t i = 0; i < r.paths.size(); ++i)

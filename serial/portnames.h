@@ -13,7 +13,10 @@
 // Extra paths (the device simulator's pseudo-terminal, a tty under another
 // name) are registered with RegisterPortPath, or listed colon-separated in the
 // environment variable VTRLCFG_PORTS and registered by
-// RegisterPortsFromEnvironment at start-up.
+// RegisterPortsFromEnvironment at start-up. A path that resolves to a device
+// of the table (a /dev/serial/by-id link to /dev/ttyUSB3) is that device's
+// number instead, so one adapter can be named by its serial number whatever
+// ttyUSB number it got today.
 
 #include <cstddef>
 #include <cstdint>
@@ -27,7 +30,11 @@ constexpr std::uint32_t kLastPort = 256;
 // The device path of COM `port`, or "" when the number names none.
 std::string PortDevicePath(std::uint32_t port);
 
-// Gives `path` the next free number from 97 on and returns it; a path that is
+// The table number of a device path ("/dev/ttyUSB3" is 36); 0 for any other.
+std::uint32_t TablePortNumber(const std::string& devicePath);
+
+// The number of the table device `path` resolves to now; otherwise gives
+// `path` the next free number from 97 on and returns it, and a path that is
 // registered already keeps its number. 0 when all numbers are taken or the
 // path is empty.
 std::uint32_t RegisterPortPath(const std::string& path);

@@ -13,6 +13,10 @@ enum : std::int32_t {
     SERIAL_ERR_WRITE = -7,
     SERIAL_ERR_READ = -8,
     SERIAL_ERR_SYSTEM = -9,
+    // The device behind the port went away (unplugged, or the other side of a
+    // pseudo-terminal closed). Bytes that arrived before are still read; after
+    // them reads and writes give this until the owner closes the port.
+    SERIAL_ERR_GONE = -10,
 };
 
 enum : std::uint8_t {
@@ -20,6 +24,10 @@ enum : std::uint8_t {
     SERIAL_EVENT_MODEM = 1,
     SERIAL_EVENT_DATA = 2,
     SERIAL_EVENT_ERROR = 3,
+    // The line hung up: the device is gone. Delivered once, after every event
+    // that came before it; no event follows. The port stays open (and its
+    // device node held) until the owner calls SerialClose. detail is 0.
+    SERIAL_EVENT_HANGUP = 4,
 };
 
 enum : std::uint32_t {

@@ -321,6 +321,33 @@ TEST_F(ScriptedDriver, FailedWaitEndsEventsButThePortStaysUsable) {
     EXPECT_EQ(SerialWrite(h, 1, &byte), 1);
 }
 
+// Port 1 is left to its owner after the hang-up; port 2 closes itself from
+// the hang-up callback.
+TEST_F(ScriptedDriver, HangUpComesOnceAfterWhatCameBeforeAndTheBytesStayReadable) {
+    second.onEvent = [](std::int32_t handle, const SerialEvent& e) {
+        if (e.kind == SERIAL_EVENT_HANGUP) SerialClose(handle);
+    };
+    const std::int32_t h = Open(1, rec);
+    const std::int32_t h2 = Open(2, second);
+    backend.InjectBytes(1, {1, 2, 3});
+    backend.HangUp(1);
+    backend.HangUp(2);
+    ASSERT_TRUE(WaitForMonitorThreadCount(0, 10000)) << "a hung-up line is not waited on";
+    EXPECT_EQ(rec.Events(), (std::vector<Recorded>{{SERIAL_EVENT_DATA, h, 3}, {SERIAL_EVENT_HANGUP, h, 0}}));
+    std::uint8_t buffer[8];
+    EXPECT_EQ(SerialRead(h, 8, buffer), 3);
+    EXPECT_EQ(SerialRead(h, 8, buffer), SERIAL_ERR_GONE);
+    EXPECT_EQ(SerialWrite(h, 1, buffer), SERIAL_ERR_GONE);
+    EXPECT_TRUE(backend.IsOpen(1)) << "held until its owner closes it";
+    SerialClose(h);
+    EXPECT_FALSE(backend.IsOpen(1));
+
+    EXPECT_EQ(second.Events(), (std::vector<Recorded>{{SERIAL_EVENT_HANGUP, h2, 0}}));
+    EXPECT_FALSE(backend.IsOpen(2));
+    EXPECT_EQ(SerialRead(h2, 8, buffer), SERIAL_ERR_HANDLE);
+    EXPECT_EQ(Open(2, second), 3) << "plugged in again";
+}
+
 // --- closing ---
 
 TEST_F(ScriptedDriver, CloseFromTheCallbackIsDeferredAndDropsTheRestOfTheWait) {

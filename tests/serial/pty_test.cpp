@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "portnames.h"
+#include "sim/simulator.h"
 #include "probe.h"
 #include "support.h"
 
@@ -177,13 +178,47 @@ TEST_F(PtyDriver, ModemStatusOfAPseudoTerminalFailsWithMinus8) {
     EXPECT_EQ(SerialSendBreak(h), 0);
 }
 
-// The other side going away must end the wait, not turn it into a busy loop.
-TEST_F(PtyDriver, HangUpEndsTheMonitorThreadAndCloseStillWorks) {
-    const std::int32_t h = Open(pty().port(), rec);
-    ASSERT_EQ(MonitorThreadCount(), 1);
-    pty().CloseMaster();
-    EXPECT_TRUE(WaitForMonitorThreadCount(0, 10000));
+// The device unplugged mid-job: one event, at once; the port stays the
+// owner's until closed, and opens again once the device is back.
+TEST_F(PtyDriver, HangUpIsOneEventAndThePortOpensAgainWhenTheDeviceComesBack) {
+    char dir[] = "/tmp/vtrl-hangup-XXXXXX";
+    ASSERT_NE(::mkdtemp(dir), nullptr);
+    const std::string link = std::string(dir) + "/device";
+    sim::Simulator device;
+    ASSERT_TRUE(device.start()) << device.errorText();
+    ASSERT_TRUE(device.setStablePath(link));
+    const std::uint32_t port = RegisterPortPath(link);
+    const std::int32_t h = Open(port, rec);
+    ASSERT_GT(h, 0);
+    device.hangUp();
+    ASSERT_TRUE(WaitForMonitorThreadCount(0, 10000)) << "the dead line is not waited on";
+    EXPECT_EQ(rec.Events(), (std::vector<Recorded>{{SERIAL_EVENT_HANGUP, h, 0}}));
+    std::uint8_t buffer[16] = {};
+    EXPECT_EQ(SerialRead(h, 16, buffer), SERIAL_ERR_GONE);
+    EXPECT_EQ(SerialWrite(h, 1, buffer), SERIAL_ERR_GONE);
     SerialClose(h);
+    ASSERT_TRUE(device.comeBack()) << device.errorText();
+    EXPECT_GT(Open(port, rec), 0);
+    ::unlink(link.c_str());
+    ::rmdir(dir);
+}
+
+// The device's last answer, not yet read when it went away.
+TEST_F(PtyDriver, WhatArrivedBeforeTheHangUpIsStillRead) {
+    const std::int32_t h = Open(pty().port(), rec);
+    const std::vector<std::uint8_t> last = {0x5D, 3, 0, 6, 0, 9, 8, 7};
+    pty().Send(last);
+    ASSERT_TRUE(rec.WaitUntil([&](const std::vector<Recorded>& e) {
+        return !e.empty() && e.back().kind == SERIAL_EVENT_DATA && e.back().detail == last.size();
+    }));
+    pty().CloseMaster();
+    ASSERT_TRUE(rec.WaitUntil([](const std::vector<Recorded>& e) { return e.back().kind == SERIAL_EVENT_HANGUP; }));
+    std::vector<std::uint8_t> got;
+    std::uint8_t buffer[350];
+    std::int32_t n = 0;
+    while ((n = SerialRead(h, 3, buffer)) > 0) got.insert(got.end(), buffer, buffer + n);
+    EXPECT_EQ(n, SERIAL_ERR_GONE);
+    EXPECT_EQ(got, last);
 }
 
 TEST_F(PtyDriver, CloseWhileBytesStreamInEndsCleanly) {

@@ -4,10 +4,12 @@
 
 #include <gtest/gtest.h>
 
+#include <cctype>
 #include <chrono>
 #include <condition_variable>
 #include <functional>
 #include <mutex>
+#include <string>
 #include <vector>
 
 #include "backend.h"
@@ -21,6 +23,14 @@ struct Recorded {
     std::uint32_t detail;
     bool operator==(const Recorded&) const = default;
 };
+
+// A table row's words as a test name.
+inline std::string RowName(const char* words) {
+    std::string name(words);
+    for (char& c : name)
+        if (!std::isalnum(static_cast<unsigned char>(c))) c = '_';
+    return name;
+}
 
 inline void PrintTo(const Recorded& r, std::ostream* os) {
     *os << "{kind " << int(r.kind) << ", handle " << r.handle << ", detail " << r.detail << "}";

@@ -1,0 +1,186 @@
+// Who holds a port: UUCP lock files both ways, and programs found in /proc.
+
+#include <fcntl.h>
+#include <stdlib.h>
+#include <sys/file.h>
+#include <sys/prctl.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <optional>
+#include <sstream>
+
+#include "holders.h"
+#include "portnames.h"
+#include "probe.h"
+#include "support.h"
+
+namespace vtrl::serial::test {
+namespace {
+
+std::string Slurp(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
+
+std::string HdbLock(long pid) {
+    char text[16];
+    std::snprintf(text, sizeof text, "%10ld\n", pid);
+    return text;
+}
+
+// A pseudo-terminal whose slave is a registered port, lock files in a folder
+// of the test's own.
+class Claims : public DriverTest {
+protected:
+    void SetUp() override {
+        DriverTest::SetUp();
+        ResetRegisteredPortsForTesting();
+        char dir[] = "/tmp/vtrl-locks-XXXXXX";
+        ASSERT_NE(::mkdtemp(dir), nullptr);
+        lockDir_ = dir;
+        SetLockDirectoryForTesting(lockDir_);
+        master_ = ::posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
+        ASSERT_GE(master_, 0);
+        ASSERT_EQ(::grantpt(master_), 0);
+        ASSERT_EQ(::unlockpt(master_), 0);
+        char name[128] = {};
+        ASSERT_EQ(::ptsname_r(master_, name, sizeof name), 0);
+        slave_ = name;
+        port_ = RegisterPortPath(slave_);
+        lockFile_ = LockFilePath(slave_);
+        ASSERT_EQ(lockFile_, lockDir_ + "/LCK.." + slave_.substr(5).replace(3, 1, "_"));
+    }
+    void TearDown() override {
+        DriverTest::TearDown();
+        SetLockDirectoryForTesting("");
+        std::filesystem::remove_all(lockDir_);
+        if (master_ >= 0) ::close(master_);
+    }
+    void PutLock(const std::string& contents, long ageSeconds) {
+        std::ofstream(lockFile_, std::ios::binary) << contents;
+        const timespec when[2] = {{::time(nullptr) - ageSeconds, 0}, {::time(nullptr) - ageSeconds, 0}};
+        ASSERT_EQ(::utimensat(AT_FDCWD, lockFile_.c_str(), when, 0), 0);
+    }
+
+    std::string lockDir_;
+    std::string lockFile_;
+    std::string slave_;
+    std::uint32_t port_ = 0;
+    int master_ = -1;
+    Recorder rec;
+};
+
+TEST_F(Claims, OurLockIsHeldWhileThePortIsOpenAndRemovedOnClose) {
+    const std::int32_t h = Open(port_, rec);
+    ASSERT_GT(h, 0);
+    EXPECT_EQ(Slurp(lockFile_), HdbLock(::getpid()));
+    EXPECT_TRUE(ClaimedHere(slave_));
+    SerialClose(h);
+    EXPECT_FALSE(std::filesystem::exists(lockFile_));
+    EXPECT_FALSE(ClaimedHere(slave_));
+}
+
+// A terminal program that holds the port without a lock file.
+class Holder {
+public:
+    Holder(const std::string& path, bool flock) {
+        int ready[2];
+        if (::pipe(ready) != 0 || ::pipe(release_) != 0) return;
+        pid_ = ::fork();
+        if (pid_ == 0) {
+            ::close(release_[1]);
+            ::prctl(PR_SET_NAME, "vtrl-holder");
+            const int fd = ::open(path.c_str(), O_RDWR | O_NOCTTY);
+            if (fd >= 0 && flock) ::flock(fd, LOCK_EX);
+            const char one = 1;
+            [[maybe_unused]] ssize_t n = ::write(ready[1], &one, 1);
+            char byte;
+            n = ::read(release_[0], &byte, 1);
+            ::_exit(0);
+        }
+        ::close(ready[1]);
+        ::close(release_[0]);
+        char byte;
+        opened_ = ::read(ready[0], &byte, 1) == 1;
+        ::close(ready[0]);
+    }
+    ~Holder() {
+        ::close(release_[1]);
+        if (pid_ > 0) ::waitpid(pid_, nullptr, 0);
+    }
+    int pid() const { return opened_ ? pid_ : -1; }
+
+private:
+    int release_[2] = {-1, -1};
+    int pid_ = -1;
+    bool opened_ = false;
+};
+
+struct ForeignLock {
+    const char* what;
+    std::optional<long> pid;  // none: garbage instead of a PID; 0: a program the test starts
+    long ageSeconds;
+    bool refused;
+};
+
+void PrintTo(const ForeignLock& c, std::ostream* os) { *os << c.what; }
+
+class ForeignLocks : public Claims, public ::testing::WithParamInterface<ForeignLock> {};
+
+TEST_P(ForeignLocks, ALiveOneRefusesAndNamesItsHolderAStaleOneIsTakenOver) {
+    const ForeignLock& c = GetParam();
+    const Holder program("/dev/null", false);
+    ASSERT_GT(program.pid(), 0);
+    const long pid = c.pid ? (*c.pid == 0 ? static_cast<long>(program.pid()) : *c.pid) : 0;
+    const std::string contents = c.pid ? HdbLock(pid) : std::string("not a pid\n");
+    PutLock(contents, c.ageSeconds);
+    const std::int32_t h = Open(port_, rec);
+    if (!c.refused) {
+        EXPECT_GT(h, 0);
+        EXPECT_EQ(Slurp(lockFile_), HdbLock(::getpid()));
+        return;
+    }
+    EXPECT_EQ(h, SERIAL_ERR_SYSTEM);
+    EXPECT_EQ(Slurp(lockFile_), contents) << "another program's lock is left alone";
+    for (const PortProbe& why : {LastOpenFailure(), ProbePort(port_)}) {
+        EXPECT_EQ(why.outcome, PortProbe::Outcome::InUse);
+        EXPECT_EQ(why.holder.pid, pid);
+        if (pid > 0) {
+            EXPECT_NE(why.detail.find("(PID " + std::to_string(pid) + ")"), std::string::npos) << why.detail;
+        }
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Table, ForeignLocks,
+    ::testing::Values(ForeignLock{"live", 0L, 0, true},
+                      ForeignLock{"process gone", 2147483000L, 0, false},
+                      ForeignLock{"PID used again by a later process", 0L, 40L * 24 * 3600, false},
+                      ForeignLock{"no PID, being written", std::nullopt, 0, true},
+                      ForeignLock{"no PID, old", std::nullopt, 3600, false}),
+    [](const ::testing::TestParamInfo<ForeignLock>& info) { return RowName(info.param.what); });
+
+TEST_F(Claims, AProgramThatHasThePortOpenIsNamedWithItsPid) {
+    const Holder holder(slave_, true);
+    ASSERT_GT(holder.pid(), 0);
+    const auto openers = OpenersOf({slave_});
+    ASSERT_EQ(openers.count(slave_), 1u);
+    EXPECT_EQ(openers.at(slave_).front().pid, holder.pid());
+    EXPECT_EQ(openers.at(slave_).front().program, "vtrl-holder");
+
+    EXPECT_EQ(Open(port_, rec), SERIAL_ERR_SYSTEM);
+    const std::string expected = slave_ + " is in use by vtrl-holder (PID " + std::to_string(holder.pid()) + ")";
+    EXPECT_EQ(LastOpenFailure().detail, expected);
+    EXPECT_EQ(ProbePort(port_).detail, expected);
+    EXPECT_FALSE(std::filesystem::exists(lockFile_)) << "a refused open leaves no lock behind";
+}
+
+}  // namespace
+}  // namespace vtrl::serial::test
