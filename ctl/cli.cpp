@@ -312,9 +312,15 @@ private:
     int Error(int code, const QString& text)
     {
         err_ << "vtrlctl: ";
-        if (!where_.isEmpty())
-            err_ << where_ << ": ";
-        err_ << text << '\n';
+        if (where_.isEmpty()) {
+            err_ << text << '\n';
+        } else {
+            // Every line names the port: runs in parallel share one terminal.
+            const QStringList lines = text.split(QLatin1Char('\n'));
+            err_ << where_ << ": " << lines.front() << '\n';
+            for (qsizetype i = 1; i < lines.size(); ++i)
+                err_ << where_ << ": " << lines.at(i) << '\n';
+        }
         err_.flush();
         return code;
     }
