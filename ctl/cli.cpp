@@ -226,6 +226,8 @@ QString ResultWord(const Failure& f)
 {
     if (f.signal != 0)
         return QStringLiteral("stopped by %1").arg(QLatin1String(stop::Name(f.signal)));
+    if (f.garbled)
+        return QStringLiteral("bad checksum");
     switch (f.code) {
     case kExitUsage: return QStringLiteral("does not fit");
     case kExitPort: return QStringLiteral("port error");

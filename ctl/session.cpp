@@ -120,13 +120,16 @@ Failure Session::Failed(const QString& step, const DeviceLink::Result& r, Millis
     case DeviceLink::Outcome::Misnamed:
         return Failure{kExitRefused, QStringLiteral("%1: the device confirmed command %2 instead").arg(step).arg(Byte(r.notification, 0))};
     case DeviceLink::Outcome::TimedOut:
-        if (r.badCrc > 0)
-            return Failure{kExitTimedOut, QStringLiteral("%1: the device answered, but %2 frame%3 failed %4 checksum: "
-                                                         "check the cable and the line")
-                                              .arg(step)
-                                              .arg(r.badCrc)
-                                              .arg(r.badCrc == 1 ? QString() : QStringLiteral("s"),
-                                                   r.badCrc == 1 ? QStringLiteral("its") : QStringLiteral("their"))};
+        if (r.badCrc > 0) {
+            Failure f{kExitTimedOut, QStringLiteral("%1: the device answered, but %2 frame%3 failed %4 checksum: "
+                                                    "check the cable and the line")
+                                         .arg(step)
+                                         .arg(r.badCrc)
+                                         .arg(r.badCrc == 1 ? QString() : QStringLiteral("s"),
+                                              r.badCrc == 1 ? QStringLiteral("its") : QStringLiteral("their"))};
+            f.garbled = true;
+            return f;
+        }
         return Failure{kExitTimedOut, QStringLiteral("%1: the device did not answer within %2 ms").arg(step).arg(timeout.count())};
     case DeviceLink::Outcome::Interrupted: {
         const int signal = stop::Requested();

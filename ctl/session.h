@@ -52,6 +52,7 @@ struct Failure {
     QString text;
     bool sent = false;  // the step's command went out: the device may have acted on it
     int signal = 0;     // a stop request ended the step
+    bool garbled = false;  // answers came but failed their checksum
 };
 using Step = std::optional<Failure>;
 
