@@ -136,7 +136,7 @@ QString CommandHelp(const CommandInfo& c)
             names += QLatin1Char(' ') + QLatin1String(o.value);
         text += QStringLiteral("  %1  %2\n").arg(names, -22).arg(QLatin1String(o.text));
     }
-    text += QStringLiteral("  -h, --help                Show this help.\n\nExit codes: see vtrlctl --help.\n");
+    text += QStringLiteral("  %1  Show this help.\n\nExit codes: see vtrlctl --help.\n").arg(QStringLiteral("-h, --help"), -22);
     return text;
 }
 
