@@ -12,6 +12,11 @@ namespace vtrl::ctl {
 // `out`, progress and errors to `err`. Returns the exit code.
 int RunCli(const QStringList& args, QTextStream& out, QTextStream& err, const Timeouts& timeouts = Timeouts{});
 
+// From the moment a command opens a port, SIGINT, SIGTERM and SIGHUP stop
+// it in order (see ctl/stop.h) instead of killing it. For the program, not
+// for tests that run commands in-process.
+void CatchStopSignals();
+
 // The time-outs, multiplied by VTRLCTL_TIME_SCALE when that is set to a
 // number between 0 and 1 (test benches with a fast device or a simulator).
 Timeouts TimeoutsFromEnvironment();

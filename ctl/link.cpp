@@ -2,12 +2,19 @@
 #include "protocol/rules.h"
 
 #include "ctl/profile.h"
+#include "ctl/stop.h"
 #include "protocol/params.h"
 
 #include <QDateTime>
+#include <QFileDevice>
 
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
+#include <algorithm>
 #include <array>
 #include <cerrno>
 
@@ -211,21 +218,45 @@ QString PayloadHex(bool sent, std::uint8_t type, std::span<const std::uint8_t> p
     return out;
 }
 
+void Trace::Line(const QString& text)
+{
+    QTextStream& t = *out_;
+    t << QTime::currentTime().toString(QStringLiteral("HH:mm:ss.zzz")) << QStringLiteral(" +%1ms ").arg(clock_.elapsed(), 5)
+      << text << '\n';
+    t.flush();
+    if (t.status() != QTextStream::Ok && writeError_.isEmpty()) {
+        const auto* file = qobject_cast<QFileDevice*>(t.device());
+        writeError_ = file && file->error() != QFileDevice::NoError ? file->errorString() : QStringLiteral("write failed");
+    }
+}
+
 void Trace::Frame(bool sent, std::uint8_t type, std::uint8_t sequence, std::span<const std::uint8_t> payload)
 {
     if (!out_)
         return;
-    QTextStream& t = *out_;
-    t << QTime::currentTime().toString(QStringLiteral("HH:mm:ss.zzz"))
-      << QStringLiteral(" +%1ms ").arg(clock_.elapsed(), 5) << (sent ? "TX " : "RX ")
-      << QStringLiteral("%1 seq=%2 len=%3").arg(FrameTypeName(sent, type), -16).arg(sequence, 3).arg(payload.size(), 3);
+    QString line = (sent ? QStringLiteral("TX ") : QStringLiteral("RX "))
+        + QStringLiteral("%1 seq=%2 len=%3").arg(FrameTypeName(sent, type), -16).arg(sequence, 3).arg(payload.size(), 3);
     if (!payload.empty())
-        t << " [" << PayloadHex(sent, type, payload, showPin_) << ']';
+        line += QStringLiteral(" [") + PayloadHex(sent, type, payload, showPin_) + QLatin1Char(']');
     const QString fields = FrameFields(sent, type, payload, showPin_);
     if (!fields.isEmpty())
-        t << ' ' << fields;
-    t << '\n';
-    t.flush();
+        line += QLatin1Char(' ') + fields;
+    Line(line);
+}
+
+void Trace::Refused(const protocol::Packet& f)
+{
+    if (!out_)
+        return;
+    const std::span<const std::uint8_t> payload(f.payload.data(), f.length);
+    // The bytes as they came, PIN masked as for a good frame: a garbled
+    // report may still carry it.
+    QString line = QStringLiteral("RX %1 seq=%2 len=%3").arg(QStringLiteral("(bad CRC)"), -16).arg(f.sequence, 3).arg(f.length, 3);
+    line += QStringLiteral(" type=%1 (%2)").arg(f.type).arg(FrameTypeName(false, f.type));
+    if (!payload.empty())
+        line += QStringLiteral(" [") + PayloadHex(false, f.type, payload, showPin_) + QLatin1Char(']');
+    line += QStringLiteral(" crc=%1, dropped").arg(f.crc, 8, 16, QLatin1Char('0'));
+    Line(line);
 }
 
 DeviceLink::DeviceLink(Trace& trace)
@@ -234,17 +265,40 @@ DeviceLink::DeviceLink(Trace& trace)
           trace_.Frame(false, record.type, record.sequence,
                        std::span<const std::uint8_t>(record.payload.data(), record.length));
           protocol::DeliverPacket(&record, *this);
-      })
+      },
+      [this](const protocol::Packet& record) { trace_.Refused(record); })
 {
+    if (::pipe(wake_) == 0) {
+        for (const int fd : wake_) {
+            ::fcntl(fd, F_SETFD, FD_CLOEXEC);
+            ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) | O_NONBLOCK);
+        }
+    } else {
+        wake_[0] = wake_[1] = -1;
+    }
 }
 
-DeviceLink::~DeviceLink() { Close(); }
+DeviceLink::~DeviceLink()
+{
+    Close();
+    for (const int fd : wake_)
+        if (fd >= 0)
+            ::close(fd);
+}
 
 std::int32_t DeviceLink::Open(std::uint32_t port, std::string path)
 {
     Close();
     path_ = std::move(path);
+    // The driver's monitor thread inherits the mask: stop signals then reach
+    // this thread only, never interrupt the monitor's waits.
+    sigset_t stops, before;
+    sigemptyset(&stops);
+    for (const int signal : {SIGINT, SIGTERM, SIGHUP})
+        sigaddset(&stops, signal);
+    pthread_sigmask(SIG_BLOCK, &stops, &before);
     const std::int32_t handle = SerialOpen(port, kLinkBaud, 0, &DeviceLink::OnPortEvent, this);
+    pthread_sigmask(SIG_SETMASK, &before, nullptr);
     if (handle <= 0)
         return handle;
     handle_ = handle;
@@ -262,13 +316,26 @@ void DeviceLink::Close()
 
 int DeviceLink::OnPortEvent(std::int32_t, const SerialEvent*, void* context)
 {
-    auto* self = static_cast<DeviceLink*>(context);
-    {
-        std::lock_guard lock(self->mutex_);
-        self->eventPending_ = true;
-    }
-    self->wake_.notify_one();
+    const auto* self = static_cast<const DeviceLink*>(context);
+    const char byte = 1;
+    // A full pipe already holds a wake-up.
+    [[maybe_unused]] const ssize_t n = ::write(self->wake_[1], &byte, 1);
     return 0;
+}
+
+bool DeviceLink::Sleep(std::chrono::steady_clock::duration timeout)
+{
+    pollfd fds[2] = {{wake_[0], POLLIN, 0}, {stop::WakeFd(), POLLIN, 0}};
+    const auto ms = std::chrono::ceil<Millis>(timeout).count();
+    const int n = ::poll(fds, fds[1].fd >= 0 ? 2 : 1, static_cast<int>(std::clamp<long long>(ms, 0, 60'000)));
+    if (n <= 0)
+        return n < 0 && errno == EINTR;
+    if (fds[0].revents != 0) {
+        std::array<char, 64> sink{};
+        while (::read(wake_[0], sink.data(), sink.size()) > 0) {
+        }
+    }
+    return true;
 }
 
 std::int32_t DeviceLink::Write(const std::uint8_t* bytes, std::uint32_t count)
@@ -318,9 +385,15 @@ DeviceLink::Result DeviceLink::Await(protocol::ExchangeId id, Millis timeout)
         Clock::time_point from;
         ~Count() { total += Clock::now() - from; }
     } count{waited_, started};
+    const std::uint32_t badBefore = receiver_.BadCrcFrames();
+    const auto ended = [&](Outcome outcome) {
+        Result r{outcome, {}, {}};
+        r.badCrc = receiver_.BadCrcFrames() - badBefore;
+        return r;
+    };
     for (;;) {
         if (handle_ <= 0 || !Drain())
-            return {Outcome::PortLost, {}, {}};
+            return ended(Outcome::PortLost);
         while (!inbox_.empty()) {
             Result r{Outcome::Answer, std::move(inbox_.front().first), std::move(inbox_.front().second)};
             inbox_.pop_front();
@@ -333,21 +406,16 @@ DeviceLink::Result DeviceLink::Await(protocol::ExchangeId id, Millis timeout)
                 r.outcome = Outcome::Misnamed;
             return r;
         }
+        if (stop::Requested() != 0)
+            return ended(Outcome::Interrupted);
         const auto now = Clock::now();
         if (now >= deadline) {
             // Late answers are still credited to it, never to a newer send.
             ledger_.GiveUp(id);
-            return {DeviceGone() ? Outcome::PortLost : Outcome::TimedOut, {}, {}};
+            return ended(DeviceGone() ? Outcome::PortLost : Outcome::TimedOut);
         }
-        bool woken = false;
-        {
-            std::unique_lock lock(mutex_);
-            woken = wake_.wait_for(lock, std::min<Clock::duration>(deadline - now, kIdleCheck),
-                                   [this] { return eventPending_; });
-            eventPending_ = false;
-        }
-        if (!woken && DeviceGone())
-            return {Outcome::PortLost, {}, {}};
+        if (!Sleep(std::min<Clock::duration>(deadline - now, kIdleCheck)) && DeviceGone())
+            return ended(Outcome::PortLost);
     }
 }
 

@@ -1,8 +1,9 @@
 #pragma once
 // The device link of vtrlctl: one open port, the packet receiver and sender
 // over it, and a blocking wait for the answer to the step in progress. The
-// driver's monitor thread only wakes the waiting thread; reading, framing
-// and delivery happen on the caller's thread.
+// driver's monitor thread only wakes the waiting thread (a byte in a pipe);
+// reading, framing and delivery happen on the caller's thread. A stop
+// request (ctl/stop.h) wakes the wait at once too.
 
 #include "protocol/commands.h"
 #include "protocol/delivery.h"
@@ -15,11 +16,9 @@
 #include <QTextStream>
 
 #include <chrono>
-#include <condition_variable>
 #include <cstdint>
 #include <deque>
 #include <functional>
-#include <mutex>
 #include <span>
 #include <string>
 
@@ -36,11 +35,18 @@ public:
 
     bool enabled() const { return out_ != nullptr; }
     void Frame(bool sent, std::uint8_t type, std::uint8_t sequence, std::span<const std::uint8_t> payload);
+    // A received frame dropped for its CRC, with the bytes it carried.
+    void Refused(const protocol::Packet& frame);
+    // A line could not be written (full disk): the first error, empty while none.
+    const QString& WriteError() const { return writeError_; }
 
 private:
+    void Line(const QString& text);
+
     QTextStream* out_ = nullptr;
     bool showPin_ = false;
     QElapsedTimer clock_;
+    QString writeError_;
 };
 
 // Name of a frame type in its direction ("GetConfig", "ConfigReport").
@@ -52,11 +58,12 @@ QString PayloadHex(bool sent, std::uint8_t type, std::span<const std::uint8_t> p
 
 class DeviceLink final : private protocol::PortWriter, private protocol::NotificationSink {
 public:
-    enum class Outcome { Answer, Refused, Misnamed, TimedOut, PortLost };
+    enum class Outcome { Answer, Refused, Misnamed, TimedOut, PortLost, Interrupted };
     struct Result {
         Outcome outcome = Outcome::TimedOut;
         protocol::Notification notification;  // the answer, or the NegativeResponse
         protocol::Tag tag;                    // the send it answers
+        std::uint32_t badCrc = 0;             // frames refused for their CRC during the wait
     };
 
     explicit DeviceLink(Trace& trace);
@@ -76,9 +83,9 @@ public:
     // Waits for the next notification the ledger credits to send `id`: an
     // answer (Answer; a Confirmation naming another command: Misnamed), a
     // refusal (Refused), or none within `timeout` (TimedOut: the send stays
-    // in the ledger as late), or the port's device is gone (PortLost).
-    // Notifications for other sends, and unasked ones, are dropped (the
-    // trace has them).
+    // in the ledger as late), or the port's device is gone (PortLost), or a
+    // stop was requested (Interrupted: the send stays open). Notifications
+    // for other sends, and unasked ones, are dropped (the trace has them).
     Result Await(protocol::ExchangeId id, Millis timeout);
 
     // The device behind the port has gone away (adapter unplugged, the other
@@ -94,6 +101,8 @@ private:
     static int OnPortEvent(std::int32_t handle, const SerialEvent* event, void* context);
     // Reads what the port holds into the receiver; false when the read fails.
     bool Drain();
+    // Sleeps until a port event, a stop request or `timeout`; true when woken.
+    bool Sleep(std::chrono::steady_clock::duration timeout);
 
     Trace& trace_;
     std::int32_t handle_ = 0;
@@ -105,9 +114,8 @@ private:
     std::deque<std::pair<protocol::Notification, protocol::Tag>> inbox_;
     std::chrono::steady_clock::duration waited_{};
 
-    std::mutex mutex_;
-    std::condition_variable wake_;
-    bool eventPending_ = false;  // set by the monitor thread, under mutex_
+    // The monitor thread writes a byte for every port event; the wait polls it.
+    int wake_[2] = {-1, -1};
 };
 
 }  // namespace vtrl::ctl

@@ -12,5 +12,6 @@ int main(int argc, char** argv)
     QCoreApplication::setApplicationName(QStringLiteral("vtrlctl"));
     QTextStream out(stdout);
     QTextStream err(stderr);
+    vtrl::ctl::CatchStopSignals();
     return vtrl::ctl::RunCli(QCoreApplication::arguments(), out, err, vtrl::ctl::TimeoutsFromEnvironment());
 }

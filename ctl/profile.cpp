@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <array>
 #include <cmath>
+#include <vector>
 
 namespace vtrl::ctl {
 
@@ -240,12 +241,71 @@ QString DeviceText(const std::string& bytes)
     return QString::fromLatin1(bytes.data(), static_cast<qsizetype>(bytes.size()));
 }
 
+namespace {
+
+// The first key that appears twice in one object, as a dotted path. The JSON
+// parser keeps the last of them silently, so a profile edited by hand could
+// say one thing and apply another. Called on a document that parsed.
+std::optional<QString> DuplicateKey(const QByteArray& json)
+{
+    struct Level {
+        bool object = false;
+        QString name;       // the key this value sits under
+        QStringList keys;   // keys seen so far, objects only
+        bool expectKey = false;
+    };
+    std::vector<Level> stack;
+    QString lastKey;
+    const auto path = [&](const QString& key) {
+        QStringList parts;
+        for (const Level& l : stack)
+            if (!l.name.isEmpty())
+                parts << l.name;
+        parts << key;
+        return parts.join(QLatin1Char('.'));
+    };
+    for (qsizetype i = 0; i < json.size(); ++i) {
+        const char c = json[i];
+        if (c == '"') {
+            qsizetype end = i + 1;
+            while (end < json.size() && json[end] != '"')
+                end += json[end] == '\\' ? 2 : 1;
+            const QByteArray raw = json.mid(i, end - i + 1);
+            i = end;
+            if (stack.empty() || !stack.back().object || !stack.back().expectKey)
+                continue;
+            // Decoded, so that "b\u0061ud" and "baud" are the same key.
+            const QString key = QJsonDocument::fromJson("[" + raw + "]").array().at(0).toString();
+            if (stack.back().keys.contains(key))
+                return path(key);
+            stack.back().keys << key;
+            stack.back().expectKey = false;
+            lastKey = key;
+        } else if (c == '{' || c == '[') {
+            const bool inObject = !stack.empty() && stack.back().object;
+            stack.push_back(Level{c == '{', inObject ? lastKey : QString(), {}, c == '{'});
+        } else if (c == '}' || c == ']') {
+            if (!stack.empty())
+                stack.pop_back();
+        } else if (c == ',' && !stack.empty() && stack.back().object) {
+            stack.back().expectKey = true;
+        }
+    }
+    return std::nullopt;
+}
+
+}  // namespace
+
 std::variant<Profile, QString> LoadProfile(const QByteArray& json)
 {
+    if (json.trimmed().isEmpty())
+        return QStringLiteral("the profile is empty");
     QJsonParseError error{};
     const QJsonDocument doc = QJsonDocument::fromJson(json, &error);
     if (error.error != QJsonParseError::NoError)
         return QStringLiteral("not a JSON document: %1 at byte %2").arg(error.errorString()).arg(error.offset);
+    if (const auto key = DuplicateKey(json))
+        return QStringLiteral("%1: appears twice; keep one").arg(*key);
     if (!doc.isObject())
         return QStringLiteral("a profile is a JSON object with the keys %1").arg(Quoted(kTopKeys));
     try {

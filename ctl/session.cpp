@@ -1,6 +1,6 @@
 #include "ctl/session.h"
+#include "ctl/stop.h"
 #include "protocol/rules.h"
-
 
 #include <QElapsedTimer>
 
@@ -70,17 +70,29 @@ QString VersionText(const VersionRecord& r, bool application)
     return QString::fromLatin1(application ? protocol::ApplicationVersionText(r) : protocol::BluetoothVersionText(r));
 }
 
-Session::Session(DeviceLink& link, const Timeouts& timeouts, QTextStream& progress)
-    : link_(link), t_(timeouts), progress_(progress)
+Session::Session(DeviceLink& link, const Timeouts& timeouts, QTextStream& progress, QString where)
+    : link_(link), t_(timeouts), progress_(progress), where_(std::move(where))
 {
 }
 
-Step Session::Exchange(const QString& step, int sendResult, Millis timeout, Notification* answer)
+void Session::Say(const QString& text)
 {
-    if (sendResult < 0)
+    progress_ << where_ << ": " << text << '\n';
+    progress_.flush();
+}
+
+Step Session::Exchange(const QString& step, const std::function<int(protocol::CommandSender&)>& send, Millis timeout,
+                       Notification* answer)
+{
+    if (stop::Requested() != 0)
+        return Failed(step, DeviceLink::Result{DeviceLink::Outcome::Interrupted, {}, {}}, timeout);
+    if (send(link_.Commands()) < 0)
         return Failure{kExitPort, QStringLiteral("%1: could not write to the port %2")
                                       .arg(step, QString::fromStdString(link_.Path()))};
-    return Wait(step, link_.Commands().LastExchange(), timeout, answer);
+    Step f = Wait(step, link_.Commands().LastExchange(), timeout, answer);
+    if (f)
+        f->sent = true;
+    return f;
 }
 
 Step Session::Wait(const QString& step, protocol::ExchangeId id, Millis timeout, Notification* answer)
@@ -108,7 +120,23 @@ Failure Session::Failed(const QString& step, const DeviceLink::Result& r, Millis
     case DeviceLink::Outcome::Misnamed:
         return Failure{kExitRefused, QStringLiteral("%1: the device confirmed command %2 instead").arg(step).arg(Byte(r.notification, 0))};
     case DeviceLink::Outcome::TimedOut:
+        if (r.badCrc > 0) {
+            Failure f{kExitTimedOut, QStringLiteral("%1: the device answered, but %2 frame%3 failed %4 checksum: "
+                                                    "check the cable and the line")
+                                         .arg(step)
+                                         .arg(r.badCrc)
+                                         .arg(r.badCrc == 1 ? QString() : QStringLiteral("s"),
+                                              r.badCrc == 1 ? QStringLiteral("its") : QStringLiteral("their"))};
+            f.garbled = true;
+            return f;
+        }
         return Failure{kExitTimedOut, QStringLiteral("%1: the device did not answer within %2 ms").arg(step).arg(timeout.count())};
+    case DeviceLink::Outcome::Interrupted: {
+        const int signal = stop::Requested();
+        Failure f{kExitSignal + signal, QStringLiteral("%1: stopped by %2").arg(step, QLatin1String(stop::Name(signal)))};
+        f.signal = signal;
+        return f;
+    }
     case DeviceLink::Outcome::Answer:
     case DeviceLink::Outcome::PortLost:
         break;
@@ -121,21 +149,23 @@ Failure Session::Failed(const QString& step, const DeviceLink::Result& r, Millis
 Step Session::Connect()
 {
     connected_ = false;
-    protocol::CommandSender& send = link_.Commands();
     Notification n;
-    if (auto f = Exchange(QStringLiteral("port check (GetLocalAddress)"), send.SendGetLocalAddress(), t_.portCheck, &n))
+    if (auto f = Exchange(QStringLiteral("port check (GetLocalAddress)"), [](auto& send) { return send.SendGetLocalAddress(); },
+                          t_.portCheck, &n))
         return f;
     std::copy_n(n.block->begin(), 6, localAddress_.begin());
     connected_ = true;
 
-    if (auto f = Exchange(QStringLiteral("version (GetVersion)"), send.SendGetVersion(DeviceAddress{}), t_.portCheck, &n))
+    if (auto f = Exchange(QStringLiteral("version (GetVersion)"), [](auto& send) { return send.SendGetVersion(DeviceAddress{}); },
+                          t_.portCheck, &n))
         return f;
     localVersion_ = protocol::ToVersionRecord(*n.block);
     if (!protocol::CheckApplicationVersion(*n.block))
         return Failure{kExitRefused, QStringLiteral("version (GetVersion): the device runs \"%1\": %2")
                                          .arg(VersionText(localVersion_, true), kVersionRefusal)};
 
-    if (auto f = Exchange(QStringLiteral("configuration (GetConfig)"), send.SendGetConfig(DeviceAddress{}), t_.portCheck, &n))
+    if (auto f = Exchange(QStringLiteral("configuration (GetConfig)"), [](auto& send) { return send.SendGetConfig(DeviceAddress{}); },
+                          t_.portCheck, &n))
         return f;
     localConfig_ = Decoded(n);
     return std::nullopt;
@@ -144,8 +174,8 @@ Step Session::Connect()
 Step Session::ReadConfig(const DeviceAddress& address, const QString& what, Millis timeout, protocol::DeviceConfig& out)
 {
     Notification n;
-    if (auto f = Exchange(QStringLiteral("%1 configuration (GetConfig)").arg(what), link_.Commands().SendGetConfig(address),
-                          timeout, &n))
+    if (auto f = Exchange(QStringLiteral("%1 configuration (GetConfig)").arg(what),
+                          [&](auto& send) { return send.SendGetConfig(address); }, timeout, &n))
         return f;
     out = Decoded(n);
     return std::nullopt;
@@ -154,19 +184,17 @@ Step Session::ReadConfig(const DeviceAddress& address, const QString& what, Mill
 Step Session::Bond(const DeviceAddress& remote)
 {
     const QString who = FormatAddress(remote);
-    progress_ << "Bonding with " << who << "...\n";
-    progress_.flush();
+    Say(QStringLiteral("Bonding with %1...").arg(who));
     Notification n;
     if (auto f = Exchange(QStringLiteral("bonding with %1 (InitiateBonding)").arg(who),
-                          link_.Commands().SendInitiateBonding(remote), t_.bondStep, &n))
+                          [&](auto& send) { return send.SendInitiateBonding(remote); }, t_.bondStep, &n))
         return f;
     const protocol::ExchangeId bonding = link_.Commands().LastExchange();
     if (Byte(n, 0) != 0)
         return Failure{kExitRefused, QStringLiteral("bonding with %1 (InitiateBonding): bonding has failed (BondResult %2)")
                                          .arg(who)
                                          .arg(Byte(n, 0))};
-    progress_ << "Bonded to: " << who << ".  Connecting to Remote Device.\n";
-    progress_.flush();
+    Say(QStringLiteral("Bonded to: %1.  Connecting to Remote Device.").arg(who));
     for (int attempt = 0;; ++attempt) {
         // The device reports the link on its own; nothing is sent again.
         if (auto f = Wait(QStringLiteral("connecting to %1 (ConnectionStatus)").arg(who), bonding, t_.bondStep, &n))
@@ -178,8 +206,7 @@ Step Session::Bond(const DeviceAddress& remote)
                                              .arg(who)
                                              .arg(attempt + 1)
                                              .arg(Byte(n, 0))};
-        progress_ << "Connection Error.. Retrying.\n";
-        progress_.flush();
+        Say(QStringLiteral("Connection Error.. Retrying."));
     }
 }
 
@@ -192,8 +219,8 @@ Step Session::ReachRemote(const DeviceAddress& remote, VersionRecord& version, p
     }
     const QString who = FormatAddress(remote);
     Notification n;
-    if (auto f = Exchange(QStringLiteral("remote %1 version (GetVersion)").arg(who), link_.Commands().SendGetVersion(remote),
-                          t_.bondStep, &n))
+    if (auto f = Exchange(QStringLiteral("remote %1 version (GetVersion)").arg(who),
+                          [&](auto& send) { return send.SendGetVersion(remote); }, t_.bondStep, &n))
         return f;
     version = protocol::ToVersionRecord(*n.block);
     if (!protocol::CheckApplicationVersion(*n.block)) {
@@ -209,12 +236,10 @@ Step Session::Inquiry(std::vector<FoundDevice>& found)
 {
     using Clock = std::chrono::steady_clock;
     const auto deadline = Clock::now() + t_.inquiry;
-    const int sent = link_.Commands().SendInitiateInquiry();
-    if (sent < 0)
-        return Exchange(QStringLiteral("inquiry (InitiateInquiry)"), sent, Millis{0});
+    if (stop::Requested() != 0 || link_.Commands().SendInitiateInquiry() < 0)
+        return Exchange(QStringLiteral("inquiry (InitiateInquiry)"), [](auto&) { return -1; }, Millis{0});
     const protocol::ExchangeId inquiry = link_.Commands().LastExchange();
-    progress_ << "Inquiry in progress...\n";
-    progress_.flush();
+    Say(QStringLiteral("Inquiry in progress..."));
     for (;;) {
         const auto left = std::chrono::duration_cast<Millis>(deadline - Clock::now());
         // The inquiry's end is its time-out: devices found by then are the answer.
@@ -227,13 +252,17 @@ Step Session::Inquiry(std::vector<FoundDevice>& found)
             if (slice == left)
                 break;
             const auto elapsed = std::chrono::duration_cast<std::chrono::seconds>(t_.inquiry - left + slice);
-            progress_ << "  " << elapsed.count() << " s of " << std::chrono::duration_cast<std::chrono::seconds>(t_.inquiry).count()
-                      << " s, " << found.size() << " device(s) so far\n";
-            progress_.flush();
+            Say(QStringLiteral("  %1 s of %2 s, %3 device(s) so far")
+                    .arg(elapsed.count())
+                    .arg(std::chrono::duration_cast<std::chrono::seconds>(t_.inquiry).count())
+                    .arg(found.size()));
             continue;
         }
-        if (r.outcome != DeviceLink::Outcome::Answer)
-            return Failed(QStringLiteral("inquiry (InitiateInquiry)"), r, t_.inquiry);
+        if (r.outcome != DeviceLink::Outcome::Answer) {
+            Failure f = Failed(QStringLiteral("inquiry (InitiateInquiry)"), r, t_.inquiry);
+            f.sent = true;
+            return f;
+        }
         if (r.notification.message == protocol::MsgInquiryComplete)
             break;
         const auto& b = *r.notification.block;
@@ -241,13 +270,11 @@ Step Session::Inquiry(std::vector<FoundDevice>& found)
         std::copy_n(b.begin(), 6, d.address.begin());
         d.name = QString::fromLatin1(protocol::FieldText(b.data() + 9, b.size() - 9));
         if (std::none_of(found.begin(), found.end(), [&](const FoundDevice& f) { return f.address == d.address; })) {
-            progress_ << "  found " << FormatAddress(d.address) << "  " << d.name << '\n';
-            progress_.flush();
+            Say(QStringLiteral("  found %1  %2").arg(FormatAddress(d.address), d.name));
             found.push_back(d);
         }
     }
-    progress_ << "Inquiry complete. " << found.size() << " new device(s) found.\n";
-    progress_.flush();
+    Say(QStringLiteral("Inquiry complete. %1 new device(s) found.").arg(found.size()));
     return std::nullopt;
 }
 
@@ -277,11 +304,11 @@ Step Session::SetPort(const DeviceAddress& address, const QString& what, const P
     if (auto* f = std::get_if<Failure>(&extras))
         return *f;
     const auto [power, cd] = std::get<0>(extras);
-    protocol::CommandSender& send = link_.Commands();
-    const int sent = address == DeviceAddress{}
-        ? send.SendSetLocalPortConfig(s.interfaceCode, s.baud, s.dataBits, s.stopBits, s.parity, s.flow, power, cd)
-        : send.SendSetRemotePortConfig(s.interfaceCode, s.baud, address, s.dataBits, s.stopBits, s.parity, s.flow, power, cd);
-    return Exchange(QStringLiteral("%1 port settings (SetPortConfig)").arg(what), sent, t_.portSettings);
+    return Exchange(QStringLiteral("%1 port settings (SetPortConfig)").arg(what), [&](protocol::CommandSender& send) {
+        return address == DeviceAddress{}
+            ? send.SendSetLocalPortConfig(s.interfaceCode, s.baud, s.dataBits, s.stopBits, s.parity, s.flow, power, cd)
+            : send.SendSetRemotePortConfig(s.interfaceCode, s.baud, address, s.dataBits, s.stopBits, s.parity, s.flow, power, cd);
+    }, t_.portSettings);
 }
 
 Step Session::SetDevice(const DeviceSettings& s, const protocol::DeviceConfig& current)
@@ -296,15 +323,14 @@ Step Session::SetDevice(const DeviceSettings& s, const protocol::DeviceConfig& c
         return Failure{kExitUsage, QStringLiteral("local.pin: authentication is on but neither the profile nor the device holds a PIN")};
     std::array<std::uint8_t, 16> pinField{};
     std::copy_n(pin.begin(), std::min<std::size_t>(pin.size(), 15), pinField.begin());
-    const int sent = link_.Commands().SendSetDeviceConfig(linkTimeout, name, authentication, encryption, pinField,
-                                                          s.resetLinkKeys);
-    return Exchange(QStringLiteral("local device settings (SetDeviceConfig)"), sent,
-                    t_.deviceSettingsTick * t_.deviceSettingsTicks);
+    return Exchange(QStringLiteral("local device settings (SetDeviceConfig)"), [&](protocol::CommandSender& send) {
+        return send.SendSetDeviceConfig(linkTimeout, name, authentication, encryption, pinField, s.resetLinkKeys);
+    }, t_.deviceSettingsTick * t_.deviceSettingsTicks);
 }
 
 Step Session::Flash()
 {
-    return Exchange(QStringLiteral("save to flash (UpdateFlash)"), link_.Commands().SendUpdateFlash(), t_.flash);
+    return Exchange(QStringLiteral("save to flash (UpdateFlash)"), [](auto& send) { return send.SendUpdateFlash(); }, t_.flash);
 }
 
 void Session::AbortIfConnected()

@@ -12,6 +12,7 @@
 #include <QString>
 #include <QTextStream>
 
+#include <functional>
 #include <optional>
 #include <variant>
 #include <vector>
@@ -27,6 +28,7 @@ enum ExitCode : int {
     kExitRefused = 4,   // the device refused a step, or its version is too old
     kExitTimedOut = 5,  // the device did not answer a step in time
     kExitMismatch = 6,  // the fresh read after apply differs from the profile
+    kExitSignal = 128,  // plus the signal that stopped the command
 };
 
 // The wizard's time-outs, and how long vtrlctl, which has no operator to
@@ -48,6 +50,9 @@ struct Timeouts {
 struct Failure {
     int code = kExitFailure;
     QString text;
+    bool sent = false;  // the step's command went out: the device may have acted on it
+    int signal = 0;     // a stop request ended the step
+    bool garbled = false;  // answers came but failed their checksum
 };
 using Step = std::optional<Failure>;
 
@@ -66,7 +71,9 @@ QString VersionText(const VersionRecord& record, bool application);
 
 class Session {
 public:
-    Session(DeviceLink& link, const Timeouts& timeouts, QTextStream& progress);
+    // Progress lines start with `where` (the port), so that parallel runs
+    // can be told apart.
+    Session(DeviceLink& link, const Timeouts& timeouts, QTextStream& progress, QString where);
 
     // GetLocalAddress, GetVersion with the version rule, GetConfig.
     Step Connect();
@@ -94,16 +101,19 @@ public:
     void AbortIfConnected();
 
 private:
-    // Waits for the answer to the command just sent (`sendResult` is what
-    // its send operation returned).
-    Step Exchange(const QString& step, int sendResult, Millis timeout, protocol::Notification* answer = nullptr);
+    // Sends one command (`send` calls its send operation) unless a stop was
+    // requested, and waits for its answer.
+    Step Exchange(const QString& step, const std::function<int(protocol::CommandSender&)>& send, Millis timeout,
+                  protocol::Notification* answer = nullptr);
     Step Wait(const QString& step, protocol::ExchangeId id, Millis timeout, protocol::Notification* answer);
     Failure Failed(const QString& step, const DeviceLink::Result& result, Millis timeout);
     Step Bond(const DeviceAddress& remote);
+    void Say(const QString& text);
 
     DeviceLink& link_;
     Timeouts t_;
     QTextStream& progress_;
+    QString where_;
     bool connected_ = false;
     DeviceAddress localAddress_{};
     VersionRecord localVersion_{};

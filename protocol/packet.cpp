@@ -109,7 +109,12 @@ void PacketReceiver::Step(std::uint8_t b) {
             static_cast<std::uint8_t>(record_.length >> 8)};
         std::uint32_t reg = UpdateCrc32(0xFFFFFFFFU, header, kHeaderSize);
         reg = UpdateCrc32(reg, record_.payload.data(), record_.length);
-        if (~reg == record_.crc && deliver_) {
+        if (~reg != record_.crc) {
+            ++badCrc_;
+            if (refused_) {
+                refused_(record_);
+            }
+        } else if (deliver_) {
             deliver_(record_);
         }
         break;

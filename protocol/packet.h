@@ -57,8 +57,15 @@ private:
 class PacketReceiver {
 public:
     using Deliver = std::function<void(const Packet&)>;
+    // A whole frame whose CRC does not match: the record as received, its
+    // `crc` the one the frame carried. A line that garbles answers shows up
+    // here rather than as silence.
+    using Refused = std::function<void(const Packet&)>;
 
-    explicit PacketReceiver(Deliver deliver) : deliver_(std::move(deliver)) {}
+    explicit PacketReceiver(Deliver deliver, Refused refused = {})
+        : deliver_(std::move(deliver)), refused_(std::move(refused))
+    {
+    }
 
     // Feeds bytes to the state machine. Each complete frame with a valid CRC is
     // handed to the callback before the next byte is looked at. The record is
@@ -69,11 +76,15 @@ public:
     void Reset();
 
     int State() const { return state_; }
+    // Frames dropped for their CRC since construction.
+    std::uint32_t BadCrcFrames() const { return badCrc_; }
 
 private:
     void Step(std::uint8_t b);
 
     Deliver deliver_;
+    Refused refused_;
+    std::uint32_t badCrc_ = 0;
     Packet record_{};
     std::uint8_t state_ = 0;
     std::int16_t index_ = 0;

@@ -8,12 +8,22 @@
 
 #include <QDir>
 #include <QFile>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QRegularExpression>
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
 #include <chrono>
+#include <csignal>
 #include <cstdlib>
 #include <thread>
 
@@ -339,7 +349,8 @@ TEST_F(CtlTest, VerificationReadsWhatTheDeviceHoldsAfterApplying)
     broken->setIgnoreSettings(true);
     const Outcome bad = Cli({"apply", "--port", Path(*broken), File("p.json")});
     EXPECT_EQ(bad.code, ctl::kExitMismatch);
-    EXPECT_TRUE(bad.err.contains("verification failed:\n  local.baud: profile 19200, device 9600")) << bad.err.toStdString();
+    EXPECT_TRUE(bad.err.contains(QRegularExpression("verification failed:\n.*:   local.baud: profile 19200, device 9600")))
+        << bad.err.toStdString();
 
     auto target = Device("001BDC0C0001", "001BDC0C0002", 1);
     const Outcome kept = Cli({"apply", "--port", Path(*target), File("p.json"), "--no-flash"});
@@ -422,6 +433,247 @@ TEST_F(CtlTest, SettingsAProfileCannotNameAreReportedOnReadAndRefusedOnApply)
     const Outcome apply = Cli({"apply", "--port", Path(*dev), File("p.json"), "--remote", "001BDC0A0002"});
     EXPECT_EQ(apply.code, ctl::kExitUsage);
     EXPECT_TRUE(apply.err.contains("local.baud: 0 is not allowed")) << apply.err.toStdString();
+}
+
+// The program itself, for what only a process shows: its signals, its file
+// size limit, its standard streams.
+struct Launch {
+    QStringList args;
+    const char* stdoutTo = nullptr;  // a file instead of the captured output, e.g. /dev/full
+    std::string stdinFrom = {};
+    bool fullDisk = false;  // no file may grow: writes fail with EFBIG
+    bool scaled = true;     // short time-outs; off where a trigger must come first
+};
+
+std::string ReadAll(int fd)
+{
+    std::string text;
+    char buffer[4096];
+    for (ssize_t n; (n = ::read(fd, buffer, sizeof buffer)) != 0;)
+        if (n > 0)
+            text.append(buffer, static_cast<std::size_t>(n));
+        else if (errno != EINTR)
+            break;
+    ::close(fd);
+    return text;
+}
+
+// Starts vtrlctl, calls `during` with its pid, and waits for it to end.
+Outcome Program(const Launch& run, const std::function<void(pid_t)>& during = {})
+{
+    std::vector<std::string> words{VTRLCTL_BINARY};
+    for (const QString& a : run.args)
+        words.push_back(a.toStdString());
+    std::vector<char*> argv;
+    for (std::string& w : words)
+        argv.push_back(w.data());
+    argv.push_back(nullptr);
+    int out[2], err[2];
+    if (::pipe(out) != 0 || ::pipe(err) != 0)
+        return {};
+    const pid_t pid = ::fork();
+    if (pid == 0) {
+        // Only calls that are safe between fork and exec.
+        if (!run.stdinFrom.empty())
+            ::dup2(::open(run.stdinFrom.c_str(), O_RDONLY), 0);
+        ::dup2(run.stdoutTo ? ::open(run.stdoutTo, O_WRONLY) : out[1], 1);
+        ::dup2(err[1], 2);
+        ::signal(SIGXFSZ, SIG_IGN);
+        if (run.fullDisk) {
+            const rlimit none{0, 0};
+            ::setrlimit(RLIMIT_FSIZE, &none);
+        }
+        if (run.scaled)
+            ::setenv("VTRLCTL_TIME_SCALE", "0.25", 1);
+        ::execv(argv[0], argv.data());
+        ::_exit(127);
+    }
+    ::close(out[1]);
+    ::close(err[1]);
+    if (during)
+        during(pid);
+    Outcome r;
+    r.err = QString::fromStdString(ReadAll(err[0]));
+    r.out = QString::fromStdString(ReadAll(out[0]));
+    int status = 0;
+    ::waitpid(pid, &status, 0);
+    r.code = WIFEXITED(status) ? WEXITSTATUS(status) : 1000 + WTERMSIG(status);
+    return r;
+}
+
+QByteArray Contents(const QString& path)
+{
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("(missing)");
+}
+
+TEST_F(CtlTest, FailuresOnTheLineEndWithTheirCodeAndMessageAndLeaveDeviceAndFilesAsSaid)
+{
+    constexpr std::uint8_t kOldBaud = 6, kNewBaud = 7;  // 9600 in flash, 19200 in the profile
+    Write("old.json", "the profile saved yesterday\n");
+    const auto slow = [](std::uint8_t type) { return [type](sim::Simulator& s) { s.setAnswerDelayFor(type, 20s); }; };
+    const auto when = [](std::uint8_t type, auto act) {
+        return [type, act](sim::Simulator& s, pid_t pid) {
+            if (s.waitForCommand(type, 1, 10s))
+                act(s, pid);
+        };
+    };
+    const auto signal = [](int number) { return [number](sim::Simulator&, pid_t pid) { ::kill(pid, number); }; };
+    struct Case {
+        const char* what;
+        Launch run;
+        std::function<void(sim::Simulator&)> fault;
+        std::function<void(sim::Simulator&, pid_t)> during;
+        int code;
+        QStringList messages;
+        bool flashNew = false;    // the device's flash holds the profile afterwards
+        bool workingNew = false;  // it runs the profile's settings
+        bool aborted = false;     // Abort came after the last other frame
+    } cases[] = {
+        {"full disk under read -o", {.args = {"read", "-o", File("old.json")}, .fullDisk = true}, {}, {}, ctl::kExitFailure,
+         {"cannot write " + File("old.json") + ": ", "was left as it was"}},
+        {"full disk under the trace", {.args = {"info", "--trace", File("t.log")}, .stdoutTo = "/dev/null", .fullDisk = true}, {}, {}, ctl::kExitFailure,
+         {"cannot write the trace " + File("t.log"), "the trace is incomplete"}},
+        {"full disk under the report", {.args = {"apply", File("p.json"), "--report", File("r.log")}, .fullDisk = true}, {}, {},
+         ctl::kExitFailure, {"cannot append to the report " + File("r.log"), "this run is not in it"}, true, true},
+        {"info into /dev/full", {.args = {"info"}, .stdoutTo = "/dev/full"}, {}, {}, ctl::kExitFailure, {"cannot write the output: No space left on device"}},
+        {"read -o - into /dev/full", {.args = {"read", "-o", "-"}, .stdoutTo = "/dev/full"}, {}, {}, ctl::kExitFailure, {"cannot write the output"}},
+        {"SIGINT while the port settings are unanswered", {.args = {"apply", File("p.json")}, .scaled = false},
+         slow(sim::type::SetPortConfig), when(sim::type::SetPortConfig, signal(SIGINT)), 130,
+         {"local port settings (SetPortConfig): stopped by SIGINT", "may have taken the local port settings (sent, not confirmed)",
+          "None of them is saved to flash", "Abort sent"},
+         false, true, true},
+        {"SIGHUP before any setting", {.args = {"apply", File("p.json")}, .scaled = false}, slow(sim::type::GetConfig),
+         when(sim::type::GetConfig, signal(SIGHUP)), 129,
+         {"configuration (GetConfig): stopped by SIGHUP", "No setting was sent: the device is unchanged."}, false, false, true},
+        {"SIGTERM while saving", {.args = {"apply", File("p.json")}, .scaled = false}, slow(sim::type::UpdateFlash),
+         when(sim::type::UpdateFlash, signal(SIGTERM)), 143,
+         {"stopped by SIGTERM", "The device took the local port settings.", "its flash may hold the old or the new settings"},
+         true, true, true},
+        {"vanished after UpdateFlash", {.args = {"apply", File("p.json")}, .scaled = false}, slow(sim::type::UpdateFlash),
+         when(sim::type::UpdateFlash, [](sim::Simulator& s, pid_t) { s.hangUp(); }), ctl::kExitPort,
+         {"save to flash (UpdateFlash): the port", "is gone", "its flash may hold the old or the new settings"}, true, true},
+        {"answers with a bad CRC", {.args = {"info", "--trace", File("t.log")}}, [](sim::Simulator& s) { s.setBadCrc(100); }, {},
+         ctl::kExitTimedOut, {"port check (GetLocalAddress): the device answered, but 1 frame failed its checksum: check the cable"}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        serial::ResetRegisteredPortsForTesting();
+        auto dev = Device("001BDC0A0001", "001BDC0A0002", 1);
+        const QString port = File("dev.tty");
+        ASSERT_TRUE(dev->setStablePath(port.toStdString()));
+        auto profile = *dev->workingConfig(kLocal);
+        profile.baudCode = kNewBaud;
+        dev->setStoredConfig(kLocal, profile);
+        ASSERT_EQ(Cli({"read", "--port", port, "-o", File("p.json")}).code, 0);
+        profile.baudCode = kOldBaud;
+        dev->setStoredConfig(kLocal, profile);
+        dev->clearReceived();
+        QFile::remove(File("t.log"));
+        if (c.fault)
+            c.fault(*dev);
+        Launch run = c.run;
+        run.args.insert(1, "--port");
+        run.args.insert(2, port);
+        const Outcome r = Program(run, [&](pid_t pid) {
+            if (c.during)
+                c.during(*dev, pid);
+        });
+        EXPECT_EQ(r.code, c.code);
+        for (const QString& m : c.messages)
+            EXPECT_TRUE(r.err.contains(m)) << "missing: " << m.toStdString() << "\nin: " << r.err.toStdString();
+        EXPECT_EQ(Contents(File("old.json")), "the profile saved yesterday\n");
+        EXPECT_EQ(dev->flashConfig(kLocal)->baudCode, c.flashNew ? kNewBaud : kOldBaud);
+        EXPECT_EQ(dev->workingConfig(kLocal)->baudCode, c.workingNew ? kNewBaud : kOldBaud);
+        const auto frames = dev->received();
+        const bool abortLast = !frames.empty() && frames.back().type == sim::type::Abort;
+        EXPECT_EQ(abortLast, c.aborted);
+        for (const auto& f : frames)
+            EXPECT_TRUE(f.crcOk) << "a frame was cut by another";
+        if (QByteArray(c.what).contains("CRC")) {
+            EXPECT_TRUE(Contents(File("t.log")).contains("RX (bad CRC)")) << "the trace shows the frame it dropped";
+        }
+    }
+}
+
+TEST_F(CtlTest, ReportHoldsOneLinePerRunWithoutThePinAndSummarisesUnitsDoneAndFailed)
+{
+    auto good = Device("001BDC0A0001", "001BDC0A0002", 2);
+    auto bad = Device("001BDC0B0001", "001BDC0B0002", 2);
+    bad->setSilentFor(sim::type::SetDeviceConfig, true);
+    Write("spp.json", R"({"format": "vtrlctl profile", "version": 1, "local": {"function": "SPP Server", "baud": 9600,
+        "dataBits": 8, "parity": "none", "stopBits": 1, "flow": "hardware", "role": "DCE", "pin": "4711"}})");
+    const QString log = File("line.log");
+    const Outcome ok = Cli({"apply", "-p" + Path(*good), File("spp.json"), "--report", log, "--json"});
+    const Outcome failed = Cli({"apply", "--port", Path(*bad), File("spp.json"), "--report", log});
+    EXPECT_EQ(ok.code, 0) << ok.err.toStdString();
+    EXPECT_EQ(failed.code, ctl::kExitTimedOut);
+    for (const Outcome* r : {&ok, &failed})
+        for (const QString& line : r->err.split('\n', Qt::SkipEmptyParts))
+            EXPECT_TRUE(line.startsWith("COM Port ") || line.startsWith("vtrlctl: COM Port "))
+                << "a progress line without its port: " << line.toStdString();
+
+    const QByteArray text = Contents(log);
+    EXPECT_FALSE(text.contains("4711")) << "the PIN never enters the record";
+    const QList<QByteArray> lines = text.trimmed().split('\n');
+    ASSERT_EQ(lines.size(), 2);
+    const QJsonObject first = QJsonDocument::fromJson(lines[0]).object();
+    EXPECT_EQ(QJsonDocument::fromJson(ok.out.toUtf8()).object(), first) << "--json prints the record";
+    EXPECT_EQ(first["device"]["address"].toString(), "001BDC0A0001");
+    EXPECT_EQ(first["verification"]["result"].toString(), "ok");
+    EXPECT_EQ(first["flash"].toString(), "saved");
+    for (const QJsonValue step : first["steps"].toArray())
+        EXPECT_EQ(step["result"].toString(), "ok") << step["step"].toString().toStdString();
+    const QJsonObject second = QJsonDocument::fromJson(lines[1]).object();
+    EXPECT_EQ(second["exit"].toInt(), ctl::kExitTimedOut);
+    EXPECT_EQ(second["failure"]["step"].toString(), "local device settings");
+    EXPECT_EQ(second["flash"].toString(), "not saved");
+    EXPECT_EQ(second["profile"]["sha256"], first["profile"]["sha256"]);
+
+    const Outcome summary = Cli({"report", log});
+    EXPECT_EQ(summary.code, 0);
+    EXPECT_TRUE(summary.out.contains("2 run(s), 2 unit(s): 1 done, 1 failed")) << summary.out.toStdString();
+    EXPECT_TRUE(summary.out.contains(QRegularExpression(
+        "001BDC0B0001 .* exit 5  local device settings \\(SetDeviceConfig\\): the device did not answer")))
+        << summary.out.toStdString();
+    EXPECT_TRUE(summary.out.contains("1  local device settings: no answer")) << summary.out.toStdString();
+}
+
+TEST_F(CtlTest, CommandLineConventions)
+{
+    auto dev = Device("001BDC0A0001", "001BDC0A0002", 1);
+    const Outcome version = Cli({"--version"});
+    EXPECT_EQ(version.code, 0);
+    EXPECT_TRUE(version.out.startsWith("vtrlctl ")) << version.out.toStdString();
+    const Outcome help = Cli({"help", "apply"});
+    EXPECT_EQ(help.code, 0);
+    EXPECT_TRUE(help.out.contains("--report LOG")) << help.out.toStdString();
+    EXPECT_EQ(Cli({"apply", "--help"}).out, help.out);
+
+    ASSERT_EQ(Cli({"read", "-p" + Path(*dev), "-o" + File("p.json")}).code, 0);
+    QByteArray twice = Contents(File("p.json"));
+    twice.replace("\"baud\": 9600", "\"baud\": 9600, \"baud\": 19200");
+    Write("twice.json", twice);
+    Write("empty.json", " \n");
+    struct Case {
+        QStringList args;
+        int code;
+        const char* message;
+    } cases[] = {
+        {{"apply", "--port", Path(*dev), File("twice.json")}, ctl::kExitUsage, "twice.json: local.baud: appears twice"},
+        {{"apply", "--port", Path(*dev), File("empty.json")}, ctl::kExitUsage, "empty.json: the profile is empty"},
+        {{"info", "--port", "ttyVTRLNONE"}, ctl::kExitPort, "/dev/ttyVTRLNONE: No such file or directory; vtrlctl ports lists"},
+        {{"read", "--port", Path(*dev), "-o", "-", "--json"}, ctl::kExitUsage, "--json: with -o - the profile itself is the JSON"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.message);
+        const Outcome r = Cli(c.args);
+        EXPECT_EQ(r.code, c.code);
+        EXPECT_TRUE(r.err.contains(c.message)) << r.err.toStdString();
+    }
+    EXPECT_EQ(Count(*dev, sim::type::SetPortConfig), 0u);
+    const Outcome piped = Program({.args = {"apply", "--port", Path(*dev), "-"}, .stdinFrom = File("p.json").toStdString()});
+    EXPECT_EQ(piped.code, 0) << piped.err.toStdString();
 }
 
 }  // namespace

@@ -89,15 +89,23 @@ TEST_F(Receiver, OversizedLengthDroppedAtFifthByteAndRestScannedAsNoise) {
     EXPECT_EQ(got[0].payload[0], 14);
 }
 
-TEST_F(Receiver, BadCrcDroppedAndFollowingFrameDelivered) {
+TEST_F(Receiver, BadCrcDroppedCountedAndHandedToTheRefusedCallbackAndFollowingFrameDelivered) {
+    std::vector<Packet> refused;
+    PacketReceiver counted([this](const Packet& p) { got.push_back(p); }, [&](const Packet& p) { refused.push_back(p); });
     Bytes bad = Frame(2, 0, {11});
     bad.back() ^= 0x01;
     Bytes all = bad;
     const Bytes good = Frame(2, 1, {14});
     all.insert(all.end(), good.begin(), good.end());
-    Feed(all);
+    // An oversized length is no frame at all, so it is not counted.
+    all.insert(all.end(), {0x5D, 17, 0, 0x2C, 0x01});
+    counted.ReceiveBytes(all.data(), static_cast<std::uint16_t>(all.size()));
     ASSERT_EQ(got.size(), 1U);
     EXPECT_EQ(got[0].payload[0], 14);
+    EXPECT_EQ(counted.BadCrcFrames(), 1U);
+    ASSERT_EQ(refused.size(), 1U);
+    EXPECT_EQ(refused[0].payload[0], 11);
+    EXPECT_EQ(refused[0].length, 1);
 }
 
 TEST_F(Receiver, StartByteInsidePayloadDoesNotRestart) {
