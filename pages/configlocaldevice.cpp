@@ -231,18 +231,15 @@ void TfrmConfigLocalDevice::bAdvancedClick()
 
 void TfrmConfigLocalDevice::ConfirmationReceived(const Reply& reply)
 {
-    if (!reply.Credited() || !frmMain)
-        return;  // nothing of this page's
+    // Unasked, or naming another command: not this send's answer, which may
+    // still come.
+    if (!reply.Credited() || reply.Misnamed() || !frmMain)
+        return;
     const bool waited = wait_.Answers(reply);
     if (waited) {
         tmrConfig.stop();
         wait_.End(nullptr);
         bAdvanced.setEnabled(true);
-    }
-    if (reply.Misnamed()) {
-        // The device did something, but not what was asked.
-        held_.reset();
-        return;
     }
     const std::vector<std::uint8_t>& sent = reply.tag.exchange->payload;
     if (sent.size() < 51)

@@ -244,6 +244,7 @@ void TfrmConfigPort::AbandonWait()
     wait_.End(Ledger());
     tmrConfig.stop();
     ConfigConfirmed = false;
+    SetStatus(QString::fromLatin1(timeoutText_));
     // btnNext now belongs to the page being entered.
     btnSet.setEnabled(false);
     SetListsEnabled(true);
@@ -253,25 +254,23 @@ void TfrmConfigPort::AbandonWait()
 
 void TfrmConfigPort::bAdvancedClick()
 {
-    if (RunPortAdvanced(this, chkDCE.isChecked(), PendingPortSettings))
+    // Cancel too may leave a level lowered to one the class offers: then the
+    // page wants to send what the device does not hold.
+    const PortSettings before = PendingPortSettings;
+    if (RunPortAdvanced(this, chkDCE.isChecked(), PendingPortSettings) || PendingPortSettings != before)
         cboParameterChange();
 }
 
 void TfrmConfigPort::ConfirmationReceived(const Reply& reply)
 {
-    if (!reply.Credited())
-        return;  // nothing of this page's
+    // Unasked, or naming another command: not this send's answer, which may
+    // still come.
+    if (!reply.Credited() || reply.Misnamed())
+        return;
     const bool waited = wait_.Answers(reply);
     if (waited) {
         tmrConfig.stop();
         wait_.End(nullptr);
-    }
-    if (reply.Misnamed()) {
-        // The device did something, but not what was asked.
-        held_.reset();
-        if (waited)
-            btnSet.setEnabled(true);
-        return;
     }
     // The device holds what that send carried, whatever the page shows now.
     const std::vector<std::uint8_t>& sent = reply.tag.exchange->payload;

@@ -123,15 +123,14 @@ void TfrmFlashUpdate::ConfirmationReceived(const Reply& reply)
     // unsaved settings as saved and end the wizard.
     if (!wait_.Answers(reply))
         return;
-    wait_.End(nullptr);
     tmrProgressBar.stop();
     if (reply.Misnamed()) {
-        // Not the save's answer; the save's own time-out still follows.
+        // Not the save's answer, which may still come; else its time-out follows.
         FlashSaved = false;
-        btnSave.setEnabled(true);
         SetStatus(QStringLiteral("An error occured in saving the settings. Please retry."));
         return;
     }
+    wait_.End(nullptr);
     tmrFlashUpdate.stop();
     FlashSaved = true;
     btnSave.setEnabled(true);

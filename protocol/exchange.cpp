@@ -205,14 +205,14 @@ Tag ExchangeLedger::Match(const Notification& n, Clock::time_point)
             return ConfirmedBy(e.exchange.command) && e.exchange.command == Byte(c, 0);
         };
         // A ping's Confirmation is followed by the link's report, if any.
-        auto it = OldestFirst(named, n);
-        Verdict verdict = Verdict::Answer;
-        if (it == open_.end()) {
-            it = OldestFirst([](const Entry& e, const Notification&) { return ConfirmedBy(e.exchange.command); }, n);
-            verdict = Verdict::Misnamed;
-        }
-        const bool ping = it != open_.end() && it->exchange.command == PingRequest;
-        return Credit(it, verdict, !ping, verdict == Verdict::Answer);
+        const auto it = OldestFirst(named, n);
+        if (it != open_.end())
+            return Credit(it, Verdict::Answer, it->exchange.command != PingRequest, true);
+        const auto waiting =
+            OldestFirst([](const Entry& e, const Notification&) { return ConfirmedBy(e.exchange.command); }, n);
+        if (waiting == open_.end())
+            return Tag{};
+        return Tag{Verdict::Misnamed, waiting->exchange, false};
     }
     case MsgLocalAddress:
         return Credit(OldestFirst([](const Entry& e, const Notification&) { return e.exchange.command == GetLocalAddress; }, n),

@@ -44,8 +44,9 @@ struct Exchange {
 enum class Verdict : std::uint8_t {
     Answer,    // answers the send (in time, or late)
     Refusal,   // a NegativeResponse: the send is over, not carried out
-    Misnamed,  // a Confirmation naming a command nobody waits for, taken as the
-               // answer of the oldest send waiting for a Confirmation
+    Misnamed,  // a Confirmation naming a command nobody waits for, while a send
+               // waits for one: told to that send, which waits on (it may be
+               // the answer of a send long given up, or the device's confusion)
     Unasked,   // no send waits for it
     Repeat,    // the frame before it again, byte for byte: a retransmission
 };

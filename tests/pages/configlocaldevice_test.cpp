@@ -1,8 +1,7 @@
 // The local device page against a simulated SPP Server: loading on entry,
 // what a send carries, the repeating time-out, and what the record keeps.
-#include "sppfixture.h"
-
 #include "advancedfixture.h"
+#include "support/wizard_fixture.h"
 
 #include "protocol/params.h"
 
@@ -12,6 +11,8 @@ using namespace std::chrono_literals;
 using platform::MbButtons;
 using platform::MbIcon;
 using Bytes = std::vector<std::uint8_t>;
+
+using SppPagesTest = WizardFixture;
 
 namespace {
 
@@ -37,29 +38,29 @@ std::string Text(const std::array<std::uint8_t, N>& field)
 
 TEST_F(SppPagesTest, FirstEntryLoadsTheRecordAsAnEditAndAReentryAfterAConfirmedSendChangesNothing)
 {
-    OpenLocalDevicePage();
-    EXPECT_EQ(local().ebDeviceName.text(), "Vantrel/S Bench");
-    EXPECT_EQ(local().ebPinCode.text(), "0000");
-    EXPECT_FALSE(local().cbAuthentication.isChecked());
-    EXPECT_FALSE(local().ebPinCode.isVisible()) << "the PIN shows only with authentication";
-    EXPECT_EQ(local().StatusText(), kChanged);
+    ToLocalDevicePage();
+    EXPECT_EQ(localDevice().ebDeviceName.text(), "Vantrel/S Bench");
+    EXPECT_EQ(localDevice().ebPinCode.text(), "0000");
+    EXPECT_FALSE(localDevice().cbAuthentication.isChecked());
+    EXPECT_FALSE(localDevice().ebPinCode.isVisible()) << "the PIN shows only with authentication";
+    EXPECT_EQ(localDevice().Panel0.text(), kChanged);
     EXPECT_EQ(DeviceButtons(), "101");
-    EXPECT_EQ(local().PendingLinkTimeout, 20);
+    EXPECT_EQ(localDevice().PendingLinkTimeout, 20);
 
-    QTest::mouseClick(&local().cbAuthentication, Qt::LeftButton);
-    EXPECT_TRUE(local().ebPinCode.isVisible());
-    ClickSetDevice();
-    ASSERT_TRUE(WaitUntil([&] { return local().StatusText() == kConfirmed; }));
+    QTest::mouseClick(&localDevice().cbAuthentication, Qt::LeftButton);
+    EXPECT_TRUE(localDevice().ebPinCode.isVisible());
+    Click(localDevice().btnSetLocalDeviceConfig);
+    ASSERT_TRUE(WaitUntil([&] { return localDevice().Panel0.text() == kConfirmed; }));
     EXPECT_EQ(DeviceButtons(), "011");
     EXPECT_EQ(main().LocalConfig.Authentication, 1);
-    EXPECT_EQ(localTrail.mid(localTrail.size() - 2),
+    EXPECT_EQ(Trail(localDevice().Panel0).mid(Trail(localDevice().Panel0).size() - 2),
               (QStringList{"Configuration sent correctly. Waiting on confirmation...", kConfirmed}));
 
     Back();
     Next();
-    EXPECT_EQ(local().StatusText(), kConfirmed) << "nothing reloaded counts as an edit";
+    EXPECT_EQ(localDevice().Panel0.text(), kConfirmed) << "nothing reloaded counts as an edit";
     EXPECT_EQ(DeviceButtons(), "011");
-    EXPECT_TRUE(local().ebPinCode.isVisible());
+    EXPECT_TRUE(localDevice().ebPinCode.isVisible());
 }
 
 struct SendRow {
@@ -80,33 +81,33 @@ class SendCarries : public SppPagesTest, public ::testing::WithParamInterface<Se
 TEST_P(SendCarries, ThePinNameAndResetBytes)
 {
     const SendRow& row = GetParam();
-    OpenLocalDevicePage();
+    ToLocalDevicePage();
     // The PIN is typed with authentication on, which may then go off again.
-    if (!local().cbAuthentication.isChecked())
-        QTest::mouseClick(&local().cbAuthentication, Qt::LeftButton);
-    Type(local().ebPinCode, row.pin);
+    if (!localDevice().cbAuthentication.isChecked())
+        QTest::mouseClick(&localDevice().cbAuthentication, Qt::LeftButton);
+    Type(localDevice().ebPinCode, row.pin);
     if (!row.authentication)
-        QTest::mouseClick(&local().cbAuthentication, Qt::LeftButton);
-    Type(local().ebDeviceName, row.deviceName);
-    local().ResetLinkKeysRequested = row.resetLinkKeys;
-    local().PendingLinkTimeout = 0x0115;
+        QTest::mouseClick(&localDevice().cbAuthentication, Qt::LeftButton);
+    Type(localDevice().ebDeviceName, row.deviceName);
+    localDevice().ResetLinkKeysRequested = row.resetLinkKeys;
+    localDevice().PendingLinkTimeout = 0x0115;
     main().LocalConfig.PinCode.fill('9');  // longer than any new PIN
-    ClickSetDevice();
-    ASSERT_TRUE(device->waitForCommand(sim::type::SetDeviceConfig, 1, 5s));
+    Click(localDevice().btnSetLocalDeviceConfig);
+    ASSERT_TRUE(device().waitForCommand(sim::type::SetDeviceConfig, 1, 5s));
     const Bytes p = Sent(sim::type::SetDeviceConfig).at(0);
     ASSERT_EQ(p.size(), 51u);
     EXPECT_EQ(Text(p, 0, 30), row.nameSent);
-    EXPECT_EQ(local().ebDeviceName.text().toStdString(), row.nameSent) << "the field shows what goes out";
+    EXPECT_EQ(localDevice().ebDeviceName.text().toStdString(), row.nameSent) << "the field shows what goes out";
     EXPECT_EQ(p[29], 0) << "the name keeps its terminating zero";
     EXPECT_EQ(p[30], 0x15);
-    EXPECT_EQ(p[31], 0);
+    EXPECT_EQ(p[31], 0x01) << "the field is 16 bits";
     EXPECT_EQ(p[33], row.authentication ? 1 : 0);
     EXPECT_EQ(Text(p, 34, 16), row.pinSent);
     EXPECT_TRUE(std::all_of(p.begin() + 34 + static_cast<std::ptrdiff_t>(row.pinSent.size()), p.begin() + 50,
                             [](std::uint8_t b) { return b == 0; }));
     EXPECT_EQ(p[50], row.byte50);
     EXPECT_TRUE(boxes.boxes().empty());
-    ASSERT_TRUE(WaitUntil([&] { return local().ConfigConfirmed; }));
+    ASSERT_TRUE(WaitUntil([&] { return localDevice().ConfigConfirmed; }));
     EXPECT_EQ(Text(main().LocalConfig.PinCode), row.pinSent);
     EXPECT_EQ(main().LocalConfig.PinCode[row.pinSent.size()], 0) << "no old PIN bytes after the new one";
     EXPECT_EQ(main().LocalConfig.PinCode[15], 0);
@@ -125,87 +126,97 @@ INSTANTIATE_TEST_SUITE_P(
 
 TEST_F(SppPagesTest, AuthenticationWithoutPinShowsTheErrorAndSendsNothing)
 {
-    OpenLocalDevicePage();
-    QTest::mouseClick(&local().cbAuthentication, Qt::LeftButton);
-    Type(local().ebPinCode, QString());
-    device->clearReceived();
-    ClickSetDevice();
+    ToLocalDevicePage();
+    QTest::mouseClick(&localDevice().cbAuthentication, Qt::LeftButton);
+    Type(localDevice().ebPinCode, QString());
+    device().clearReceived();
+    Click(localDevice().btnSetLocalDeviceConfig);
     ASSERT_EQ(boxes.boxes().size(), 1u);
     EXPECT_EQ(boxes.boxes()[0].caption, "Pin Code Error");
     EXPECT_EQ(boxes.boxes()[0].text, "Pin Code not defined");
     EXPECT_EQ(boxes.boxes()[0].icon, MbIcon::None);
-    EXPECT_FALSE(device->waitForFrames(1, 300ms));
-    EXPECT_FALSE(local().tmrConfig.isActive());
+    EXPECT_FALSE(device().waitForFrames(1, 300ms));
+    EXPECT_FALSE(localDevice().tmrConfig.isActive());
 }
 
 TEST_F(SppPagesTest, NoAnswerRepeatsTheTimeOutEachTickAndALateConfirmationStillCompletes)
 {
-    OpenLocalDevicePage();
-    device->setAnswerDelayFor(sim::type::SetDeviceConfig, 600ms);
+    ToLocalDevicePage();
+    device().setAnswerDelayFor(sim::type::SetDeviceConfig, 600ms);
     const protocol::DeviceConfig before = main().LocalConfig;
-    Type(local().ebDeviceName, "Late");
-    ClickSetDevice();
-    ASSERT_TRUE(WaitUntil([&] { return localTrail.count(kTimedOut) >= 3; }));
+    Type(localDevice().ebDeviceName, "Late");
+    Click(localDevice().btnSetLocalDeviceConfig);
+    ASSERT_TRUE(WaitUntil([&] { return Trail(localDevice().Panel0).count(kTimedOut) >= 3; }));
     EXPECT_EQ(DeviceButtons(), "101");
     EXPECT_EQ(Text(main().LocalConfig.DeviceName), Text(before.DeviceName)) << "nothing confirmed yet";
-    EXPECT_FALSE(local().ConfigConfirmed);
+    EXPECT_FALSE(localDevice().ConfigConfirmed);
 
-    ASSERT_TRUE(WaitUntil([&] { return local().ConfigConfirmed; }));
-    EXPECT_EQ(local().StatusText(), kConfirmed);
+    ASSERT_TRUE(WaitUntil([&] { return localDevice().ConfigConfirmed; }));
+    EXPECT_EQ(localDevice().Panel0.text(), kConfirmed);
     EXPECT_EQ(DeviceButtons(), "011");
-    EXPECT_FALSE(local().tmrConfig.isActive());
+    EXPECT_FALSE(localDevice().tmrConfig.isActive());
     EXPECT_EQ(Text(main().LocalConfig.DeviceName), "Late");
 }
 
-// The device answers in order: each answer belongs to the oldest send still
-// waiting, an edit made meanwhile is not taken for sent, and Next waits
-// until no send is on its way.
-TEST_F(SppPagesTest, EachAnswerIsCreditedToTheSendItAnswers)
+// The record takes what the device confirmed, not what the controls show by
+// then; Next waits until no send is on its way.
+TEST_F(SppPagesTest, EditsWhileASendIsOnItsWayAreNotTakenForSent)
 {
-    OpenLocalDevicePage();
-    device->setAnswerDelayFor(sim::type::SetDeviceConfig, 300ms);
-    Type(local().ebDeviceName, "Alpha");
-    ClickSetDevice();
-    Type(local().ebDeviceName, "Beta");
-    ASSERT_TRUE(WaitUntil([&] { return local().ConfigConfirmed; }));
-    EXPECT_EQ(Text(main().LocalConfig.DeviceName), "Alpha");
-    EXPECT_EQ(device->workingConfig({})->name(), "Alpha");
+    ToLocalDevicePage();
+    device().setAnswerDelayFor(sim::type::SetDeviceConfig, 300ms);
+    Type(localDevice().ebDeviceName, "Alpha");
+    Click(localDevice().btnSetLocalDeviceConfig);
+    EXPECT_EQ(DeviceButtons(), "001") << "one send at a time";
+    Type(localDevice().ebDeviceName, "Beta");
+    ASSERT_TRUE(WaitUntil([&] { return Text(main().LocalConfig.DeviceName) == "Alpha"; }));
+    EXPECT_EQ(device().workingConfig({})->name(), "Alpha");
     EXPECT_EQ(DeviceButtons(), "101");
-    EXPECT_EQ(local().StatusText(), kChanged);
+    EXPECT_EQ(localDevice().Panel0.text(), kChanged);
 
-    // Two sends on their way, the second refused.
-    ClickSetDevice();
-    ASSERT_TRUE(device->waitForCommand(sim::type::SetDeviceConfig, 2, 5s));
-    device->refuse(sim::type::SetDeviceConfig, sim::reason::DeviceBusy, true);
-    Type(local().ebDeviceName, "Gamma");
-    ClickSetDevice();
-    ASSERT_TRUE(WaitUntil([&] { return !boxes.boxes().empty(); }));
-    EXPECT_EQ(Text(main().LocalConfig.DeviceName), "Beta") << "the refused send never reaches the record";
-    EXPECT_EQ(device->workingConfig({})->name(), "Beta");
-    EXPECT_EQ(DeviceButtons(), "101");
-
-    // From a confirmed page, a send still on its way when the operator goes
-    // back and returns.
-    device->setAnswerDelayFor(sim::type::SetDeviceConfig, 0ms);
-    ClickSetDevice();
-    ASSERT_TRUE(WaitUntil([&] { return local().StatusText() == kConfirmed; }));
-    EXPECT_EQ(DeviceButtons(), "011");
-    device->setAnswerDelayFor(sim::type::SetDeviceConfig, 600ms);
-    Type(local().ebDeviceName, "Typo");
-    ClickSetDevice();
-    Type(local().ebDeviceName, "Gamma");
+    // A send still on its way when the operator goes back and returns.
+    Type(localDevice().ebDeviceName, "Typo");
+    Click(localDevice().btnSetLocalDeviceConfig);
+    Type(localDevice().ebDeviceName, "Gamma");
     Back();
     Next();
     ASSERT_EQ(main().ShownPage(), static_cast<TWizardChildForm*>(frmConfigLocalDevice));
-    EXPECT_EQ(DeviceButtons(), "101") << "Next waits for the answer";
+    EXPECT_FALSE(main().btnNext.isEnabled()) << "Next waits for the answer";
     ASSERT_TRUE(WaitUntil([&] { return Text(main().LocalConfig.DeviceName) == "Typo"; }));
-    EXPECT_EQ(local().StatusText(), kChanged) << "the device holds what the controls no longer show";
+    EXPECT_EQ(localDevice().Panel0.text(), kChanged) << "the device holds what the controls no longer show";
     EXPECT_EQ(DeviceButtons(), "101");
+}
+
+// A device may hold a link time-out above what the dialog offers: a Set that
+// changes something else sends it back whole.
+TEST_F(SppPagesTest, LinkTimeoutAboveAByteGoesBackWhole)
+{
+    ToLocalDevicePage([](sim::DeviceConfig& c) { c.linkTimeout = 300; });
+    Type(localDevice().ebDeviceName, "Gate 9");
+    Click(localDevice().btnSetLocalDeviceConfig);
+    ASSERT_TRUE(WaitUntil([&] { return localDevice().ConfigConfirmed; }));
+    const Bytes p = Sent(sim::type::SetDeviceConfig).at(0);
+    EXPECT_EQ(p[30] | (p[31] << 8), 300);
+    EXPECT_EQ(device().workingConfig({})->linkTimeout, 300);
+    EXPECT_EQ(main().LocalConfig.LinkTimeout, 300);
+}
+
+// An answer to a send of another page never ends this page's wait.
+TEST_F(SppPagesTest, AnotherPagesAnswerDoesNotEndTheWait)
+{
+    ToLocalDevicePage();
+    localDevice().tmrConfig.setInterval(1000);
+    device().setAnswerDelayFor(sim::type::SetDeviceConfig, 300ms);
+    Type(localDevice().ebDeviceName, "Gate 8");
+    Click(localDevice().btnSetLocalDeviceConfig);
+    device().sendUnasked(sim::type::Confirmation, {sim::type::SetPortConfig});
+    ASSERT_TRUE(WaitUntil([&] { return localDevice().ConfigConfirmed; }));
+    EXPECT_EQ(localDevice().Panel0.text(), kConfirmed);
+    EXPECT_EQ(device().workingConfig({})->name(), "Gate 8");
 }
 
 TEST_F(SppPagesTest, NextWaitsForAConfirmedSendAndBackIsAlwaysAllowed)
 {
-    OpenLocalDevicePage();
+    ToLocalDevicePage();
     main().btnNext.setEnabled(true);  // as if Next could be pressed anyway
     Next();
     EXPECT_EQ(main().ShownPage(), static_cast<TWizardChildForm*>(frmConfigLocalDevice));
@@ -218,13 +229,13 @@ TEST_F(SppPagesTest, NextWaitsForAConfirmedSendAndBackIsAlwaysAllowed)
     EXPECT_TRUE(main().btnNext.isEnabled());
 }
 
-TEST_F(SppPagesTest, AConfirmationOfAnotherCommandStopsWaitingButConfirmsNothing)
+TEST_F(SppPagesTest, AConfirmationOfAnotherCommandConfirmsNothing)
 {
-    OpenLocalDevicePage();
-    device->confirmAs(sim::type::SetDeviceConfig, sim::type::SetPortConfig);
-    ClickSetDevice();
-    ASSERT_TRUE(WaitUntil([&] { return !local().tmrConfig.isActive(); }));
-    EXPECT_FALSE(local().ConfigConfirmed);
+    ToLocalDevicePage();
+    device().confirmAs(sim::type::SetDeviceConfig, sim::type::SetPortConfig);
+    Click(localDevice().btnSetLocalDeviceConfig);
+    ASSERT_TRUE(WaitUntil([&] { return Trail(localDevice().Panel0).count(kTimedOut) >= 2; }));
+    EXPECT_FALSE(localDevice().ConfigConfirmed);
     EXPECT_EQ(DeviceButtons(), "101");
 }
 
@@ -244,13 +255,13 @@ TEST_P(RefusalBox, NamesTheReasonAndTheTimeOutFollows)
 {
     const RefusalRow& row = GetParam();
     if (row.flashPage) {
-        OpenFlashPage();
-        device->refuse(sim::type::UpdateFlash, row.reason);
-        ClickSave();
+        ToFlashPage();
+        device().refuse(sim::type::UpdateFlash, row.reason);
+        Click(flash().btnSave);
     } else {
-        OpenLocalDevicePage();
-        device->refuse(sim::type::SetDeviceConfig, row.reason);
-        ClickSetDevice();
+        ToLocalDevicePage();
+        device().refuse(sim::type::SetDeviceConfig, row.reason);
+        Click(localDevice().btnSetLocalDeviceConfig);
     }
     ASSERT_TRUE(WaitUntil([&] { return !boxes.boxes().empty(); }));
     EXPECT_EQ(boxes.boxes()[0].caption, "Warning");
@@ -258,10 +269,10 @@ TEST_P(RefusalBox, NamesTheReasonAndTheTimeOutFollows)
     EXPECT_EQ(boxes.boxes()[0].text, QString::fromLatin1(row.text));
     if (row.flashPage) {
         ASSERT_TRUE(WaitUntil([&] { return !flash().tmrFlashUpdate.isActive(); }));
-        EXPECT_EQ(flash().StatusText(), "Error - the flash update timed out. Please retry.");
+        EXPECT_EQ(flash().Panel0.text(), "Error - the flash update timed out. Please retry.");
     } else {
-        ASSERT_TRUE(WaitUntil([&] { return local().StatusText() == kTimedOut; }));
-        EXPECT_FALSE(local().ConfigConfirmed);
+        ASSERT_TRUE(WaitUntil([&] { return localDevice().Panel0.text() == kTimedOut; }));
+        EXPECT_FALSE(localDevice().ConfigConfirmed);
     }
 }
 
@@ -298,33 +309,39 @@ class LocalDeviceAdvanced : public SppPagesTest, public ::testing::WithParamInte
 TEST_P(LocalDeviceAdvanced, OkMarksThePageChangedAndTheSendCarriesTheValues)
 {
     const AdvancedRow& row = GetParam();
-    OpenLocalDevicePage(50, [&](sim::DeviceConfig& c) {
+    ToLocalDevicePage([&](sim::DeviceConfig& c) {
         c.linkTimeout = row.stored;
         c.authentication = row.authentication ? 1 : 0;
     });
-    ClickSetDevice();
-    ASSERT_TRUE(WaitUntil([&] { return local().StatusText() == kConfirmed; }));
+    Click(localDevice().btnSetLocalDeviceConfig);
+    ASSERT_TRUE(WaitUntil([&] { return localDevice().Panel0.text() == kConfirmed; }));
     {
         AdvancedAnswer answer(true, row.act);
-        QTest::mouseClick(&local().bAdvanced, Qt::LeftButton);
+        QTest::mouseClick(&localDevice().bAdvanced, Qt::LeftButton);
         EXPECT_EQ(answer.seen, row.seen);
     }
-    EXPECT_EQ(local().StatusText(), kChanged) << "OK is an edit, changed or not";
+    EXPECT_EQ(localDevice().Panel0.text(), kChanged) << "OK is an edit, changed or not";
     EXPECT_EQ(DeviceButtons(), "101");
-    device->clearReceived();
-    ClickSetDevice();
-    ASSERT_TRUE(WaitUntil([&] { return local().StatusText() == kConfirmed; }));
+    device().clearReceived();
+    Click(localDevice().btnSetLocalDeviceConfig);
+    ASSERT_TRUE(WaitUntil([&] { return localDevice().Panel0.text() == kConfirmed; }));
     const Bytes p = Sent(sim::type::SetDeviceConfig).at(0);
     EXPECT_EQ(p[30], row.byte30);
     EXPECT_EQ(p[50], row.byte50);
     EXPECT_EQ(main().LocalConfig.LinkTimeout, row.byte30);
-    EXPECT_FALSE(local().ResetLinkKeysRequested) << "a reset goes out once";
+    EXPECT_FALSE(localDevice().ResetLinkKeysRequested) << "a reset goes out once";
 }
 
 INSTANTIATE_TEST_SUITE_P(
     LocalDevicePage, LocalDeviceAdvanced,
     ::testing::Values(
-        AdvancedRow{"Stored55ShowsAndSends40", 55, false, {}, "no levels, no cd, timeout 40, no reset", 40, 0},
+        AdvancedRow{"Stored55ShowsAs40AndSends55Untouched", 55, false, {}, "no levels, no cd, timeout 40, no reset", 55, 0},
+        AdvancedRow{"Stored55Set40", 55, false,
+                    [](TfAdvanced& d) {
+                        d.seLinkTimeout.setValue(39);
+                        d.seLinkTimeout.setValue(40);
+                    },
+                    "no levels, no cd, timeout 40, no reset", 40, 0},
         AdvancedRow{"ResetTickedWithAuthentication", 20, true, [](TfAdvanced& d) { d.cbLKInit.setChecked(true); },
                     "no levels, no cd, timeout 20, reset off", 20, 1},
         AdvancedRow{"TextThatIsNoNumberKeepsTheLastValue", 33, false,
@@ -338,13 +355,13 @@ INSTANTIATE_TEST_SUITE_P(
 
 TEST_F(SppPagesTest, ResetRequestIsForgottenOnEntry)
 {
-    OpenLocalDevicePage(50, [](sim::DeviceConfig& c) { c.authentication = 1; });
+    ToLocalDevicePage([](sim::DeviceConfig& c) { c.authentication = 1; });
     {
         AdvancedAnswer answer(true, [](TfAdvanced& d) { d.cbLKInit.setChecked(true); });
-        QTest::mouseClick(&local().bAdvanced, Qt::LeftButton);
+        QTest::mouseClick(&localDevice().bAdvanced, Qt::LeftButton);
     }
-    ASSERT_TRUE(local().ResetLinkKeysRequested);
+    ASSERT_TRUE(localDevice().ResetLinkKeysRequested);
     Back();
     Next();
-    EXPECT_FALSE(local().ResetLinkKeysRequested);
+    EXPECT_FALSE(localDevice().ResetLinkKeysRequested);
 }

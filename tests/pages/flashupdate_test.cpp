@@ -1,9 +1,6 @@
 // The save page against a simulated SPP Server: the save, its answers, the
 // time-out and the move to the Finish page.
-#include "sppfixture.h"
-
-#include "platform/windowmessage.h"
-#include "protocol/delivery.h"
+#include "support/wizard_fixture.h"
 
 #include <QElapsedTimer>
 
@@ -11,6 +8,8 @@ using namespace vtrl;
 using namespace vtrl::testing;
 using namespace std::chrono_literals;
 using platform::MbIcon;
+
+using SppPagesTest = WizardFixture;
 
 namespace {
 
@@ -21,27 +20,27 @@ const QString kOtherType = QStringLiteral("An error occured in saving the settin
 
 TEST_F(SppPagesTest, ConfirmedSaveReachesTheFinishPageByItself)
 {
-    OpenFlashPage();
+    ToFlashPage();
     EXPECT_FALSE(flash().Tasks.lblDevDisc.isEnabled());
     EXPECT_EQ(flash().Tasks.lblFourth.text(), "Config Local Device");
     EXPECT_FALSE(main().btnNext.isEnabled());
     QString saved;
-    QObject::connect(&flash(), &TfrmFlashUpdate::statusChanged, [&](const QString& text) { saved = text; });
+    QObject::connect(&flash().Panel0, &StatusPanel::textSet, [&](const QString& text) { saved = text; });
 
-    ClickSave();
+    Click(flash().btnSave);
     ASSERT_TRUE(WaitUntil([&] { return main().ShownPage() == frmFinish; }));
     EXPECT_EQ(saved, "All settings were saved successfully.");
     EXPECT_TRUE(flash().FlashSaved);
     EXPECT_FALSE(flash().tmrFlashUpdate.isActive());
     EXPECT_FALSE(flash().tmrProgressBar.isActive());
     EXPECT_TRUE(main().btnFinish.isVisible());
-    EXPECT_EQ(device->flashConfig({}), device->workingConfig({}));
+    EXPECT_EQ(device().flashConfig({}), device().workingConfig({}));
     EXPECT_TRUE(boxes.boxes().empty());
 }
 
 TEST_F(SppPagesTest, NextBeforeSavingIsRefused)
 {
-    OpenFlashPage();
+    ToFlashPage();
     main().btnNext.setEnabled(true);  // as if Next could be pressed anyway
     Next();
     EXPECT_EQ(main().ShownPage(), static_cast<TWizardChildForm*>(frmFlashUpdate));
@@ -51,22 +50,23 @@ TEST_F(SppPagesTest, NextBeforeSavingIsRefused)
     EXPECT_EQ(boxes.boxes()[0].icon, MbIcon::None);
 }
 
-// A late answer of the local device page is not the save's answer.
+// A Confirmation nobody asked for is not the save's answer; one naming another
+// command in answer to the save says the save went wrong.
 TEST_F(SppPagesTest, ConfirmationOfAnotherCommandReportsTheErrorAndTheTimeOutFollows)
 {
-    OpenFlashPage();
-    platform::PostWindowMessage(&flash(), protocol::MsgConfirmation, platform::Payload{11});
-    ASSERT_TRUE(WaitUntil([&] { return flash().StatusText() == kOtherType; }));
+    ToFlashPage();
+    Arrive(protocol::MsgConfirmation, Bytes{11});
+    EXPECT_TRUE(flash().Panel0.text().isEmpty());
     EXPECT_FALSE(flash().FlashSaved);
 
-    device->confirmAs(sim::type::UpdateFlash, sim::type::SetDeviceConfig);
-    ClickSave();
-    ASSERT_TRUE(device->waitForCommand(sim::type::UpdateFlash, 1, 5s));
+    device().confirmAs(sim::type::UpdateFlash, sim::type::SetDeviceConfig);
+    Click(flash().btnSave);
+    ASSERT_TRUE(device().waitForCommand(sim::type::UpdateFlash, 1, 5s));
     ASSERT_TRUE(WaitUntil([&] { return !flash().tmrProgressBar.isActive(); }));
-    EXPECT_EQ(flash().StatusText(), kOtherType);
+    EXPECT_EQ(flash().Panel0.text(), kOtherType);
     EXPECT_TRUE(flash().tmrFlashUpdate.isActive());
     EXPECT_FALSE(main().btnBack.isEnabled()) << "until the time-out";
-    ASSERT_TRUE(WaitUntil([&] { return flash().StatusText() == kTimedOut; }));
+    ASSERT_TRUE(WaitUntil([&] { return flash().Panel0.text() == kTimedOut; }));
     EXPECT_TRUE(main().btnBack.isEnabled());
     EXPECT_EQ(main().ShownPage(), static_cast<TWizardChildForm*>(frmFlashUpdate));
 }
@@ -78,21 +78,26 @@ class UnsavedSave : public SppPagesTest, public ::testing::WithParamInterface<bo
 TEST_P(UnsavedSave, IsNeverReportedAsSaved)
 {
     const bool refused = GetParam();
-    OpenFlashPage();
+    ToFlashPage();
     if (refused)
-        device->refuse(sim::type::UpdateFlash, sim::reason::ErrorExecuting, true);
+        device().refuse(sim::type::UpdateFlash, sim::reason::ErrorExecuting, true);
     else
-        device->setAnswerDelayFor(sim::type::UpdateFlash, 900ms);
-    ClickSave();
-    ASSERT_TRUE(WaitUntil([&] { return flash().StatusText() == kTimedOut; }));
+        device().setAnswerDelayFor(sim::type::UpdateFlash, 900ms);
+    Click(flash().btnSave);
+    ASSERT_TRUE(WaitUntil([&] { return flash().Panel0.text() == kTimedOut; }));
+    const std::size_t written = device().answersWritten();
     if (refused) {
-        device->sendUnasked(sim::type::Confirmation, {sim::type::UpdateFlash});
+        device().sendUnasked(sim::type::Confirmation, {sim::type::UpdateFlash});
     } else {
         Back();
         Next();
         ASSERT_EQ(main().ShownPage(), static_cast<TWizardChildForm*>(frmFlashUpdate));
     }
-    QTest::qWait(800);
+    // A refusal after it shows its box once the Confirmation before it was handled.
+    ASSERT_TRUE(WaitUntil([&] { return device().answersWritten() > written; }, 3000));
+    const std::size_t shown = boxes.boxes().size();
+    device().sendUnasked(sim::type::NegativeResponse, {0, sim::reason::DeviceBusy});
+    ASSERT_TRUE(WaitUntil([&] { return boxes.boxes().size() > shown; }));
     EXPECT_EQ(main().ShownPage(), static_cast<TWizardChildForm*>(frmFlashUpdate));
     EXPECT_FALSE(flash().FlashSaved);
 }
@@ -100,26 +105,19 @@ TEST_P(UnsavedSave, IsNeverReportedAsSaved)
 INSTANTIATE_TEST_SUITE_P(Saves, UnsavedSave, ::testing::Bool(),
                          [](const auto& info) { return info.param ? "RefusedThenUnaskedConfirmation" : "AnsweredAfterBackAndNext"; });
 
-TEST_F(SppPagesTest, SavingTwiceKeepsTheFirstTimeOutWhileTheBarWraps)
+TEST_F(SppPagesTest, OneSaveAtATimeWhileTheBarWrapsUntilTheTimeOut)
 {
-    OpenFlashPage(600);
-    device->setSilentFor(sim::type::UpdateFlash, true);
+    ToFlashPage();
+    flash().tmrFlashUpdate.setInterval(600);
+    device().setSilentFor(sim::type::UpdateFlash, true);
     std::vector<int> steps;
     QObject::connect(&flash().pbFlashProgress, &QProgressBar::valueChanged, [&](int v) { steps.push_back(v); });
-    QElapsedTimer sinceFirst;
-    sinceFirst.start();
-    ClickSave();
-    ASSERT_TRUE(WaitUntil([&] { return steps.size() >= 4 && sinceFirst.elapsed() >= 150; }));
-    ClickSave();
-    // A restarted time-out would have most of its 600 ms left.
-    EXPECT_LT(flash().tmrFlashUpdate.remainingTime(), 600 - 100) << "the time-out was restarted";
-    ASSERT_TRUE(device->waitForCommand(sim::type::UpdateFlash, 2, 5s));
-    EXPECT_FALSE(main().btnBack.isEnabled());
-
-    ASSERT_TRUE(WaitUntil([&] { return flash().StatusText() == kTimedOut; }));
-    EXPECT_TRUE(main().btnBack.isEnabled());
-    EXPECT_TRUE(flash().btnSave.isEnabled());
+    Click(flash().btnSave);
+    EXPECT_EQ(Enabled({&flash().btnSave, &main().btnBack}), "00") << "a second save's answer could not be told apart";
+    ASSERT_TRUE(WaitUntil([&] { return flash().Panel0.text() == kTimedOut; }));
+    EXPECT_EQ(Enabled({&flash().btnSave, &main().btnBack}), "11");
     EXPECT_FALSE(flash().tmrProgressBar.isActive());
+    ASSERT_GE(steps.size(), 4u);
     // Steps through 0..2 and starts over.
     for (std::size_t i = 1; i < steps.size(); ++i)
         EXPECT_EQ(steps[i], (steps[i - 1] + 1) % 3) << "step " << i;
@@ -127,18 +125,18 @@ TEST_F(SppPagesTest, SavingTwiceKeepsTheFirstTimeOutWhileTheBarWraps)
 
 TEST_F(SppPagesTest, WriteFailuresAreReportedOnBothPages)
 {
-    OpenFlashPage();
+    ToFlashPage();
     SerialClose(main().PortHandle);
     main().PortHandle = -1;
-    ClickSave();
-    EXPECT_EQ(flash().StatusText(), "Error sending update flash command. Please try again.");
+    Click(flash().btnSave);
+    EXPECT_EQ(flash().Panel0.text(), "Error sending update flash command. Please try again.");
     EXPECT_FALSE(flash().tmrFlashUpdate.isActive());
     EXPECT_TRUE(main().btnBack.isEnabled());
 
     Back();
     ASSERT_EQ(main().ShownPage(), static_cast<TWizardChildForm*>(frmConfigLocalDevice));
-    Type(local().ebDeviceName, "Offline");
-    ClickSetDevice();
-    EXPECT_EQ(local().StatusText(), "Error writing configuration to comm port.  Please retry.");
-    EXPECT_FALSE(local().tmrConfig.isActive());
+    Type(localDevice().ebDeviceName, "Offline");
+    Click(localDevice().btnSetLocalDeviceConfig);
+    EXPECT_EQ(localDevice().Panel0.text(), "Error writing configuration to comm port.  Please retry.");
+    EXPECT_FALSE(localDevice().tmrConfig.isActive());
 }

@@ -225,6 +225,13 @@ protected:
                 return i;
         return -1;
     }
+    TfrmConfigLocalDevice& localDevice() { return *frmConfigLocalDevice; }
+    TfrmFlashUpdate& flash() { return *frmFlashUpdate; }
+    // The local device page's Set button, Next, Back.
+    std::string DeviceButtons()
+    {
+        return Enabled({&localDevice().btnSetLocalDeviceConfig, &main().btnNext, &main().btnBack});
+    }
     bool ConfigurationShown() const { return frmCommPortSel->ConfigurationShown; }
     // The five configuration lines of the COM port page.
     QStringList Lines()
