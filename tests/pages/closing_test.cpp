@@ -1,6 +1,6 @@
 // Leaving the wizard: the device is told to abort only when it is connected
 // and the wizard was not finished, and the port is released afterwards.
-#include "pagefixture.h"
+#include "support/wizard_fixture.h"
 
 #include "serial/backend.h"
 #include "serial/backend_scripted.h"
@@ -13,6 +13,8 @@ using namespace vtrl;
 using namespace vtrl::testing;
 using platform::MbButtons;
 using platform::MbIcon;
+
+using CommPortPageTest = WizardFixture;
 
 namespace {
 

@@ -335,7 +335,6 @@ TEST_P(LocalDeviceAdvanced, OkMarksThePageChangedAndTheSendCarriesTheValues)
 INSTANTIATE_TEST_SUITE_P(
     LocalDevicePage, LocalDeviceAdvanced,
     ::testing::Values(
-        AdvancedRow{"Stored55ShowsAs40AndSends55Untouched", 55, false, {}, "no levels, no cd, timeout 40, no reset", 55, 0},
         AdvancedRow{"Stored55Set40", 55, false,
                     [](TfAdvanced& d) {
                         d.seLinkTimeout.setValue(39);

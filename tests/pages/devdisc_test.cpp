@@ -1,11 +1,7 @@
 // The discovery page against the simulator: inquiry and its list, ping,
 // the bonding chain with the remote version and configuration, and the
 // guards that keep the wizard from moving on unbonded or hanging.
-#include "pagefixture.h"
-
-#include "platform/windowmessage.h"
-#include "protocol/delivery.h"
-#include "sim/device.h"
+#include "support/wizard_fixture.h"
 
 #include <QElapsedTimer>
 
@@ -19,27 +15,21 @@ const QString kPumpRoom = QStringLiteral("001BDC0A5678");  // the local device's
 const QString kDock = QStringLiteral("001BDC0A9ABC");      // V2.10, reported as "Unknown"
 const QString kLegacy = QStringLiteral("001BDC0ADEF0");    // V2.08
 
-class DevDiscPageTest : public CommPortPageTest {
+class DevDiscPageTest : public WizardFixture {
 protected:
     // Connects on the COM port page and moves on to the discovery page.
     void OpenDiscovery(int bondMs = 1000)
     {
-        int port = 0;
-        device = &AddDevice(&port);
-        device->setInquiryDelay(5ms);
-        OpenPage();
-        Connect(port);
-        ASSERT_TRUE(ConfigurationShown());
-        QTest::mouseClick(&main().btnNext, Qt::LeftButton);
-        ASSERT_EQ(main().ShownPage(), static_cast<TWizardChildForm*>(frmDevDisc));
+        Connected(kCable);
+        device().setInquiryDelay(5ms);
+        ASSERT_TRUE(walk.Next(frmDevDisc)) << Error();
         disc().tmrInquiry.setInterval(3000);
         disc().tmrProgressBar.setInterval(50);
         disc().tmrBond.setInterval(bondMs);
-        QObject::connect(&disc(), &TfrmDevDisc::statusChanged, [this](const QString& text) { trail << text; });
-        device->clearReceived();
+        device().clearReceived();
     }
     TfrmDevDisc& disc() { return *frmDevDisc; }
-    void Click(QPushButton& button) { QTest::mouseClick(&button, Qt::LeftButton); }
+    QStringList& trail() { return Trail(disc().Panel0); }
     // Search, select, Bond, and wait for the chain to reach that step (None: to stop).
     void Bond(const QString& address, bool search = true, TfrmDevDisc::Step until = TfrmDevDisc::Step::None)
     {
@@ -50,27 +40,28 @@ protected:
         Click(disc().btnBondSelectedDevice);
         ASSERT_TRUE(WaitUntil([&] { return disc().PendingStep() == until; }, 8000));
     }
-    std::vector<std::uint8_t> Sent()
+    std::vector<std::uint8_t> Types()
     {
         std::vector<std::uint8_t> types;
-        for (const sim::ReceivedFrame& f : device->received())
+        for (const sim::ReceivedFrame& f : device().received())
             types.push_back(f.type);
         return types;
+    }
+    // Waits until everything the device sent so far has been handled: a
+    // refusal sent after it shows its box.
+    void Settle()
+    {
+        ASSERT_TRUE(device().waitIdle(2s));
+        const std::size_t shown = boxes.boxes().size();
+        device().sendUnasked(sim::type::NegativeResponse, {0, sim::reason::DeviceBusy});
+        ASSERT_TRUE(WaitUntil([&] { return boxes.boxes().size() > shown; }));
     }
     // Clear List, Search, Ping, Bond; then Back and Next.
     std::string Buttons()
     {
-        std::string s;
-        for (const QWidget* w : {static_cast<QWidget*>(&disc().btnClearList), static_cast<QWidget*>(&disc().btnSearchDevices),
-                                 static_cast<QWidget*>(&disc().btnPingSelectedDevice),
-                                 static_cast<QWidget*>(&disc().btnBondSelectedDevice),
-                                 static_cast<QWidget*>(&main().btnBack), static_cast<QWidget*>(&main().btnNext)})
-            s += w->isEnabled() ? '1' : '0';
-        return s;
+        return Enabled({&disc().btnClearList, &disc().btnSearchDevices, &disc().btnPingSelectedDevice,
+                        &disc().btnBondSelectedDevice, &main().btnBack, &main().btnNext});
     }
-
-    sim::Simulator* device = nullptr;
-    QStringList trail;
 };
 
 }  // namespace
@@ -83,15 +74,15 @@ TEST_F(DevDiscPageTest, InquiryListsEachUnitOnceAsVantrelSAndNeverThePhone)
     EXPECT_EQ(Buttons(), "110010");
     sim::InquiryScript twice;
     twice.duplicates = 1;
-    device->setInquiry(twice);
+    device().setInquiry(twice);
 
     ASSERT_TRUE(Search());
     EXPECT_EQ(disc().ItemAddresses(), (QStringList{kPumpRoom, kDock, kLegacy})) << "sorted, no phone, no repeats";
     for (int i = 0; i < disc().lstDeviceList.topLevelItemCount(); ++i)
         EXPECT_EQ(disc().lstDeviceList.topLevelItem(i)->text(1), "Vantrel/S");
-    EXPECT_EQ(disc().StatusText(), "Inquiry complete. 2 new device(s) found.");
+    EXPECT_EQ(disc().Panel0.text(), "Inquiry complete. 2 new device(s) found.");
     ASSERT_TRUE(Search());
-    EXPECT_EQ(disc().StatusText(), "Inquiry complete. 0 new device(s) found.");
+    EXPECT_EQ(disc().Panel0.text(), "Inquiry complete. 0 new device(s) found.");
     EXPECT_EQ(disc().ItemAddresses().size(), 3);
     EXPECT_EQ(Buttons(), "110010");
 
@@ -108,17 +99,17 @@ TEST_F(DevDiscPageTest, InquiryInProgressShowsTheBarGreysTheListAndEndsOnItsTime
     OpenDiscovery();
     sim::InquiryScript silent;
     silent.completeMissing = true;
-    device->setInquiry(silent);
+    device().setInquiry(silent);
     disc().tmrInquiry.setInterval(600);
     Click(disc().btnSearchDevices);
     EXPECT_EQ(Buttons(), "000000");
     EXPECT_TRUE(disc().pbInquiry.isVisible());
     EXPECT_FALSE(disc().stbDevDisc.isVisible());
     EXPECT_FALSE(disc().lstDeviceList.isEnabled());
-    EXPECT_EQ(disc().StatusText(), "Inquiry in progress...");
+    EXPECT_EQ(disc().Panel0.text(), "Inquiry in progress...");
     ASSERT_TRUE(WaitUntil([&] { return disc().pbInquiry.value() >= 3; }));
     ASSERT_TRUE(WaitUntil([&] { return !disc().tmrInquiry.isActive(); }));
-    EXPECT_EQ(disc().StatusText(), "Inquiry complete. 2 new device(s) found.");
+    EXPECT_EQ(disc().Panel0.text(), "Inquiry complete. 2 new device(s) found.");
     EXPECT_FALSE(disc().pbInquiry.isVisible());
     EXPECT_TRUE(disc().stbDevDisc.isVisible());
     EXPECT_TRUE(disc().lstDeviceList.isEnabled());
@@ -140,15 +131,14 @@ TEST_P(InquiryEnd, EndsOnceByWhicheverComesFirst)
     OpenDiscovery();
     sim::InquiryScript script;
     script.completeAfter = GetParam().completeAfter;
-    device->setInquiry(script);
+    device().setInquiry(script);
     disc().tmrInquiry.setInterval(GetParam().timerMs);
     QElapsedTimer clock;
     clock.start();
     ASSERT_TRUE(Search());
     EXPECT_LT(clock.elapsed(), GetParam().endsWithinMs);
-    ASSERT_TRUE(device->waitIdle(3s));
-    QTest::qWait(100);
-    EXPECT_EQ(trail.filter("Inquiry complete.").size(), 1);
+    Settle();
+    EXPECT_EQ(trail().filter("Inquiry complete.").size(), 1);
 }
 
 INSTANTIATE_TEST_SUITE_P(Completion, InquiryEnd,
@@ -162,25 +152,23 @@ TEST_F(DevDiscPageTest, InquiryResultNameIsReadWithinItsPayloadOnly)
     OpenDiscovery();
     sim::InquiryScript silent;
     silent.completeMissing = true;
-    device->setInquiry(silent);
-    device->clearRemotes();
+    device().setInquiry(silent);
+    device().clearRemotes();
     Click(disc().btnClearList);
     Click(disc().btnSearchDevices);
     const auto result = [](std::uint8_t last, std::size_t nameAt, const std::string& name, std::size_t size) {
-        platform::Payload p(size, 'x');
+        Bytes p(size, 'x');
         for (std::size_t i = 0; i < 6; ++i)
             p[i] = static_cast<std::uint8_t>(i == 0 ? last : 0);
         std::copy(name.begin(), name.begin() + std::min(name.size(), size - nameAt), p.begin() + nameAt);
         return p;
     };
-    const auto post = [&](platform::Payload p) {
-        platform::PostWindowMessage(&disc(), protocol::MsgInquiryResult, std::move(p));
-    };
+    const auto post = [&](Bytes p) { Arrive(protocol::MsgInquiryResult, std::move(p)); };
     post(result(1, 9, "Vantrel/C", 9 + 248));                    // unterminated, fills the field
     post(result(2, 9, "Unknown", 16));                             // unterminated, short payload
     post(result(3, 250, "Vantrel/C", 257));                        // cut by the end of the field
     post(result(4, 2, "", 8));                                     // too short to hold a name
-    post(platform::Payload(4, 5));
+    post(Bytes(4, 5));
     ASSERT_TRUE(WaitUntil([&] { return disc().ItemAddresses().size() >= 2; }));
     QCoreApplication::processEvents();
     EXPECT_EQ(disc().ItemAddresses(), (QStringList{"000000000001", "000000000002"}));
@@ -191,10 +179,10 @@ TEST_F(DevDiscPageTest, HappyPairingShowsTheRemoteAddressAndLetsNextThrough)
 {
     OpenDiscovery();
     Bond(kDock);
-    std::vector<std::uint8_t> types = Sent();
+    std::vector<std::uint8_t> types = Types();
     EXPECT_EQ(types, (std::vector<std::uint8_t>{sim::type::InitiateInquiry, sim::type::InitiateBonding,
                                                  sim::type::GetVersion, sim::type::GetConfig}));
-    EXPECT_EQ(trail.mid(trail.indexOf("Bonding with the selected device...")),
+    EXPECT_EQ(trail().mid(trail().indexOf("Bonding with the selected device...")),
               (QStringList{"Bonding with the selected device...", "Bonded to: " + kDock + ".  Connecting to Remote Device.",
                            "Remote Device Connected... Attempting to Retreive Config Data.",
                            "Retrieving Version Information.", "Retrieving Configuration Information.",
@@ -241,25 +229,25 @@ class RemoteVersion : public DevDiscPageTest, public ::testing::WithParamInterfa
 TEST_P(RemoteVersion, RefusedVersionAbortsAndTheNextBondStartsAfresh)
 {
     OpenDiscovery();
-    device->setAppVersion(*sim::parseAddress(kLegacy.toStdString()), std::string("Vantrel App V") + GetParam().version);
+    device().setAppVersion(*sim::parseAddress(kLegacy.toStdString()), std::string("Vantrel App V") + GetParam().version);
     Bond(kLegacy);
     EXPECT_EQ(disc().Bonded, GetParam().accepted);
     if (GetParam().accepted) {
-        EXPECT_EQ(device->abortCount(), 0);
+        EXPECT_EQ(device().abortCount(), 0);
         EXPECT_TRUE(disc().lblBonded.isVisible());
         return;
     }
     // The abort is written before the step ends, but the device reads it on its own thread.
-    EXPECT_TRUE(device->waitForCommand(sim::type::Abort, 1, 2s));
-    EXPECT_EQ(device->abortCount(), 1);
+    EXPECT_TRUE(device().waitForCommand(sim::type::Abort, 1, 2s));
+    EXPECT_EQ(device().abortCount(), 1);
     ASSERT_EQ(boxes.boxes().size(), 1u);
     EXPECT_EQ(boxes.boxes()[0].caption, "Version Mismatch");
     EXPECT_EQ(disc().PairingStageOf(kLegacy), 0);
-    EXPECT_EQ(disc().StatusText(), "");
+    EXPECT_EQ(disc().Panel0.text(), "");
     EXPECT_EQ(Buttons(), "111100");
-    device->clearReceived();
+    device().clearReceived();
     Click(disc().btnBondSelectedDevice);
-    ASSERT_TRUE(device->waitForCommand(sim::type::InitiateBonding, 1, 2s));
+    ASSERT_TRUE(device().waitForCommand(sim::type::InitiateBonding, 1, 2s));
 }
 
 INSTANTIATE_TEST_SUITE_P(Versions, RemoteVersion,
@@ -289,7 +277,7 @@ TEST_P(BondTimeout, TextAndTargetFollowTheMarkerAndTheStep)
 {
     const BondTimeoutRow& row = GetParam();
     OpenDiscovery(500);
-    row.script(*device);
+    row.script(device());
     ASSERT_TRUE(Search());
     ASSERT_TRUE(SelectListed(kDock)) << kDock.toStdString();
     if (row.pingFirst) {
@@ -297,7 +285,7 @@ TEST_P(BondTimeout, TextAndTargetFollowTheMarkerAndTheStep)
         ASSERT_TRUE(WaitUntil([&] { return disc().PendingStep() == TfrmDevDisc::Step::None; }));
     }
     Bond(kDock, false);
-    EXPECT_EQ(disc().StatusText(), row.text);
+    EXPECT_EQ(disc().Panel0.text(), row.text);
     EXPECT_EQ(disc().BondTargetAddress != DeviceAddress{}, row.targetKept);
     EXPECT_EQ(disc().Bonded, row.bonded);
     EXPECT_EQ(disc().PairingStageOf(kDock), row.stage);
@@ -323,28 +311,28 @@ TEST_F(DevDiscPageTest, BondOnAStageOneItemRetriesTheReadingAndCompletes)
 {
     OpenDiscovery(500);
     const DeviceAddress dock = *sim::parseAddress(kDock.toStdString());
-    device->setUnresponsive(dock, true);
+    device().setUnresponsive(dock, true);
     Bond(kDock);
-    ASSERT_EQ(disc().StatusText(), "Remote device did not answer. Please retry.");
-    device->setUnresponsive(dock, false);
-    device->clearReceived();
+    ASSERT_EQ(disc().Panel0.text(), "Remote device did not answer. Please retry.");
+    device().setUnresponsive(dock, false);
+    device().clearReceived();
     Click(disc().btnBondSelectedDevice);
     ASSERT_TRUE(WaitUntil([&] { return disc().lblBonded.isVisible(); }));
-    EXPECT_EQ(Sent(), (std::vector<std::uint8_t>{sim::type::GetVersion, sim::type::GetConfig}));
+    EXPECT_EQ(Types(), (std::vector<std::uint8_t>{sim::type::GetVersion, sim::type::GetConfig}));
     EXPECT_TRUE(main().btnNext.isEnabled());
 }
 
 TEST_F(DevDiscPageTest, LateBondResultSetsBondedQuietlyAndNextPassesOnReturn)
 {
     OpenDiscovery(200);
-    device->setBondResultDelay(600ms);
-    device->setBonding({.linkComesUp = false});
+    device().setBondResultDelay(600ms);
+    device().setBonding({.linkComesUp = false});
     Bond(kDock);
-    ASSERT_EQ(disc().StatusText(), "Bonding has timed out. Please retry.");
+    ASSERT_EQ(disc().Panel0.text(), "Bonding has timed out. Please retry.");
     const std::string before = Buttons();
     ASSERT_TRUE(WaitUntil([&] { return disc().Bonded; }));
     QCoreApplication::processEvents();
-    EXPECT_EQ(disc().StatusText(), "Bonding has timed out. Please retry.");
+    EXPECT_EQ(disc().Panel0.text(), "Bonding has timed out. Please retry.");
     EXPECT_EQ(Buttons(), before);
     EXPECT_FALSE(disc().tmrBond.isActive());
     Click(disc().btnClearList);
@@ -368,24 +356,24 @@ TEST_F(DevDiscPageTest, PingIsConfirmedThenGivesUpFiveSecondsAfterItWasWritten)
     Click(disc().btnPingSelectedDevice);
     clock.start();
     EXPECT_EQ(Buttons(), "000000");
-    ASSERT_TRUE(WaitUntil([&] { return !disc().PingPending; }));
-    EXPECT_EQ(disc().StatusText(), "Ping Request sent. Look for an indication on the remote device.");
+    ASSERT_TRUE(WaitUntil([&] { return !disc().PingPending(); }));
+    EXPECT_EQ(disc().Panel0.text(), "Ping Request sent. Look for an indication on the remote device.");
     EXPECT_EQ(Buttons(), "111100") << "Back waits for the guard";
     ASSERT_TRUE(WaitUntil([&] { return !disc().tmrBond.isActive(); }, 8000));
     EXPECT_GE(clock.elapsed(), 4500) << "a coarse timer may fire 5% early, never sooner";
-    EXPECT_EQ(disc().StatusText(), "Unable to connect to Remote Device. Please retry.");
+    EXPECT_EQ(disc().Panel0.text(), "Unable to connect to Remote Device. Please retry.");
     EXPECT_EQ(Buttons(), "111110");
 }
 
 TEST_F(DevDiscPageTest, PingThatBringsTheLinkUpGoesOnToBond)
 {
     OpenDiscovery();
-    device->setPing({.confirm = true, .connectionStatus = 2, .connectionDelay = 20ms});
+    device().setPing({.confirm = true, .connectionStatus = 2, .connectionDelay = 20ms});
     ASSERT_TRUE(Search());
     ASSERT_TRUE(SelectListed(kDock)) << kDock.toStdString();
     Click(disc().btnPingSelectedDevice);
     ASSERT_TRUE(WaitUntil([&] { return disc().lblBonded.isVisible(); }));
-    EXPECT_TRUE(device->waitForCommand(sim::type::InitiateBonding, 1, 0ms));
+    EXPECT_TRUE(device().waitForCommand(sim::type::InitiateBonding, 1, 0ms));
 }
 
 struct ReasonRow {
@@ -399,7 +387,7 @@ class DevDiscRefusal : public DevDiscPageTest, public ::testing::WithParamInterf
 TEST_P(DevDiscRefusal, WarnsWithTheReasonAndGivesBondBack)
 {
     OpenDiscovery();
-    device->refuse(sim::type::InitiateBonding, GetParam().code, true);
+    device().refuse(sim::type::InitiateBonding, GetParam().code, true);
     ASSERT_TRUE(Search());
     ASSERT_TRUE(SelectListed(kDock)) << kDock.toStdString();
     Click(disc().btnBondSelectedDevice);
@@ -409,9 +397,8 @@ TEST_P(DevDiscRefusal, WarnsWithTheReasonAndGivesBondBack)
     EXPECT_EQ(boxes.boxes()[0].icon, platform::MbIcon::Error);
     EXPECT_TRUE(disc().btnBondSelectedDevice.isEnabled());
     // No BondResult is awaited for a refused bonding.
-    device->sendUnasked(sim::type::BondResult, {0});
-    ASSERT_TRUE(device->waitIdle(2s));
-    QTest::qWait(50);
+    device().sendUnasked(sim::type::BondResult, {0});
+    Settle();
     EXPECT_FALSE(disc().Bonded);
 }
 
@@ -431,8 +418,8 @@ class ChainSelection : public DevDiscPageTest, public ::testing::WithParamInterf
 TEST_P(ChainSelection, EveryStepGoesToTheBondTarget)
 {
     OpenDiscovery();
-    device->setBonding({.stepDelay = 300ms});
-    device->setAnswerDelayFor(sim::type::GetVersion, 300ms);
+    device().setBonding({.stepDelay = 300ms});
+    device().setAnswerDelayFor(sim::type::GetVersion, 300ms);
     Bond(kDock, true, GetParam().at);
     QTreeWidget& list = disc().lstDeviceList;
     QTest::mouseClick(list.viewport(), Qt::LeftButton, GetParam().modifiers,
@@ -440,7 +427,7 @@ TEST_P(ChainSelection, EveryStepGoesToTheBondTarget)
     EXPECT_TRUE(WaitUntil([&] { return disc().lblBonded.isVisible(); }, 3000));
     EXPECT_EQ(Buttons(), "000011");
     const DeviceAddress dock = *sim::parseAddress(kDock.toStdString());
-    for (const sim::ReceivedFrame& f : device->received())
+    for (const sim::ReceivedFrame& f : device().received())
         EXPECT_TRUE(f.type == sim::type::InitiateInquiry || std::equal(dock.begin(), dock.end(), f.payload.begin()));
     EXPECT_EQ(QString::fromLatin1(reinterpret_cast<const char*>(main().RemoteConfig.DeviceName.data())).toStdString(),
               "Vantrel/S Dock 2");
@@ -464,4 +451,37 @@ TEST_F(DevDiscPageTest, PairingMadeThroughOneLocalDeviceIsNotKeptForAnother)
     EXPECT_EQ(Buttons(), "110010");
     Bond(kDock, false);
     EXPECT_TRUE(disc().lblBonded.isVisible()) << "bonded anew through the second device";
+}
+
+// While a step waits for its answer, Bond and Ping stay off: a second
+// bonding's answer could be taken for the first's.
+TEST_F(DevDiscPageTest, SecondBondWhileTheFirstIsUnansweredIsNotOffered)
+{
+    OpenDiscovery();
+    device().setBondResultDelay(300ms);
+    Bond(kDock, true, TfrmDevDisc::Step::Bond);
+    ASSERT_TRUE(SelectListed(kLegacy));
+    EXPECT_EQ(Enabled({&disc().btnPingSelectedDevice, &disc().btnBondSelectedDevice}), "00");
+    ASSERT_TRUE(WaitUntil([&] { return disc().lblBonded.isVisible(); }));
+    EXPECT_EQ(FormatDeviceAddress(disc().BondTargetAddress), kDock);
+    EXPECT_EQ(disc().PairingStageOf(kLegacy), 0);
+}
+
+// A bonding that could not be written leaves the page as it was: Back, and
+// Bond again once the port is back.
+TEST_F(DevDiscPageTest, FailedBondingWriteLeavesAWayOn)
+{
+    OpenDiscovery(200);
+    device().setBondResultDelay(400ms);
+    device().setBonding({.linkComesUp = false});
+    Bond(kDock);
+    ASSERT_TRUE(WaitUntil([&] { return disc().Bonded; })) << "the late answer";
+    SerialClose(main().PortHandle);
+    main().PortHandle = -1;
+    ASSERT_TRUE(disc().btnBondSelectedDevice.isEnabled()) << "as the time-out left it";
+    Click(disc().btnBondSelectedDevice);
+    EXPECT_EQ(disc().Panel0.text(), "Error sending InitiateBonding Packet.");
+    EXPECT_TRUE(main().btnBack.isEnabled());
+    EXPECT_TRUE(disc().btnBondSelectedDevice.isEnabled());
+    EXPECT_FALSE(disc().tmrBond.isActive());
 }
