@@ -14,7 +14,7 @@ TEST_F(HardeningTest, InquiryFloodListsEachWantedUnitOnceAndCountsIt)
     sim::InquiryScript endless;
     endless.completeMissing = true;  // the flood's end is sent below
     device.setInquiry(endless);
-    OpenPage(0, 300);
+    OpenPage(kCable, 300);
     ASSERT_TRUE(ReachDiscovery());
     TfrmDevDisc& disc = *frmDevDisc;
     disc.tmrInquiry.setInterval(60000);  // the burst, not the clock, ends this inquiry
@@ -24,7 +24,7 @@ TEST_F(HardeningTest, InquiryFloodListsEachWantedUnitOnceAndCountsIt)
     ASSERT_TRUE(disc.tmrInquiry.isActive());
     device.sendUnaskedMany(sim::type::InquiryResult, sim::inquiryFlood(1000, 10000));
     device.sendUnasked(sim::type::InquiryComplete, {});
-    ASSERT_TRUE(WaitUntil([&] { return !disc.tmrInquiry.isActive(); }, 60000)) << disc.StatusText().toStdString();
+    ASSERT_TRUE(WaitUntil([&] { return !disc.tmrInquiry.isActive(); }, 60000)) << disc.Panel0.text().toStdString();
 
     const QStringList items = disc.ItemAddresses();
     const QSet<QString> distinct(items.begin(), items.end());
@@ -36,7 +36,7 @@ TEST_F(HardeningTest, InquiryFloodListsEachWantedUnitOnceAndCountsIt)
     EXPECT_EQ(items.size(), 1000 + listed.size() - QSet<QString>(listed.begin(), listed.end()).intersect(wanted).size())
         << "only the wanted units are added";
     EXPECT_EQ(disc.NewDeviceCount, 1000);
-    EXPECT_EQ(disc.StatusText(), "Inquiry complete. 1000 new device(s) found.");
+    EXPECT_EQ(disc.Panel0.text(), "Inquiry complete. 1000 new device(s) found.");
     EXPECT_TRUE(boxes.boxes().empty());
     EXPECT_EQ(main().ReceiverState(), 0);
 }

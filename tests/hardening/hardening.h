@@ -2,7 +2,7 @@
 // The wizard against a device that misbehaves: a fixture over the COM port
 // page's one, with a device that can vanish and come back at the same path.
 
-#include "../pages/pagefixture.h"
+#include "support/wizard_fixture.h"
 
 #include "protocol/params.h"
 #include "sim/device.h"
@@ -45,42 +45,19 @@ struct Fingerprint {
     bool operator==(const Fingerprint&) const = default;
 };
 
-class HardeningTest : public CommPortPageTest {
+class HardeningTest : public WizardFixture {
 public:
-    using CommPortPageTest::ClickSet;
-    using CommPortPageTest::ConfigurationShown;
-    using CommPortPageTest::main;
-    using CommPortPageTest::page;
-    using CommPortPageTest::Search;
-    using CommPortPageTest::Select;
-    using CommPortPageTest::SelectListed;
+    using WizardFixture::ClickSet;
+    using WizardFixture::ConfigurationShown;
+    using WizardFixture::main;
+    using WizardFixture::page;
+    using WizardFixture::Search;
+    using WizardFixture::Select;
+    using WizardFixture::SelectListed;
 
     int port = 0;
     sim::Simulator& device() { return *sims.back(); }
-
-    void TearDown() override
-    {
-        CommPortPageTest::TearDown();
-        if (!linkDir_.empty())
-            std::filesystem::remove_all(linkDir_);
-    }
-
-    // A device registered under a link of its own, which follows it when it
-    // vanishes and comes back.
-    sim::Simulator& AddVanishingDevice()
-    {
-        char dir[] = "/tmp/vtrl-vanish-XXXXXX";
-        EXPECT_NE(::mkdtemp(dir), nullptr);
-        linkDir_ = dir;
-        sims.push_back(std::make_unique<sim::Simulator>());
-        sim::Simulator& s = *sims.back();
-        EXPECT_TRUE(s.start()) << s.errorText();
-        const std::string link = linkDir_ + "/device";
-        EXPECT_TRUE(s.setStablePath(link));
-        port = static_cast<int>(serial::RegisterPortPath(link));
-        EXPECT_GT(port, 0);
-        return s;
-    }
+    sim::Simulator& AddVanishingDevice() { return WizardFixture::AddVanishingDevice(&port); }
 
     static ConfigSnapshot Snapshot()
     {
@@ -134,18 +111,12 @@ public:
         return f;
     }
 
-    // Connects on the COM port page and moves on to the discovery page, with
-    // its timers shortened.
+    // Connects on the COM port page and moves on to the discovery page.
     bool ReachDiscovery()
     {
-        if (!Connect())
-            return false;
-        QTest::mouseClick(&main().btnNext, Qt::LeftButton);
-        if (main().ShownPage() != static_cast<TWizardChildForm*>(frmDevDisc))
+        if (!Connect() || !walk.Next(frmDevDisc))
             return false;
         frmDevDisc->tmrInquiry.setInterval(3000);
-        frmConfigLocalPort->tmrConfig.setInterval(1500);
-        frmConfigRemotePort->tmrConfig.setInterval(1500);
         frmDevDisc->tmrProgressBar.setInterval(50);
         frmDevDisc->tmrBond.setInterval(1000);
         return true;
@@ -157,52 +128,37 @@ public:
     {
         if (!SelectListed(address))
             return false;
-        QTest::mouseClick(&frmDevDisc->btnBondSelectedDevice, Qt::LeftButton);
+        Click(frmDevDisc->btnBondSelectedDevice);
         return WaitUntil([&] { return frmDevDisc->PendingStep() == TfrmDevDisc::Step::None; }, 10000)
             && frmDevDisc->Bonded;
     }
 
-    // Connects on the COM port page (an SPP Server goes straight on) and
-    // moves on to the local port page, its time-out shortened.
-    bool ReachLocalPort()
-    {
-        if (!Connect())
-            return false;
-        frmConfigLocalPort->tmrConfig.setInterval(1500);
-        frmConfigRemotePort->tmrConfig.setInterval(1500);
-        QTest::mouseClick(&main().btnNext, Qt::LeftButton);
-        return main().ShownPage() == static_cast<TWizardChildForm*>(frmConfigLocalPort);
-    }
+    // An SPP Server connected and on to the local port page.
+    bool ReachLocalPort() { return Connect() && walk.Next(frmConfigLocalPort); }
 
-    // The local page confirmed, then on as a Cable Replacement pair bonded
-    // with the simulator's first remote, to the remote port page.
+    // A Cable Replacement pair bonded with the local device's partner, the
+    // local page confirmed, on to the remote port page.
     bool ReachRemotePort()
     {
-        if (!ReachLocalPort() || !ConfirmPortPage(*frmConfigLocalPort))
-            return false;
-        main().DeviceFunction = 1;
-        frmDevDisc->BondTargetAddress = device().remotes().front().address;
-        QTest::mouseClick(&main().btnNext, Qt::LeftButton);
-        return main().ShownPage() == static_cast<TWizardChildForm*>(frmConfigRemotePort);
+        return ReachDiscovery() && Search() && Bond(QStringLiteral("001BDC0A5678")) && walk.Next(frmConfigLocalPort)
+            && ConfirmPortPage(*frmConfigLocalPort) && walk.Next(frmConfigRemotePort);
     }
 
-    // SPP Server: the local port page confirmed, then on to the local device
-    // page, its timer shortened.
+    // SPP Server: the local port page confirmed, then the local device page.
     bool ReachLocalDevice()
     {
         if (!ReachLocalPort() || !ConfirmPortPage(*frmConfigLocalPort))
             return false;
         frmConfigLocalDevice->tmrConfig.setInterval(300);
-        QTest::mouseClick(&main().btnNext, Qt::LeftButton);
-        return main().ShownPage() == static_cast<TWizardChildForm*>(frmConfigLocalDevice);
+        return walk.Next(frmConfigLocalDevice);
     }
 
     // A new name, Set, and the device's confirmation.
     bool ConfirmLocalDevice()
     {
         TfrmConfigLocalDevice& p = *frmConfigLocalDevice;
-        p.ebDeviceName.setText(p.ebDeviceName.text().left(20) + QString::number(++edits_));
-        QTest::mouseClick(&p.btnSetLocalDeviceConfig, Qt::LeftButton);
+        Type(p.ebDeviceName, p.ebDeviceName.text().left(20) + QString::number(++edits_));
+        Click(p.btnSetLocalDeviceConfig);
         return WaitUntil([&] { return p.ConfigConfirmed && !p.tmrConfig.isActive(); });
     }
 
@@ -212,8 +168,7 @@ public:
         if (!ReachLocalDevice() || !ConfirmLocalDevice())
             return false;
         frmFlashUpdate->tmrFlashUpdate.setInterval(600);
-        QTest::mouseClick(&main().btnNext, Qt::LeftButton);
-        return main().ShownPage() == static_cast<TWizardChildForm*>(frmFlashUpdate);
+        return walk.Next(frmFlashUpdate);
     }
 
     // An edit (the page asks for one before a resend), Set, and the device's
@@ -221,7 +176,7 @@ public:
     bool ConfirmPortPage(TfrmConfigPort& p)
     {
         p.cboBaudRate.setCurrentIndex((p.cboBaudRate.currentIndex() + 1) % p.cboBaudRate.count());
-        QTest::mouseClick(&p.btnSet, Qt::LeftButton);
+        Click(p.btnSet);
         return WaitUntil([&] { return p.ConfigConfirmed && !p.tmrConfig.isActive(); });
     }
 
@@ -254,7 +209,6 @@ public:
     }
 
 private:
-    std::string linkDir_;
     int edits_ = 0;
 };
 

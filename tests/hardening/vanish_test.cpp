@@ -53,7 +53,7 @@ std::vector<VanishRow> Rows()
                 t.Select(t.port);
                 t.ClickSet();
             },
-            [](HardeningTest& t) { return t.page().StatusText(0) == kTimedOut && !t.main().btnNext.isEnabled(); },
+            [](HardeningTest& t) { return t.page().Panel0.text() == kTimedOut && !t.main().btnNext.isEnabled(); },
             [](HardeningTest& t) {
                 // Still on the page: Set again reopens the port at its path.
                 return t.Connect() && t.main().btnNext.isEnabled();
@@ -201,7 +201,7 @@ TEST_P(DeviceVanishes, PageEndsInItsOwnTimeOutAndTheOperatorRecoversWithoutResta
 {
     const VanishRow& row = GetParam();
     sim::Simulator& device = AddVanishingDevice();
-    OpenPage(row.choice, 300);
+    OpenPage(row.choice ? kSpp : kCable, 300);
     ASSERT_TRUE(row.reach(*this)) << row.name;
 
     const ConfigSnapshot before = Snapshot();
