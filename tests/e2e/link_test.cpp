@@ -1,29 +1,22 @@
 // The road of a request: main window -> driver -> pty -> simulator and back
 // through the monitor thread, WM_COMEVENT, the receiver and a notification
 // posted to the registered page.
-#include "pages/wizard.h"
-#include "platform/windowmessage.h"
-#include "protocol/delivery.h"
+#include "support/wizard_fixture.h"
+
 #include "protocol/params.h"
 #include "serial/backend.h"
 #include "serial/backend_scripted.h"
-#include "serial/portnames.h"
 #include "serial/probe.h"
-#include "sim/simulator.h"
 #include "sim/wire.h"
 
-#include <QTest>
 #include <QTimer>
-
-#include "qt_wait.h"
-
-#include <gtest/gtest.h>
 
 #include <cstring>
 #include <memory>
 #include <vector>
 
 using namespace vtrl;
+using namespace vtrl::testing;
 using protocol::Notification;
 
 namespace {
@@ -36,11 +29,11 @@ class RecordingPage : public QWidget {
 public:
     struct Received {
         int message;
-        std::optional<platform::Payload> block;
+        std::optional<Bytes> block;
     };
     std::vector<Received> received;
 
-    std::optional<platform::Payload> first(int message) const
+    std::optional<Bytes> first(int message) const
     {
         for (const auto& r : received)
             if (r.message == message)
@@ -58,74 +51,58 @@ public:
 protected:
     bool event(QEvent* e) override
     {
-        if (e->type() >= platform::FirstNotification && e->type() <= platform::LastNotification) {
-            auto* m = static_cast<platform::WindowMessage*>(e);
-            received.push_back({m->message(), m->takePayload()});
+        if (auto* m = dynamic_cast<NotificationMessage*>(e)) {
+            Reply reply = m->Take();
+            received.push_back({static_cast<int>(reply.message), std::move(reply.block)});
             return true;
         }
         return QWidget::event(e);
     }
 };
 
-std::unique_ptr<sim::Simulator> startSimulator()
-{
-    auto sim = std::make_unique<sim::Simulator>();
-    EXPECT_TRUE(sim->start()) << sim->errorText();
-    return sim;
-}
-
-class LinkTest : public ::testing::Test {
+// The wizard's main window with a recording page in place of the device
+// pages: what it sends is sent as the page's, and what comes back reaches it.
+class LinkTest : public WizardFixture {
 protected:
     void SetUp() override
     {
-        serial::ResetRegisteredPortsForTesting();
-        protocol::LocalConfig = {};
-        protocol::RemoteConfig = {};
-        wizard = std::make_unique<Wizard>();
+        WizardFixture::SetUp();
+        OpenPage();
         ASSERT_EQ(main().SetNotifyWindow(&page), 0);
     }
-    void TearDown() override
-    {
-        wizard.reset();
-        serial::ResetRegisteredPortsForTesting();
-    }
-
-    TfrmMain& main() { return wizard->main(); }
-
-    int attach(sim::Simulator& sim)
-    {
-        const std::uint32_t n = serial::RegisterPortPath(sim.slavePath());
-        EXPECT_NE(n, 0u);
-        return static_cast<int>(n);
-    }
+    protocol::CommandSender& send() { return main().Commands(&page); }
+    sim::Simulator& startSimulator() { return AddDevice(&last_); }
+    int attach(sim::Simulator&) { return last_; }
 
     RecordingPage page;
-    std::unique_ptr<Wizard> wizard;
+
+private:
+    int last_ = 0;
 };
 
 TEST_F(LinkTest, LocalAddressAnswerReachesTheRegisteredPage)
 {
-    auto sim = startSimulator();
+    sim::Simulator* sim = &startSimulator();
     const DeviceAddress address{0x01, 0x23, 0x45, 0x67, 0x89, 0xAB};
     sim->setLocalAddress(address);
 
     ASSERT_EQ(main().OpenPort(attach(*sim)), 0);
     EXPECT_GT(main().PortHandle, 0);
-    EXPECT_GE(main().SendGetLocalAddress(), 0);
+    EXPECT_GE(send().SendGetLocalAddress(), 0);
 
     ASSERT_TRUE(test::WaitUntil([&] { return page.count(protocol::MsgLocalAddress) == 1; }, kWaitMs));
     const auto block = page.first(protocol::MsgLocalAddress);
     ASSERT_TRUE(block.has_value());
-    EXPECT_EQ(*block, platform::Payload(address.begin(), address.end()));
+    EXPECT_EQ(*block, Bytes(address.begin(), address.end()));
 }
 
 TEST_F(LinkTest, ConfigReportCarriesTheRequestSequenceAndDecodesIntoLocalConfigOnly)
 {
-    auto sim = startSimulator();
+    sim::Simulator* sim = &startSimulator();
     ASSERT_EQ(main().OpenPort(attach(*sim)), 0);
     // Move the counter off zero so a report echoing 0 by accident would show.
-    ASSERT_GE(main().SendGetLocalAddress(), 0);
-    const int seq = main().SendGetConfig(kZero);
+    ASSERT_GE(send().SendGetLocalAddress(), 0);
+    const int seq = send().SendGetConfig(kZero);
     ASSERT_GE(seq, 1);
 
     ASSERT_TRUE(test::WaitUntil([&] { return page.count(protocol::MsgConfigReport) == 1; }, kWaitMs));
@@ -147,9 +124,9 @@ TEST_F(LinkTest, ConfigReportCarriesTheRequestSequenceAndDecodesIntoLocalConfigO
 
 TEST_F(LinkTest, OpenPortTwiceClosesTheFirstAndKeepsProcessingMessagesInBetween)
 {
-    auto first = startSimulator();
-    auto second = startSimulator();
+    sim::Simulator* first = &startSimulator();
     const int n1 = attach(*first);
+    sim::Simulator* second = &startSimulator();
     const int n2 = attach(*second);
     ASSERT_EQ(main().OpenPort(n1), 0);
     const std::int32_t firstHandle = main().PortHandle;
@@ -164,7 +141,7 @@ TEST_F(LinkTest, OpenPortTwiceClosesTheFirstAndKeepsProcessingMessagesInBetween)
     EXPECT_EQ(serial::ProbePort(static_cast<std::uint32_t>(n1)).outcome, serial::PortProbe::Outcome::Opened)
         << "the first port is still held";
 
-    ASSERT_GE(main().SendGetLocalAddress(), 0);
+    ASSERT_GE(send().SendGetLocalAddress(), 0);
     ASSERT_TRUE(second->waitForCommand(3, 1, std::chrono::milliseconds(kWaitMs)));
     EXPECT_EQ(first->receivedCount(), 0u);
     ASSERT_TRUE(test::WaitUntil([&] { return page.count(protocol::MsgLocalAddress) == 1; }, kWaitMs));
@@ -172,11 +149,11 @@ TEST_F(LinkTest, OpenPortTwiceClosesTheFirstAndKeepsProcessingMessagesInBetween)
 
 TEST_F(LinkTest, OpenPortReenteredDuringTheDrainPauseLeavesOnlyTheLastPortHeld)
 {
-    auto first = startSimulator();
-    auto second = startSimulator();
-    auto third = startSimulator();
+    sim::Simulator* first = &startSimulator();
     const int n1 = attach(*first);
+    sim::Simulator* second = &startSimulator();
     const int n2 = attach(*second);
+    sim::Simulator* third = &startSimulator();
     const int n3 = attach(*third);
     ASSERT_EQ(main().OpenPort(n1), 0);
 
@@ -187,25 +164,27 @@ TEST_F(LinkTest, OpenPortReenteredDuringTheDrainPauseLeavesOnlyTheLastPortHeld)
     for (int n : {n1, n3})
         EXPECT_EQ(serial::ProbePort(static_cast<std::uint32_t>(n)).outcome, serial::PortProbe::Outcome::Opened)
             << "COM " << n << " is still held";
-    ASSERT_GE(main().SendGetLocalAddress(), 0);
+    ASSERT_GE(send().SendGetLocalAddress(), 0);
     EXPECT_TRUE(second->waitForCommand(3, 1, std::chrono::milliseconds(kWaitMs)));
 }
 
 TEST_F(LinkTest, PartialFrameFromTheOldPortDoesNotSwallowTheNewPortsFirstAnswer)
 {
-    auto broken = startSimulator();
+    sim::Simulator* broken = &startSimulator();
+    const int brokenPort = attach(*broken);
     broken->setTruncate(1);  // its answer stops before the CRC
     broken->setResyncTimeout(std::chrono::milliseconds(0));
-    auto good = startSimulator();
+    sim::Simulator* good = &startSimulator();
+    const int goodPort = attach(*good);
 
-    ASSERT_EQ(main().OpenPort(attach(*broken)), 0);
-    ASSERT_GE(main().SendGetLocalAddress(), 0);
+    ASSERT_EQ(main().OpenPort(brokenPort), 0);
+    ASSERT_GE(send().SendGetLocalAddress(), 0);
     ASSERT_TRUE(broken->waitForAnswers(1, std::chrono::milliseconds(kWaitMs)));
     // The half frame has reached the receiver once it waits for CRC bytes.
     ASSERT_TRUE(test::WaitUntil([&] { return main().ReceiverState() != 0; }, kWaitMs));
 
-    ASSERT_EQ(main().OpenPort(attach(*good)), 0);
-    ASSERT_GE(main().SendGetLocalAddress(), 0);
+    ASSERT_EQ(main().OpenPort(goodPort), 0);
+    ASSERT_GE(send().SendGetLocalAddress(), 0);
     ASSERT_TRUE(test::WaitUntil([&] { return page.count(protocol::MsgLocalAddress) == 1; }, kWaitMs));
 }
 
@@ -215,15 +194,15 @@ TEST_F(LinkTest, OpenPortFailureLeavesNoPortOpen)
     EXPECT_EQ(main().OpenPort(static_cast<int>(n)), -1);
     EXPECT_LE(main().PortHandle, 0);
     EXPECT_EQ(main().OpenPort(0), -1);
-    EXPECT_EQ(main().SendGetLocalAddress(), -1) << "a frame was reported written with no port";
+    EXPECT_EQ(send().SendGetLocalAddress(), -1) << "a frame was reported written with no port";
 }
 
 TEST_F(LinkTest, NullNotifyWindowKeepsDeliveringToThePreviousPage)
 {
-    auto sim = startSimulator();
+    sim::Simulator* sim = &startSimulator();
     ASSERT_EQ(main().OpenPort(attach(*sim)), 0);
     EXPECT_EQ(main().SetNotifyWindow(nullptr), -1);
-    ASSERT_GE(main().SendGetLocalAddress(), 0);
+    ASSERT_GE(send().SendGetLocalAddress(), 0);
     ASSERT_TRUE(test::WaitUntil([&] { return page.count(protocol::MsgLocalAddress) == 1; }, kWaitMs));
 }
 

@@ -19,6 +19,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <map>
@@ -44,6 +45,8 @@ protected:
         serial::ResetRegisteredPortsForTesting();
         protocol::LocalConfig = {};
         protocol::RemoteConfig = {};
+        log_.reset(std::tmpfile());
+        walk = demo::WalkThrough(log_.get(), {});
     }
     void TearDown() override
     {
@@ -217,6 +220,19 @@ protected:
     TfrmMain& main() { return walk.wizard()->main(); }
     TfrmCommPortSel& page() { return *frmCommPortSel; }
     std::string Error() const { return walk.Error().toStdString(); }
+    // The walk's step lines so far, for failure messages.
+    std::string Log()
+    {
+        std::string text;
+        if (!log_)
+            return text;
+        std::fflush(log_.get());
+        std::rewind(log_.get());
+        char buffer[512];
+        while (std::fgets(buffer, sizeof buffer, log_.get()))
+            text += buffer;
+        return text;
+    }
     QStringList& Trail(const StatusPanel& panel) { return trails[&panel]; }
     int ItemOf(int port)
     {
@@ -278,6 +294,10 @@ private:
         list.setCurrentIndex(-1);
     }
 
+    struct Closer {
+        void operator()(std::FILE* f) const { std::fclose(f); }
+    };
+    std::unique_ptr<std::FILE, Closer> log_;
     std::string linkDir_;
     std::uint8_t frame_ = 0x80;
 };
