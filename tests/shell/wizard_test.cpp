@@ -1,7 +1,7 @@
 // The wizard frame driven the way the operator drives it: real buttons,
 // scripted answers to the message boxes.
-#include "pages/wizard.h"
-#include "platform/messagebox.h"
+#include "support/wizard_fixture.h"
+
 #include "shell/startup.h"
 
 #include <QLabel>
@@ -13,6 +13,7 @@
 #include <stdexcept>
 
 using namespace vtrl;
+using namespace vtrl::testing;
 using platform::MbButtons;
 using platform::MbIcon;
 using platform::ScriptedMessageBoxes;
@@ -49,21 +50,12 @@ protected:
         ASSERT_NE(radio, nullptr);
         QTest::mouseClick(radio, Qt::LeftButton);
     }
-    // The frame tests walk past the device pages without a device: each page
-    // lets Next through once the device answered it (verified, bonded,
-    // confirmed), so they stand one in. A DCE local device leaves the remote
-    // page's DTE box as the form has it, so entering that page is no edit.
+    // The frame tests walk past the COM port page without a device: it lets
+    // Next through once a device answered, so they stand one in.
     void standInVerifiedDevice()
     {
         frmCommPortSel->Connected = true;
         frmCommPortSel->ConfigurationShown = true;
-        main().LocalConfig.InterfaceCode = 2;
-        frmConfigLocalPort->ConfigConfirmed = true;
-        frmConfigRemotePort->ConfigConfirmed = true;
-        frmConfigLocalDevice->ConfigConfirmed = true;
-        frmFlashUpdate->FlashSaved = true;
-        frmDevDisc->Bonded = true;
-        frmDevDisc->BondTargetAddress = {1, 2, 3, 4, 5, 6};
     }
     QString pageCaption() const { return wizard->main().windowTitle().mid(kPrefix.size()); }
     // Back, Next, Cancel, Finish: which are visible.
@@ -121,47 +113,83 @@ TEST_F(WizardTest, ChoosingAFunctionEnablesNextAndSetsIt)
 
 struct Sequence {
     const char* name;
-    int item;
+    Function function;
     std::vector<QString> captions;  // after each Next, ending on Finish
 };
 void PrintTo(const Sequence& row, std::ostream* os) { *os << row.name; }
 
-class WizardSequence : public WizardTest, public ::testing::WithParamInterface<Sequence> {};
+// Walked with a simulated device: each page lets Next through once the
+// device answered it.
+class WalkedSequence : public WizardFixture, public ::testing::WithParamInterface<Sequence> {
+protected:
+    QString pageCaption() { return main().windowTitle().mid(kPrefix.size()); }
+    std::string visibleButtons()
+    {
+        std::string s;
+        for (const QPushButton* b : {&main().btnBack, &main().btnNext, &main().btnCancel, &main().btnFinish})
+            s += b->isVisibleTo(&main()) ? 'V' : '-';
+        return s;
+    }
+    void Walk(Function function)
+    {
+        Connected(function);
+        if (function == kCable) {
+            ASSERT_TRUE(walk.Next(frmDevDisc) && walk.Discover(QStringLiteral("001BDC0A5678"))) << Error();
+            ASSERT_TRUE(walk.Next(frmConfigLocalPort) && walk.PortSettings(false, {})) << Error();
+            ASSERT_TRUE(walk.Next(frmConfigRemotePort) && walk.PortSettings(true, {})) << Error();
+        } else {
+            ASSERT_TRUE(walk.Next(frmConfigLocalPort) && walk.PortSettings(false, {})) << Error();
+            ASSERT_TRUE(walk.Next(frmConfigLocalDevice) && walk.DeviceSettings({QStringLiteral("Bench")})) << Error();
+        }
+        ASSERT_TRUE(walk.Next(frmFlashUpdate) && walk.SaveToFlash()) << Error();
+    }
+};
 
-TEST_P(WizardSequence, NextWalksTheFunctionsPagesAndBackRetracesThem)
+TEST_P(WalkedSequence, NextWalksTheFunctionsPagesAndBackRetracesThem)
 {
     const Sequence& seq = GetParam();
-    choose(seq.item);
-    standInVerifiedDevice();
-    for (std::size_t i = 0; i < seq.captions.size(); ++i) {
-        click("btnNext");
-        EXPECT_EQ(main().windowTitle(), kPrefix + seq.captions[i]) << "after Next " << i + 1;
-        const bool last = i + 1 == seq.captions.size();
-        EXPECT_EQ(visibleButtons(), last ? "---V" : "VVV-") << seq.captions[i].toStdString();
-    }
+    Walk(seq.function);
+    EXPECT_EQ(pageCaption(), "Finish");
+    EXPECT_EQ(visibleButtons(), "---V");
     // From the save page back to the COM port page: the reverse order.
     main().btnBackClick();  // Back is hidden on the Finish page; step onto the save page
     ASSERT_EQ(pageCaption(), seq.captions[seq.captions.size() - 2]);
+    EXPECT_EQ(visibleButtons(), "VVV-");
+    // Saved, the save page keeps Back off; the frame still goes back.
     for (std::size_t i = seq.captions.size() - 2; i-- > 0;) {
-        click("btnBack");
+        main().btnBackClick();
         EXPECT_EQ(pageCaption(), seq.captions[i]) << "Back to step " << i;
     }
-    click("btnBack");
+    main().btnBackClick();
     EXPECT_EQ(pageCaption(), "Version 2.7");
     EXPECT_EQ(visibleButtons(), "-VV-");
     EXPECT_TRUE(boxes.boxes().empty());
 }
 
 INSTANTIATE_TEST_SUITE_P(
-    Functions, WizardSequence,
+    Functions, WalkedSequence,
     ::testing::Values(
-        Sequence{"CableReplacement", 0,
+        Sequence{"CableReplacement", kCable,
                  {"COM Port Selection", "Device Discovery and Bonding", "Configure Local Port",
                   "Configure Remote Port", "Save Configuration Settings", "Finish"}},
-        Sequence{"SppServerSkipsDiscovery", 1,
+        Sequence{"SppServerSkipsDiscovery", kSpp,
                  {"COM Port Selection", "Configure Local Port", "Configure Local Device",
                   "Save Configuration Settings", "Finish"}}),
     [](const auto& info) { return std::string(info.param.name); });
+
+TEST_P(WalkedSequence, FinishClosesWithoutAsking)
+{
+    Walk(GetParam().function);
+    int closes = 0;
+    main().OnFormClose = [&](TfrmMain& m) {
+        ++closes;
+        EXPECT_EQ(m.ModalResult, 1);
+    };
+    Click(main().btnFinish);
+    EXPECT_TRUE(boxes.boxes().empty());
+    EXPECT_FALSE(main().isVisible());
+    EXPECT_EQ(closes, 1);
+}
 
 TEST_F(WizardTest, ChangedChoiceChangesTheLaterSequence)
 {
@@ -176,24 +204,6 @@ TEST_F(WizardTest, ChangedChoiceChangesTheLaterSequence)
     EXPECT_EQ(pageCaption(), "Configure Local Port");
     click("btnBack");
     EXPECT_EQ(pageCaption(), "COM Port Selection");
-}
-
-TEST_F(WizardTest, FinishClosesWithoutAsking)
-{
-    choose(1);
-    standInVerifiedDevice();
-    for (int i = 0; i < 5; ++i)
-        click("btnNext");
-    ASSERT_EQ(pageCaption(), "Finish");
-    int closes = 0;
-    main().OnFormClose = [&](TfrmMain& m) {
-        ++closes;
-        EXPECT_EQ(m.ModalResult, 1);
-    };
-    click("btnFinish");
-    EXPECT_TRUE(boxes.boxes().empty());
-    EXPECT_FALSE(main().isVisible());
-    EXPECT_EQ(closes, 1);
 }
 
 struct QuitRow {
