@@ -5,7 +5,6 @@
 #include "protocol/rules.h"
 #include "protocol/params.h"
 #include "serial/portnames.h"
-#include "serial/probe.h"
 #include "shell/deviceaddress.h"
 #include "shell/forms.h"
 #include "shell/mainform.h"
@@ -102,6 +101,14 @@ TfrmCommPortSel::TfrmCommPortSel(QWidget* parent)
     connect(&tmrHeartbeat, &QTimer::timeout, this, &TfrmCommPortSel::tmrHeartbeatTimer);
 
     EnumeratePorts();
+    // Adapters plugged in and pulled out while the wizard runs.
+    if (watcher_.fd() >= 0) {
+        plugged_ = new QSocketNotifier(watcher_.fd(), QSocketNotifier::Read, this);
+        connect(plugged_, &QSocketNotifier::activated, this, [this] {
+            if (watcher_.Take().any())
+                EnumeratePorts();
+        });
+    }
     Connected = false;
     tmrHeartbeat.stop();
     localTarget_.fill(0);
@@ -134,51 +141,68 @@ std::optional<int> TfrmCommPortSel::PortNumberOfItem(const QString& text)
 
 void TfrmCommPortSel::EnumeratePorts()
 {
-    std::vector<serial::PortProbe> refused;
-    // Filling the list is not a selection by the operator.
-    const QSignalBlocker quiet(cboCommPort);
-    for (int n = 1; n <= 256; ++n) {
-        const serial::PortProbe probe = serial::ProbePort(static_cast<std::uint32_t>(n));
-        if (probe.outcome == serial::PortProbe::Outcome::Opened) {
-#ifdef _WIN32
-            cboCommPort.addItem(PortItemText(n));
-#else
-            cboCommPort.addItem(PortItemText(n, QString::fromStdString(probe.path)));
-#endif
-        } else if (probe.outcome == serial::PortProbe::Outcome::Denied) {
-            refused.push_back(probe);
+    const std::optional<int> selected = cboCommPort.currentIndex() >= 0
+        ? PortNumberOfItem(cboCommPort.currentText())
+        : std::nullopt;
+    std::vector<serial::PortEntry> refused;
+    {
+        // Filling the list is not a selection by the operator.
+        const QSignalBlocker quiet(cboCommPort);
+        cboCommPort.clear();
+        for (const serial::PortEntry& entry : watcher_.ports()) {
+            if (!entry.listed()) {
+                if (entry.state == serial::PortEntry::State::Denied || entry.state == serial::PortEntry::State::InUse)
+                    refused.push_back(entry);
+                continue;
+            }
+            const QString path = QString::fromStdString(entry.path);
+            cboCommPort.addItem(PortItemText(static_cast<int>(entry.port), serial::PathsNameDevices() ? path : QString()));
+            // What the adapter says it is, where it says anything.
+            QString tip = QString::fromStdString(serial::IdentityDetails(entry.identity));
+            if (serial::PathsNameDevices())
+                tip = tip.isEmpty() ? QStringLiteral("Device: ") + path : tip + QStringLiteral("\nDevice: ") + path;
+            if (!tip.isEmpty())
+                cboCommPort.setItemData(cboCommPort.count() - 1, tip, Qt::ToolTipRole);
         }
+        cboCommPort.setCurrentIndex(-1);
+        for (int i = 0; selected && i < cboCommPort.count(); ++i)
+            if (PortNumberOfItem(cboCommPort.itemText(i)) == selected)
+                cboCommPort.setCurrentIndex(i);
     }
-    cboCommPort.setCurrentIndex(-1);
-#ifndef _WIN32
-    // A port hidden for lack of permission is the usual first-day problem
-    // on these systems; say which device and why instead of showing nothing.
-    // (Windows refuses a port in use with the same error, so not there.)
-    ShowRefusedPorts(std::move(refused));
-#endif
+    // Set needs a port to connect to; during an attempt the attempt decides.
+    if (wait_.Idle() && !searching_)
+        cboCommPortChange();
+    // Said only while nothing else is: an attempt's texts are the operator's.
+    if (serial::PathsNameDevices() && wait_.Idle() && !searching_ && !ConfigurationShown)
+        ShowRefusedPorts(std::move(refused));
 }
 
-void TfrmCommPortSel::ShowRefusedPorts(std::vector<serial::PortProbe> refused)
+void TfrmCommPortSel::ShowRefusedPorts(std::vector<serial::PortEntry> refused)
 {
     if (refused.empty())
         return;
     // The port the operator named in VTRLCFG_PORTS is the one meant, not
     // the on-board ports of the fixed table that most machines have.
     std::stable_partition(refused.begin(), refused.end(),
-                          [](const serial::PortProbe& p) { return p.port >= serial::kFirstRegisteredPort; });
+                          [](const serial::PortEntry& p) { return p.port >= serial::kFirstRegisteredPort; });
     QStringList details;
-    for (const serial::PortProbe& probe : refused) {
+    for (const serial::PortEntry& entry : refused) {
         // A path can be both in the table and in VTRLCFG_PORTS.
-        const QString detail = QString::fromStdString(probe.detail);
+        const QString detail = QString::fromStdString(entry.detail);
         if (!details.contains(detail))
             details << detail;
     }
-    const serial::PortProbe& first = refused.front();
-    const QString cure = first.joinGroup.empty()
-        ? QStringLiteral("check its permissions")
-        : QStringLiteral("join group %1").arg(QString::fromStdString(first.joinGroup));
-    const QString prefix = QStringLiteral("No access to ");
-    const QString suffix = QStringLiteral(": ") + cure;
+    const serial::PortEntry& first = refused.front();
+    QString prefix = QStringLiteral("No access to ");
+    QString suffix = QStringLiteral(": ") + (first.joinGroup.empty()
+                                                 ? QStringLiteral("check its permissions")
+                                                 : QStringLiteral("join group %1").arg(QString::fromStdString(first.joinGroup)));
+    if (first.state == serial::PortEntry::State::InUse) {
+        // Who holds it, where that can be found: close that program first.
+        prefix.clear();
+        const std::string holder = serial::HolderText(first.holder);
+        suffix = QStringLiteral(" is in use") + (holder.empty() ? QString() : QStringLiteral(" by ") + QString::fromStdString(holder));
+    }
     const QFontMetrics metrics = Panel0.fontMetrics();
     const int room = Panel0.contentsRect().width() - Panel0.indent();
     // A long path gives way in its middle, keeping the device's own name.
@@ -297,6 +321,20 @@ void TfrmCommPortSel::btnAutoDetectClick()
     // A device that answered but was refused leaves Auto Detect off, as a
     // single attempt does.
     EnableConnectButtons(!Connected || ConfigurationShown, true);
+}
+
+void TfrmCommPortSel::PortGone(int port, bool)
+{
+    wait_.End(nullptr);
+    tmrHeartbeat.stop();
+    Connected = false;
+    ConfigurationShown = false;
+    Panel0.SetText(QStringLiteral("The device on COM Port %1 was disconnected. Reconnect it, then select the port again.")
+                       .arg(port));
+    Panel1.SetText(kNoPort);
+    EnableConnectButtons(true, cboCommPort.currentIndex() >= 0);
+    if (frmMain && frmMain->ShownPage() == this)
+        frmMain->btnNext.setEnabled(false);
 }
 
 void TfrmCommPortSel::AbandonAttempt()

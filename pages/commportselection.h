@@ -5,7 +5,8 @@
 #include "shell/childform.h"
 #include "shell/step.h"
 #include "protocol/types.h"
-#include "serial/probe.h"
+#include "serial/ports.h"
+#include "serial/watcher.h"
 
 #include <QComboBox>
 #include <QFrame>
@@ -13,6 +14,7 @@
 #include <QLabel>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QSocketNotifier>
 #include <QTimer>
 
 #include <cstdint>
@@ -64,10 +66,12 @@ public:
     std::uint8_t PageEntered(TfrmMain& main) override;
     std::uint8_t PageLeaving(QPushButton* pressed) override;
 
+    // Lists the ports there are now, keeping the selection where it stays;
+    // runs again whenever an adapter comes or goes.
     void EnumeratePorts();
-    // Ports the probe was refused: one line in panel 0 that fits it and says
-    // what to do, every port in its tooltip.
-    void ShowRefusedPorts(std::vector<serial::PortProbe> refused);
+    // Ports not listed (no permission, held by another program): one line in
+    // panel 0 that fits it and says what to do, every port in its tooltip.
+    void ShowRefusedPorts(std::vector<serial::PortEntry> refused);
     void cboCommPortChange();
     void btnSetCommPortSelClick();
     void btnAutoDetectClick();
@@ -82,6 +86,8 @@ public:
     // nothing is written and no further port kept once the device may have
     // been told to abort.
     void AbandonAttempt();
+
+    void PortGone(int port, bool shown) override;
 
 protected:
     void LocalAddressReceived(const Reply& reply) override;
@@ -106,6 +112,8 @@ private:
     // search tries no further port, and once closed none is kept open.
     enum class Leave { Stay, Back, Closed } leave_ = Leave::Stay;
     bool searching_ = false;
+    serial::PortWatcher watcher_;
+    QSocketNotifier* plugged_ = nullptr;  // the watcher's descriptor, where there is one
 };
 
 }  // namespace vtrl

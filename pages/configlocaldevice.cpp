@@ -222,6 +222,22 @@ void TfrmConfigLocalDevice::tmrConfigTimer()
     bAdvanced.setEnabled(true);
 }
 
+void TfrmConfigLocalDevice::PortGone(int port, bool shown)
+{
+    // The device may have restarted: what it holds is to be sent again.
+    held_.reset();
+    ConfigConfirmed = false;
+    wait_.End(nullptr);
+    tmrConfig.stop();
+    btnSetLocalDeviceConfig.setEnabled(true);
+    bAdvanced.setEnabled(true);
+    if (shown) {
+        SetStatus(DisconnectedText(port));
+        if (frmMain)
+            frmMain->btnNext.setEnabled(false);
+    }
+}
+
 void TfrmConfigLocalDevice::bAdvancedClick()
 {
     // OK counts as an edit even when nothing was changed.

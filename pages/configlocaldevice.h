@@ -60,6 +60,7 @@ public:
     void btnSetLocalDeviceConfigClick();
     void tmrConfigTimer();
     void bAdvancedClick();
+    void PortGone(int port, bool shown) override;
 
 protected:
     void ConfirmationReceived(const Reply& reply) override;

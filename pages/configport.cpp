@@ -252,6 +252,23 @@ void TfrmConfigPort::AbandonWait()
     bAdvanced.setEnabled(true);
 }
 
+void TfrmConfigPort::PortGone(int port, bool shown)
+{
+    // The device may have restarted: what it holds is to be sent again.
+    held_.reset();
+    ConfigConfirmed = false;
+    if (!wait_.Idle()) {
+        wait_.End(nullptr);
+        tmrConfig.stop();
+        EnablePortControls(true);
+    }
+    if (shown) {
+        SetStatus(DisconnectedText(port));
+        if (frmMain)
+            frmMain->btnNext.setEnabled(false);
+    }
+}
+
 void TfrmConfigPort::bAdvancedClick()
 {
     // Cancel too may leave a level lowered to one the class offers: then the

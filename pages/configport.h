@@ -72,6 +72,7 @@ public:
     void cboParameterChange();
     void tmrConfigTimer();
     void bAdvancedClick();
+    void PortGone(int port, bool shown) override;
 
 protected:
     struct Design {

@@ -625,6 +625,22 @@ void TfrmDevDisc::tmrBondTimer()
     SetPairingButtonsEnabled(true);
 }
 
+void TfrmDevDisc::PortGone(int port, bool shown)
+{
+    const bool searching = tmrInquiry.isActive();
+    tmrInquiry.stop();
+    tmrProgressBar.stop();
+    if (searching)
+        SetSearchingLook(false);
+    EndStep();
+    SetPairingButtonsEnabled(true);
+    if (shown) {
+        SetStatus(DisconnectedText(port));
+        if (frmMain)
+            frmMain->btnNext.setEnabled(false);
+    }
+}
+
 void TfrmDevDisc::bGetVersionClick()
 {
     if (!frmMain)

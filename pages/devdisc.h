@@ -86,6 +86,7 @@ public:
     void ContinuePairing();
     void tmrBondTimer();
     void bGetVersionClick();
+    void PortGone(int port, bool shown) override;
 
 protected:
     void InquiryResultReceived(const Reply& reply) override;

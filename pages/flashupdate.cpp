@@ -117,6 +117,20 @@ void TfrmFlashUpdate::tmrFlashUpdateTimer()
     SetStatus(QStringLiteral("Error - the flash update timed out. Please retry."));
 }
 
+void TfrmFlashUpdate::PortGone(int port, bool shown)
+{
+    if (!wait_.Idle()) {
+        // Gone while saving: the flash may hold the old settings or the new.
+        wait_.End(nullptr);
+        tmrFlashUpdate.stop();
+        tmrProgressBar.stop();
+        FlashSaved = false;
+        btnSave.setEnabled(true);
+    }
+    if (shown)
+        SetStatus(DisconnectedText(port));
+}
+
 void TfrmFlashUpdate::ConfirmationReceived(const Reply& reply)
 {
     // Only the answer to a save sent from this visit: any other would report

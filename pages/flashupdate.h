@@ -47,6 +47,7 @@ public:
     void btnSaveClick();
     void tmrFlashUpdateTimer();
     void tmrProgressBarTimer();
+    void PortGone(int port, bool shown) override;
 
 protected:
     void ConfirmationReceived(const Reply& reply) override;

@@ -89,6 +89,11 @@ std::unique_ptr<DeviceDatabase> SystemDeviceDatabase();
 // port with no UART behind it. Linux.
 std::optional<PortEntry> PortFromRecord(const DeviceRecord& record);
 
+// Whether a port's path says more than its number: on Linux it names the
+// device (and a refusal for lack of permission is told apart from one for a
+// port in use); on Windows the number is the name.
+bool PathsNameDevices();
+
 // Every COM number that names a device now, ascending, with its state:
 // listed() ones are what the operator may choose; the others say why not.
 // Lists from the system's database.

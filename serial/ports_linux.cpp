@@ -302,6 +302,8 @@ std::vector<PortEntry> ListPorts(DeviceDatabase* database) {
     return list;
 }
 
+bool PathsNameDevices() { return true; }
+
 std::vector<PortEntry> ListPorts() {
     const std::unique_ptr<DeviceDatabase> database = SystemDeviceDatabase();
     return ListPorts(database.get());

@@ -7,6 +7,9 @@ namespace vtrl::serial {
 
 std::unique_ptr<DeviceDatabase> SystemDeviceDatabase() { return nullptr; }
 
+// A port in use is refused with the same error as one without permission.
+bool PathsNameDevices() { return false; }
+
 std::optional<PortEntry> PortFromRecord(const DeviceRecord&) { return std::nullopt; }
 
 std::vector<PortEntry> ListPorts(DeviceDatabase*) {

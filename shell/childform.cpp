@@ -32,6 +32,14 @@ std::uint8_t TWizardChildForm::PageLeaving(QPushButton*)
     return 0;
 }
 
+void TWizardChildForm::PortGone(int, bool) {}
+
+QString TWizardChildForm::DisconnectedText(int port)
+{
+    return QStringLiteral("The device on COM Port %1 was disconnected. Reconnect it, then go Back and select the port again.")
+        .arg(port);
+}
+
 QString TWizardChildForm::WaitForEarlierAnswerText()
 {
     return QStringLiteral("The device may still answer an earlier command.  Please retry in a moment.");

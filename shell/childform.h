@@ -33,6 +33,11 @@ public:
     // btnNext or btnBack. Nonzero keeps the wizard on this page.
     virtual std::uint8_t PageLeaving(QPushButton* pressed);
 
+    // The device behind the open port went away (COM `port`): a page ends its
+    // step and timers; the page on show (`shown`) says so and what to do.
+    virtual void PortGone(int port, bool shown);
+    static QString DisconnectedText(int port);
+
     // Shown when the device may still answer an earlier command of the kind
     // the operator asked to send: its answer could not be told apart.
     static QString WaitForEarlierAnswerText();

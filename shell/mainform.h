@@ -73,11 +73,16 @@ public:
     // for DrainMs, and opens COM n at 115200 without handshake: 0 or -1.
     int OpenPort(int n);
     int DrainMs = 250;  // shortened by tests
+    int OpenedPort = 0;  // the COM number of the port held, for messages
     // Driver callback, on the port's monitor thread: posts a copy of the
     // event to the window as WM_COMEVENT.
     static int PortEventCallback(std::int32_t handle, const SerialEvent* event, void* context);
-    // WM_COMEVENT handler: reads what arrived and feeds the receiver.
+    // WM_COMEVENT handler: reads what arrived and feeds the receiver. A
+    // hang-up of the port held ends every page's wait (PortGone).
     void ProcessCOMEvent(const SerialEvent& event);
+    // The device behind the port held went away: every page is told, the
+    // port closed.
+    void PortGone();
 
     // The packet receiver's state (0 = between frames), for tests.
     int ReceiverState() const { return receiver_.State(); }

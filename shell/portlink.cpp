@@ -46,6 +46,7 @@ int TfrmMain::OpenPort(int n)
     ledger_.Clear();
     if (PortHandle <= 0)
         return -1;
+    OpenedPort = n;
     // A partial frame left by the previous port would swallow the first
     // answer on this one.
     receiver_.Reset();
@@ -65,6 +66,11 @@ int TfrmMain::PortEventCallback(std::int32_t, const SerialEvent* event, void* co
 
 void TfrmMain::ProcessCOMEvent(const SerialEvent& event)
 {
+    // A closed port's events may still be queued: they are not this port's.
+    if (event.kind == SERIAL_EVENT_HANGUP && event.handle == PortHandle && PortHandle > 0) {
+        PortGone();
+        return;
+    }
     if (event.kind != SERIAL_EVENT_DATA)
         return;
     // A data event comes only when new bytes arrive, so whatever a full read
@@ -121,6 +127,23 @@ bool TfrmMain::Deliver(protocol::Notification notification)
     QCoreApplication::postEvent(target,
                                 new NotificationMessage(Reply{notification.message, std::move(notification.block), std::move(tag)}));
     return true;
+}
+
+void TfrmMain::PortGone()
+{
+    // Every page stops waiting while the ledger still knows what was on its
+    // way; then nothing sent can be answered any more, and the port is let go.
+    for (const PageStep& row : table_)
+        if (TWizardChildForm* page = row.page ? row.page() : nullptr)
+            page->PortGone(OpenedPort, page == ShownPage());
+    ledger_.Clear();
+    receiver_.Reset();
+    const std::int32_t held = PortHandle;
+    PortHandle = -1;
+    SerialClose(held);
+    // Back leads to the COM port page, to select the port once it is back.
+    if (ShownPage() != nullptr)
+        btnBack.setEnabled(true);
 }
 
 protocol::CommandSender& TfrmMain::Commands(const QObject* sender)

@@ -58,8 +58,13 @@ TEST_F(CommPortPageTest, StartsWithNothingSelectedAndOnlyOpenableTerminalsListed
 TEST_F(CommPortPageTest, PermissionHintFitsItsPanelAndPutsTheOperatorsPortFirst)
 {
     const auto refused = [](std::uint32_t port, const std::string& path, const std::string& group) {
-        return serial::PortProbe{serial::PortProbe::Outcome::Denied, port, path,
-                                 "permission denied for " + path + " (owned by group dialout, not joined)", group};
+        serial::PortEntry entry;
+        entry.state = serial::PortEntry::State::Denied;
+        entry.port = port;
+        entry.path = path;
+        entry.detail = "permission denied for " + path + " (owned by group dialout, not joined)";
+        entry.joinGroup = group;
+        return entry;
     };
     const std::string added = "/dev/serial/by-id/usb-Vantrel_Bluetooth_RS-232_Adapter_0123456789-if00-port0";
     OpenPage();
@@ -293,10 +298,10 @@ TEST_P(CommPortDuringAutoDetect, NoLaterPortIsTriedAndAtMostOneIsHeld)
     QTest::mouseClick(&page().btnAutoDetect, Qt::LeftButton);
     ASSERT_TRUE(acted);
 
-    EXPECT_FALSE(later.waitForFrames(1, std::chrono::milliseconds(600))) << "the search went on past the second port";
+    EXPECT_FALSE(WaitUntil([&] { return later.receivedCount() > 0; }, 600)) << "the search went on past the second port";
     EXPECT_EQ(silent.receivedCount(), 1u) << "the first port was tried again";
     if (!row.secondFrames.empty()) {
-        ASSERT_TRUE(answering.waitForFrames(row.secondFrames.size(), std::chrono::seconds(5)));
+        ASSERT_TRUE(WaitUntil([&] { return answering.receivedCount() >= row.secondFrames.size(); }));
     }
     std::vector<std::uint8_t> types;
     for (const sim::ReceivedFrame& f : answering.received())

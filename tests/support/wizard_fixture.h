@@ -182,10 +182,12 @@ protected:
     // ---- the operator -------------------------------------------------
     void Next() { Click(main().btnNext); }
     void Back() { Click(main().btnBack); }
+    // Selects the port's item, once the list shows it (a port that comes back
+    // is listed when the watcher sees it).
     void Select(int port)
     {
+        ASSERT_TRUE(WaitUntil([&] { return ItemOf(port) >= 0; }, 3000)) << "COM " << port << " is not listed";
         const int item = ItemOf(port);
-        ASSERT_GE(item, 0) << "COM " << port << " is not listed";
         frmCommPortSel->cboCommPort.setCurrentIndex(item);
     }
     void ClickSet() { Click(frmCommPortSel->btnSetCommPortSel); }
