@@ -6,6 +6,7 @@
 #include "portnames.h"
 #include "ports.h"
 #include "probe.h"
+#include "vtrl_version.h"
 #include "watcher.h"
 
 #include <QCommandLineParser>
@@ -27,10 +28,6 @@
 #include <cstdio>
 #include <cstring>
 #include <memory>
-
-#ifndef VTRL_VERSION
-#define VTRL_VERSION "unknown"
-#endif
 
 namespace vtrl::ctl {
 
@@ -1099,7 +1096,7 @@ int RunParsed(const QStringList& args, QTextStream& out, QTextStream& err, const
     if (!parser.parse(ExpandShortOptions(args)))
         return usage(parser.errorText());
     if (parser.isSet(version)) {
-        out << "vtrlctl " << VTRL_VERSION << '\n';
+        out << "vtrlctl " << kVersion << '\n';
         return kExitDone;
     }
     QStringList positional = parser.positionalArguments();

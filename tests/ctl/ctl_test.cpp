@@ -775,7 +775,7 @@ TEST_F(CtlTest, CommandLineConventions)
     auto dev = Device("001BDC0A0001", "001BDC0A0002", 1);
     const Outcome version = Cli({"--version"});
     EXPECT_EQ(version.code, 0);
-    EXPECT_TRUE(version.out.startsWith("vtrlctl ")) << version.out.toStdString();
+    EXPECT_EQ(version.out, "vtrlctl " PROJECT_VERSION "\n") << "the version of project() in CMakeLists.txt";
     const Outcome help = Cli({"help", "apply"});
     EXPECT_EQ(help.code, 0);
     EXPECT_TRUE(help.out.contains("--report LOG")) << help.out.toStdString();
