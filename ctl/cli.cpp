@@ -564,14 +564,15 @@ private:
             if (n <= 0 || fds[0].revents == 0)
                 continue;
             const serial::PortWatcher::Changes changes = watcher.Take();
-            for (const serial::PortEntry& e : changes.came)
-                say("came", e, EntryState(e.state));
             // A port that went may still be there, taken by another program.
             for (const serial::PortEntry& e : changes.went) {
                 const auto& now = watcher.ports();
-                const auto still = std::find_if(now.begin(), now.end(), [&](const serial::PortEntry& p) { return p.port == e.port; });
+                const auto still = std::find_if(now.begin(), now.end(),
+                                                [&](const serial::PortEntry& p) { return p.port == e.port && p.device == e.device; });
                 say("went", still != now.end() ? *still : e, still != now.end() ? EntryState(still->state) : QStringLiteral("gone"));
             }
+            for (const serial::PortEntry& e : changes.came)
+                say("came", e, EntryState(e.state));
             out_.flush();
         }
         return kExitFailure;
