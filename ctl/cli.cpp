@@ -4,7 +4,10 @@
 #include "protocol/rules.h"
 
 #include "portnames.h"
+#include "ports.h"
 #include "probe.h"
+#include "vtrl_version.h"
+#include "watcher.h"
 
 #include <QCommandLineParser>
 #include <QCryptographicHash>
@@ -18,12 +21,13 @@
 #include <QRegularExpression>
 #include <QSaveFile>
 
-#include <cstdio>
-#include <memory>
+#include <poll.h>
 
-#ifndef VTRL_VERSION
-#define VTRL_VERSION "unknown"
-#endif
+#include <algorithm>
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <memory>
 
 namespace vtrl::ctl {
 
@@ -33,7 +37,8 @@ bool g_catchStopSignals = false;
 
 const QString kHelpEpilog = QStringLiteral(R"(
 Commands (vtrlctl help COMMAND, or COMMAND --help, tells more):
-  ports                         the COM ports, their devices and whether each is free
+  ports [--watch] [--json]      the COM ports, their devices, whether each is free and who
+                                holds it; --watch follows ports coming and going
   info --port P [--json]        address, versions and configuration of the attached device
   discover --port P [--json]    search for remote devices (about 20 s)
   read --port P [--remote ADDR] -o FILE [--include-pin] [--json]
@@ -74,6 +79,7 @@ const OptionInfo kOptions[] = {
     {"dry-run", nullptr, nullptr, "Print what apply would send, and send nothing."},
     {"trace", nullptr, "FILE", "Log every frame sent and received to FILE (- for standard error)."},
     {"report", nullptr, "LOG", "Append one JSON line about this run to LOG (shared by parallel runs)."},
+    {"watch", nullptr, nullptr, "Print ports as they come and go, until Ctrl-C."},
 };
 
 struct CommandInfo {
@@ -84,9 +90,13 @@ struct CommandInfo {
 };
 
 const CommandInfo kCommands[] = {
-    {"ports", {QStringLiteral("json")}, "vtrlctl ports [--json]",
+    {"ports", {QStringLiteral("json"), QStringLiteral("watch")}, "vtrlctl ports [--watch] [--json]",
      "Lists the COM ports, each with its device path and whether it is free, in use\n"
-     "or refused for lack of permission. VTRLCFG_PORTS adds paths from COM97 on."},
+     "(by which program, where that can be found) or refused for lack of permission;\n"
+     "USB adapters with vendor, product, USB ID, serial number and /dev/serial/by-id\n"
+     "path. Nothing is opened but the paths of VTRLCFG_PORTS (added from COM97 on).\n"
+     "--watch prints the free ports there are, then one line for each that comes or\n"
+     "goes, until SIGINT or SIGTERM (exit 0); with --json one JSON object a line."},
     {"info", {QStringLiteral("port"), QStringLiteral("json"), QStringLiteral("trace")}, "vtrlctl info --port P [--json] [--trace FILE]",
      "Shows the attached device's address, application and Bluetooth versions and\n"
      "configuration, as the wizard's COM port page does. \"Power Class\" is the\n"
@@ -194,16 +204,85 @@ QString PortName(const PortChoice& p)
     return QStringLiteral("COM Port %1 (%2)").arg(p.number).arg(QString::fromStdString(p.path));
 }
 
-QString ProbeState(serial::PortProbe::Outcome o)
+QString Text(const std::string& text) { return QString::fromStdString(text); }
+
+QString EntryState(serial::PortEntry::State state)
 {
-    switch (o) {
-    case serial::PortProbe::Outcome::Opened: return QStringLiteral("free");
-    case serial::PortProbe::Outcome::InUse: return QStringLiteral("in use");
-    case serial::PortProbe::Outcome::Denied: return QStringLiteral("no permission");
-    case serial::PortProbe::Outcome::Missing: return QStringLiteral("missing");
-    case serial::PortProbe::Outcome::Failed: break;
+    switch (state) {
+    case serial::PortEntry::State::Free: return QStringLiteral("free");
+    case serial::PortEntry::State::OpenHere: return QStringLiteral("open here");
+    case serial::PortEntry::State::InUse: return QStringLiteral("in use");
+    case serial::PortEntry::State::Denied: return QStringLiteral("no permission");
+    case serial::PortEntry::State::Failed: break;
     }
     return QStringLiteral("error");
+}
+
+QString JoinHint(const std::string& group)
+{
+    return QStringLiteral("join group %1 (sudo adduser $USER %1, then log in again)").arg(Text(group));
+}
+
+// Why a port that is there cannot be had, in the words of the list.
+QString EntryReason(const serial::PortEntry& e)
+{
+    if (e.state == serial::PortEntry::State::InUse) {
+        const QString who = Text(serial::HolderText(e.holder));
+        return QStringLiteral("by ") + (who.isEmpty() ? QStringLiteral("another program") : who);
+    }
+    if (e.state == serial::PortEntry::State::OpenHere)
+        return QStringLiteral("by this program");
+    QString why = Text(e.detail);
+    if (!e.joinGroup.empty())
+        why += QStringLiteral("; ") + JoinHint(e.joinGroup);
+    return why;
+}
+
+// Every field the list has about a port; identity fields only where known.
+QJsonObject EntryJson(const serial::PortEntry& e)
+{
+    QJsonObject o{{QStringLiteral("port"), static_cast<int>(e.port)},
+                  {QStringLiteral("item"), PortName(PortChoice{e.port, e.path})},
+                  {QStringLiteral("path"), Text(e.path)},
+                  {QStringLiteral("device"), Text(e.device)},
+                  {QStringLiteral("state"), EntryState(e.state)}};
+    if (!e.detail.empty())
+        o[QStringLiteral("detail")] = Text(e.detail);
+    if (!e.joinGroup.empty())
+        o[QStringLiteral("joinGroup")] = Text(e.joinGroup);
+    if (e.holder.pid > 0 || !e.holder.program.empty()) {
+        QJsonObject holder{{QStringLiteral("program"), Text(e.holder.program)}};
+        if (e.holder.pid > 0)
+            holder[QStringLiteral("pid")] = e.holder.pid;
+        o[QStringLiteral("holder")] = holder;
+    }
+    const serial::PortIdentity& id = e.identity;
+    const std::pair<const char*, const std::string*> fields[] = {
+        {"vendor", &id.vendor}, {"product", &id.product}, {"vidPid", &id.vidPid},
+        {"serial", &id.serial}, {"byIdPath", &id.byIdPath}, {"driver", &id.driver}};
+    for (const auto& [key, value] : fields)
+        if (!value->empty())
+            o[QLatin1String(key)] = Text(*value);
+    return o;
+}
+
+// "COM Port 33 (/dev/ttyUSB0)  free  FT232R USB UART, FTDI, 0403:6001, serial A1",
+// with the reason for a port that cannot be had and the by-id path below.
+QString EntryLines(const serial::PortEntry& e, const QString& state, int width, const QString& lead = QString())
+{
+    const QString indent(lead.size() + width + 2 + 13 + 2, QLatin1Char(' '));
+    const QString identity = Text(serial::IdentitySummary(e.identity));
+    QStringList notes;
+    if (!e.listed())
+        notes << EntryReason(e);
+    if (!identity.isEmpty())
+        notes << identity;
+    if (!e.identity.byIdPath.empty())
+        notes << Text(e.identity.byIdPath);
+    QString text = lead + QStringLiteral("%1  %2").arg(PortName(PortChoice{e.port, e.path}), -width).arg(state, -13);
+    for (qsizetype i = 0; i < notes.size(); ++i)
+        text += (i == 0 ? QStringLiteral("  ") : QStringLiteral("\n") + indent) + notes.at(i);
+    return text.trimmed() + QLatin1Char('\n');
 }
 
 QJsonObject ProfileObject(const Profile& p) { return QJsonDocument::fromJson(ProfileJson(p)).object(); }
@@ -382,14 +461,27 @@ private:
             stop::Catch();
         link_ = std::make_unique<DeviceLink>(*trace_);
         if (const std::int32_t rc = link_->Open(port_.number, port_.path); rc != 0) {
-            const serial::PortProbe probe = serial::ProbePort(port_.number);
-            QString why = QString::fromStdString(probe.detail);
-            if (why.isEmpty())
+            // The driver's own account of the open: probing again would open
+            // the port a second time, and another program may have let go.
+            const serial::PortProbe probe = serial::LastOpenFailure();
+            QString why = Text(probe.detail);
+            if (probe.outcome == serial::PortProbe::Outcome::Opened || why.isEmpty())
                 why = QStringLiteral("driver result %1").arg(rc);
-            if (probe.outcome == serial::PortProbe::Outcome::Denied)
-                why += QStringLiteral(" (is the user in the dialout group?)");
-            if (probe.outcome == serial::PortProbe::Outcome::Missing)
+            switch (probe.outcome) {
+            case serial::PortProbe::Outcome::InUse: {
+                const QString who = Text(serial::HolderText(probe.holder));
+                why = QStringLiteral("in use by ") + (who.isEmpty() ? QStringLiteral("another program") : who);
+                break;
+            }
+            case serial::PortProbe::Outcome::Denied:
+                why += QStringLiteral("; ") + (probe.joinGroup.empty() ? QStringLiteral("is the user in the dialout group?") : JoinHint(probe.joinGroup));
+                break;
+            case serial::PortProbe::Outcome::Missing:
                 why += QStringLiteral("; vtrlctl ports lists the ports there are");
+                break;
+            default:
+                break;
+            }
             openFailure_ = Failure{kExitPort, QStringLiteral("cannot open %1: %2").arg(PortName(port_), why)};
             return Error(openFailure_->code, openFailure_->text);
         }
@@ -415,37 +507,75 @@ private:
 
     int Ports()
     {
-        serial::RegisterPortsFromEnvironment();
+        const bool json = parser_.isSet(QStringLiteral("json"));
+        if (parser_.isSet(QStringLiteral("watch")))
+            return WatchPorts(json);
+        const std::vector<serial::PortEntry> ports = serial::ListPorts();
         QJsonArray list;
-        int shown = 0;
-        for (std::uint32_t n = 1; n <= serial::kLastPort; ++n) {
-            const serial::PortProbe probe = serial::ProbePort(n);
-            if (probe.outcome == serial::PortProbe::Outcome::Missing)
-                continue;
-            ++shown;
-            const QString item = PortName(PortChoice{n, probe.path});
-            const QString state = ProbeState(probe.outcome);
-            if (parser_.isSet(QStringLiteral("json"))) {
-                QJsonObject o;
-                o[QStringLiteral("port")] = static_cast<int>(n);
-                o[QStringLiteral("item")] = item;
-                o[QStringLiteral("path")] = QString::fromStdString(probe.path);
-                o[QStringLiteral("state")] = state;
-                if (!probe.detail.empty())
-                    o[QStringLiteral("detail")] = QString::fromStdString(probe.detail);
-                list.append(o);
-            } else {
-                out_ << QStringLiteral("%1  %2").arg(item, -34).arg(state);
-                if (probe.outcome != serial::PortProbe::Outcome::Opened && !probe.detail.empty())
-                    out_ << "  (" << QString::fromStdString(probe.detail) << ')';
-                out_ << '\n';
-            }
+        qsizetype width = 0;
+        for (const serial::PortEntry& e : ports)
+            width = std::max(width, PortName(PortChoice{e.port, e.path}).size());
+        for (const serial::PortEntry& e : ports) {
+            if (json)
+                list.append(EntryJson(e));
+            else
+                out_ << EntryLines(e, EntryState(e.state), static_cast<int>(width));
         }
-        if (parser_.isSet(QStringLiteral("json")))
+        if (json)
             out_ << QJsonDocument(list).toJson(QJsonDocument::Indented);
-        else if (shown == 0)
+        else if (ports.empty())
             Progress(QStringLiteral("No serial ports found. Add pseudo-terminals and other paths with VTRLCFG_PORTS."));
         return kExitDone;
+    }
+
+    // One line for each port that comes or goes; a stop request ends it.
+    int WatchPorts(bool json)
+    {
+        if (g_catchStopSignals)
+            stop::Catch();
+        serial::PortWatcher watcher;
+        if (watcher.fd() < 0)
+            return Error(kExitPort, QStringLiteral("cannot watch the ports: %1").arg(Text(watcher.note())));
+        if (!watcher.note().empty())
+            Progress(QStringLiteral("note: ") + Text(watcher.note()));
+        const auto say = [&](const char* event, const serial::PortEntry& e, const QString& state) {
+            const QDateTime now = QDateTime::currentDateTime();
+            if (json) {
+                QJsonObject o = EntryJson(e);
+                o[QStringLiteral("event")] = QLatin1String(event);
+                o[QStringLiteral("time")] = now.toUTC().toString(Qt::ISODateWithMs);
+                o[QStringLiteral("state")] = state;
+                out_ << QJsonDocument(o).toJson(QJsonDocument::Compact) << '\n';
+            } else {
+                out_ << EntryLines(e, state, 26, now.toString(QStringLiteral("HH:mm:ss  ")) + QLatin1String(event) + QStringLiteral("  "));
+            }
+        };
+        for (const serial::PortEntry& e : watcher.ports())
+            if (e.listed())
+                say("here", e, EntryState(e.state));
+        out_.flush();
+        while (out_.status() == QTextStream::Ok) {
+            pollfd fds[2] = {{watcher.fd(), POLLIN, 0}, {stop::WakeFd(), POLLIN, 0}};
+            const int n = ::poll(fds, fds[1].fd >= 0 ? 2 : 1, -1);
+            if (stop::Requested() != 0)
+                return kExitDone;
+            if (n < 0 && errno != EINTR)
+                return Error(kExitFailure, QStringLiteral("cannot wait for the ports: %1").arg(QString::fromLocal8Bit(std::strerror(errno))));
+            if (n <= 0 || fds[0].revents == 0)
+                continue;
+            const serial::PortWatcher::Changes changes = watcher.Take();
+            // A port that went may still be there, taken by another program.
+            for (const serial::PortEntry& e : changes.went) {
+                const auto& now = watcher.ports();
+                const auto still = std::find_if(now.begin(), now.end(),
+                                                [&](const serial::PortEntry& p) { return p.port == e.port && p.device == e.device; });
+                say("went", still != now.end() ? *still : e, still != now.end() ? EntryState(still->state) : QStringLiteral("gone"));
+            }
+            for (const serial::PortEntry& e : changes.came)
+                say("came", e, EntryState(e.state));
+            out_.flush();
+        }
+        return kExitFailure;
     }
 
     QJsonObject PortJson() const
@@ -967,7 +1097,7 @@ int RunParsed(const QStringList& args, QTextStream& out, QTextStream& err, const
     if (!parser.parse(ExpandShortOptions(args)))
         return usage(parser.errorText());
     if (parser.isSet(version)) {
-        out << "vtrlctl " << VTRL_VERSION << '\n';
+        out << "vtrlctl " << kVersion << '\n';
         return kExitDone;
     }
     QStringList positional = parser.positionalArguments();

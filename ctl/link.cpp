@@ -11,12 +11,10 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <array>
-#include <cerrno>
 
 namespace vtrl::ctl {
 
@@ -24,8 +22,6 @@ namespace {
 
 constexpr std::uint32_t kLinkBaud = 115200;
 constexpr std::uint32_t kReadChunk = 350;
-// How often an idle wait looks whether the device is still there.
-constexpr Millis kIdleCheck{100};
 constexpr std::uint8_t kPinTag = 17;
 
 QString Address(std::span<const std::uint8_t> p, std::size_t at = 0)
@@ -290,6 +286,9 @@ std::int32_t DeviceLink::Open(std::uint32_t port, std::string path)
 {
     Close();
     path_ = std::move(path);
+    // Without the pipe no event would wake a wait before its time-out.
+    if (wake_[0] < 0)
+        return SERIAL_ERR_SYSTEM;
     // The driver's monitor thread inherits the mask: stop signals then reach
     // this thread only, never interrupt the monitor's waits.
     sigset_t stops, before;
@@ -302,6 +301,7 @@ std::int32_t DeviceLink::Open(std::uint32_t port, std::string path)
     if (handle <= 0)
         return handle;
     handle_ = handle;
+    lost_ = false;
     receiver_.Reset();
     ledger_.Clear();
     return 0;
@@ -314,6 +314,8 @@ void DeviceLink::Close()
     handle_ = 0;
 }
 
+// Data and the hang-up alike: the waiting thread reads, and a read after the
+// hang-up says the device is gone.
 int DeviceLink::OnPortEvent(std::int32_t, const SerialEvent*, void* context)
 {
     const auto* self = static_cast<const DeviceLink*>(context);
@@ -323,19 +325,16 @@ int DeviceLink::OnPortEvent(std::int32_t, const SerialEvent*, void* context)
     return 0;
 }
 
-bool DeviceLink::Sleep(std::chrono::steady_clock::duration timeout)
+void DeviceLink::Sleep(std::chrono::steady_clock::duration timeout)
 {
     pollfd fds[2] = {{wake_[0], POLLIN, 0}, {stop::WakeFd(), POLLIN, 0}};
     const auto ms = std::chrono::ceil<Millis>(timeout).count();
     const int n = ::poll(fds, fds[1].fd >= 0 ? 2 : 1, static_cast<int>(std::clamp<long long>(ms, 0, 60'000)));
-    if (n <= 0)
-        return n < 0 && errno == EINTR;
-    if (fds[0].revents != 0) {
+    if (n > 0 && fds[0].revents != 0) {
         std::array<char, 64> sink{};
         while (::read(wake_[0], sink.data(), sink.size()) > 0) {
         }
     }
-    return true;
 }
 
 std::int32_t DeviceLink::Write(const std::uint8_t* bytes, std::uint32_t count)
@@ -345,7 +344,10 @@ std::int32_t DeviceLink::Write(const std::uint8_t* bytes, std::uint32_t count)
         if (protocol::kHeaderSize + length + protocol::kCrcSize == count)
             trace_.Frame(true, bytes[1], bytes[2], std::span<const std::uint8_t>(bytes + protocol::kHeaderSize, length));
     }
-    return SerialWrite(handle_, count, bytes);
+    const std::int32_t written = SerialWrite(handle_, count, bytes);
+    if (written == SERIAL_ERR_GONE)
+        lost_ = true;
+    return written;
 }
 
 bool DeviceLink::Post(protocol::Notification notification)
@@ -355,23 +357,19 @@ bool DeviceLink::Post(protocol::Notification notification)
     return true;
 }
 
-bool DeviceLink::Drain()
+void DeviceLink::Drain()
 {
     std::array<std::uint8_t, kReadChunk> buffer{};
-    for (;;) {
+    while (handle_ > 0 && !lost_) {
         const std::int32_t count = SerialRead(handle_, kReadChunk, buffer.data());
-        if (count < 0)
-            return false;
         if (count == 0)
-            return true;
-        receiver_.ReceiveBytes(buffer.data(), static_cast<std::uint16_t>(count));
+            return;
+        if (count < 0) {
+            lost_ = true;
+            return;
+        }
+        receiver_.ReceiveBytes(buffer.data(), static_cast<std::uint16_t>(std::min<std::int32_t>(count, kReadChunk)));
     }
-}
-
-bool DeviceLink::DeviceGone() const
-{
-    struct stat info {};
-    return ::stat(path_.c_str(), &info) != 0 && (errno == ENOENT || errno == ENOTDIR || errno == ENXIO || errno == ENODEV);
 }
 
 DeviceLink::Result DeviceLink::Await(protocol::ExchangeId id, Millis timeout)
@@ -392,8 +390,8 @@ DeviceLink::Result DeviceLink::Await(protocol::ExchangeId id, Millis timeout)
         return r;
     };
     for (;;) {
-        if (handle_ <= 0 || !Drain())
-            return ended(Outcome::PortLost);
+        Drain();
+        // An answer that came before the device went counts.
         while (!inbox_.empty()) {
             Result r{Outcome::Answer, std::move(inbox_.front().first), std::move(inbox_.front().second)};
             inbox_.pop_front();
@@ -406,16 +404,19 @@ DeviceLink::Result DeviceLink::Await(protocol::ExchangeId id, Millis timeout)
                 r.outcome = Outcome::Misnamed;
             return r;
         }
+        if (handle_ <= 0 || lost_)
+            return ended(Outcome::PortLost);
         if (stop::Requested() != 0)
             return ended(Outcome::Interrupted);
         const auto now = Clock::now();
         if (now >= deadline) {
             // Late answers are still credited to it, never to a newer send.
             ledger_.GiveUp(id);
-            return ended(DeviceGone() ? Outcome::PortLost : Outcome::TimedOut);
+            return ended(Outcome::TimedOut);
         }
-        if (!Sleep(std::min<Clock::duration>(deadline - now, kIdleCheck)) && DeviceGone())
-            return ended(Outcome::PortLost);
+        // The driver's events (data, and the hang-up when the device goes)
+        // and stop requests wake it; nothing is polled.
+        Sleep(deadline - now);
     }
 }
 

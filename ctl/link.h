@@ -3,7 +3,9 @@
 // over it, and a blocking wait for the answer to the step in progress. The
 // driver's monitor thread only wakes the waiting thread (a byte in a pipe);
 // reading, framing and delivery happen on the caller's thread. A stop
-// request (ctl/stop.h) wakes the wait at once too.
+// request (ctl/stop.h) wakes the wait at once too, and so does the driver's
+// hang-up: a device that goes away ends the wait when it goes, not at the
+// step's time-out.
 
 #include "protocol/commands.h"
 #include "protocol/delivery.h"
@@ -89,8 +91,9 @@ public:
     Result Await(protocol::ExchangeId id, Millis timeout);
 
     // The device behind the port has gone away (adapter unplugged, the other
-    // end of a pseudo-terminal closed); its node disappears with it.
-    bool DeviceGone() const;
+    // end of a pseudo-terminal closed), or the port failed a read or a write
+    // for good. Whatever it sent before is still delivered.
+    bool Lost() const { return lost_; }
 
     // Time spent in Await so far: the device's answers and the line.
     double WaitedMs() const { return std::chrono::duration<double, std::milli>(waited_).count(); }
@@ -99,10 +102,11 @@ private:
     std::int32_t Write(const std::uint8_t* bytes, std::uint32_t count) override;
     bool Post(protocol::Notification notification) override;
     static int OnPortEvent(std::int32_t handle, const SerialEvent* event, void* context);
-    // Reads what the port holds into the receiver; false when the read fails.
-    bool Drain();
-    // Sleeps until a port event, a stop request or `timeout`; true when woken.
-    bool Sleep(std::chrono::steady_clock::duration timeout);
+    // Reads what the port holds into the receiver; a read that fails marks
+    // the port lost.
+    void Drain();
+    // Sleeps until a port event, a stop request or `timeout`.
+    void Sleep(std::chrono::steady_clock::duration timeout);
 
     Trace& trace_;
     std::int32_t handle_ = 0;
@@ -113,6 +117,7 @@ private:
     protocol::PacketReceiver receiver_;
     std::deque<std::pair<protocol::Notification, protocol::Tag>> inbox_;
     std::chrono::steady_clock::duration waited_{};
+    bool lost_ = false;
 
     // The monitor thread writes a byte for every port event; the wait polls it.
     int wake_[2] = {-1, -1};

@@ -86,9 +86,12 @@ Step Session::Exchange(const QString& step, const std::function<int(protocol::Co
 {
     if (stop::Requested() != 0)
         return Failed(step, DeviceLink::Result{DeviceLink::Outcome::Interrupted, {}, {}}, timeout);
-    if (send(link_.Commands()) < 0)
+    if (send(link_.Commands()) < 0) {
+        if (link_.Lost())
+            return Failed(step, DeviceLink::Result{DeviceLink::Outcome::PortLost, {}, {}}, timeout);
         return Failure{kExitPort, QStringLiteral("%1: could not write to the port %2")
                                       .arg(step, QString::fromStdString(link_.Path()))};
+    }
     Step f = Wait(step, link_.Commands().LastExchange(), timeout, answer);
     if (f)
         f->sent = true;

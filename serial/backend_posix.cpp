@@ -117,6 +117,10 @@ SystemError InUseBy(const std::string& path, const PortHolder& holder) {
 void NameHolder(const std::string& path, SystemError& error) {
     if (error.kind != SystemError::Kind::InUse) return;
     const std::string real = RealDevice(path);
+    if (const auto holder = FlockHolder(real)) {
+        error = InUseBy(path, *holder);
+        return;
+    }
     const auto openers = OpenersOf({real});
     if (auto it = openers.find(real); it != openers.end() && !it->second.empty())
         error = InUseBy(path, it->second.front());

@@ -4,6 +4,7 @@
 #include <fcntl.h>
 #include <signal.h>
 #include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -272,6 +273,38 @@ std::map<std::string, std::vector<PortHolder>> OpenersOf(const std::set<std::str
     }
     ::closedir(proc);
     return found;
+}
+
+std::optional<PortHolder> FlockHolder(const std::string& device) {
+    struct stat st{};
+    if (::stat(device.c_str(), &st) != 0) return std::nullopt;
+    // "1: FLOCK  ADVISORY  WRITE 4711 00:19:3 0 EOF": the file as the major and
+    // minor number (hex) of its file system and its inode. Waiters ("1: ->
+    // FLOCK ...") hold nothing.
+    char file[64];
+    std::snprintf(file, sizeof file, " %02x:%02x:%llu ", ::major(st.st_dev), ::minor(st.st_dev),
+                  static_cast<unsigned long long>(st.st_ino));
+    const std::string locks = ReadSmallFile("/proc/locks", 256 * 1024);
+    const int self = ::getpid();
+    std::size_t at = 0;
+    while (at < locks.size()) {
+        std::size_t end = locks.find('\n', at);
+        if (end == std::string::npos) end = locks.size();
+        const std::string line = locks.substr(at, end - at) + ' ';
+        at = end + 1;
+        const std::size_t match = line.find(file);
+        if (line.find(" FLOCK ") == std::string::npos || line.find("->") != std::string::npos ||
+            match == std::string::npos)
+            continue;
+        // The PID is the word before the file.
+        const std::size_t start = line.rfind(' ', match - 1);
+        if (start == std::string::npos) continue;
+        char* stop = nullptr;
+        const long pid = std::strtol(line.c_str() + start + 1, &stop, 10);
+        if (stop != line.c_str() + match || pid <= 0 || pid > INT_MAX || pid == self) continue;
+        return PortHolder{static_cast<int>(pid), ProgramName(static_cast<int>(pid))};
+    }
+    return std::nullopt;
 }
 
 DeviceClaim::DeviceClaim(std::string device, std::string lockFile)

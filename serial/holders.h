@@ -40,6 +40,11 @@ std::optional<PortHolder> LockHolder(const std::string& device);
 // this user may see are found.
 std::map<std::string, std::vector<PortHolder>> OpenersOf(const std::set<std::string>& devices);
 
+// The process other than this one that holds the device's flock, from
+// /proc/locks. A pseudo-terminal is also open in the program at its other
+// end; the lock tells which of the openers refused us.
+std::optional<PortHolder> FlockHolder(const std::string& device);
+
 // What this process holds while it has a device open: the device's lock file
 // (where the folder lets us write one) and the mark that the device is ours.
 class DeviceClaim {

@@ -17,6 +17,10 @@
 // of the table (a /dev/serial/by-id link to /dev/ttyUSB3) is that device's
 // number instead, so one adapter can be named by its serial number whatever
 // ttyUSB number it got today.
+//
+// On Windows the numbers are the system's own: COM n is \\.\COMn for every
+// n up to 256, a path names a port only as "COMn" or "\\.\COMn", nothing is
+// registered and VTRLCFG_PORTS is not read.
 
 #include <cstddef>
 #include <cstdint>

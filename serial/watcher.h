@@ -1,5 +1,6 @@
 #pragma once
-// Adapters plugged in and pulled out while the program runs (Linux).
+// Adapters plugged in and pulled out while the program runs. On Windows
+// nothing is watched yet: fd() is -1 and only Refresh() changes the list.
 //
 // One file descriptor becomes readable when the port list may have changed:
 // the device manager's events for terminals (libudev's monitor), the folders

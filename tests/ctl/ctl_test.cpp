@@ -3,6 +3,7 @@
 #include "ctl/cli.h"
 #include "sim/simulator.h"
 
+#include "holders.h"
 #include "portnames.h"
 #include "serial.h"
 
@@ -17,7 +18,10 @@
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
+#include <poll.h>
 #include <signal.h>
+#include <sys/file.h>
+#include <sys/prctl.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -25,6 +29,7 @@
 #include <chrono>
 #include <csignal>
 #include <cstdlib>
+#include <fstream>
 #include <thread>
 
 using namespace vtrl;
@@ -396,29 +401,6 @@ TEST_F(CtlTest, SppServerPinIsCheckedBeforeSendingAndMaskedInTheTrace)
     EXPECT_EQ(dev->flashConfig(kLocal)->name(), "Gate 3");
 }
 
-TEST_F(CtlTest, PortsShowsTheListedPathsAndWhetherEachIsFree)
-{
-    auto a = Device("001BDC0A0001", "001BDC0A0002", 1);
-    auto b = Device("001BDC0B0001", "001BDC0B0002", 1);
-    const std::string list = a->slavePath() + ":" + b->slavePath();
-    ::setenv("VTRLCFG_PORTS", list.c_str(), 1);
-    serial::RegisterPortsFromEnvironment();
-    // Another program holds the second port.
-    const std::int32_t held = SerialOpen(98, 115200, 0, +[](std::int32_t, const SerialEvent*, void*) { return 0; }, nullptr);
-    ASSERT_GT(held, 0);
-    const Outcome ports = Cli({"ports"});
-    const Outcome busy = Cli({"info", "--port", "COM98"});
-    SerialClose(held);
-    ::unsetenv("VTRLCFG_PORTS");
-    EXPECT_EQ(ports.code, 0);
-    EXPECT_TRUE(ports.out.contains(QStringLiteral("COM Port 97 (%1)").arg(Path(*a)))) << ports.out.toStdString();
-    const QString line98 = ports.out.mid(ports.out.indexOf(QStringLiteral("COM Port 98")));
-    EXPECT_TRUE(line98.startsWith(QStringLiteral("COM Port 98 (%1)").arg(Path(*b)))) << ports.out.toStdString();
-    EXPECT_TRUE(line98.section(QLatin1Char('\n'), 0, 0).contains("in use")) << ports.out.toStdString();
-    EXPECT_EQ(busy.code, ctl::kExitPort);
-    EXPECT_TRUE(busy.err.contains("cannot open COM Port 98")) << busy.err.toStdString();
-}
-
 TEST_F(CtlTest, SettingsAProfileCannotNameAreReportedOnReadAndRefusedOnApply)
 {
     auto dev = Device("001BDC0A0001", "001BDC0A0002", 1);
@@ -443,6 +425,7 @@ struct Launch {
     std::string stdinFrom = {};
     bool fullDisk = false;  // no file may grow: writes fail with EFBIG
     bool scaled = true;     // short time-outs; off where a trigger must come first
+    std::string ports = {};  // VTRLCFG_PORTS
 };
 
 std::string ReadAll(int fd)
@@ -458,8 +441,9 @@ std::string ReadAll(int fd)
     return text;
 }
 
-// Starts vtrlctl, calls `during` with its pid, and waits for it to end.
-Outcome Program(const Launch& run, const std::function<void(pid_t)>& during = {})
+// Starts vtrlctl, calls `during` with its pid and its standard output, and
+// waits for it to end.
+Outcome Program(const Launch& run, const std::function<void(pid_t, int)>& during = {})
 {
     std::vector<std::string> words{VTRLCTL_BINARY};
     for (const QString& a : run.args)
@@ -485,13 +469,15 @@ Outcome Program(const Launch& run, const std::function<void(pid_t)>& during = {}
         }
         if (run.scaled)
             ::setenv("VTRLCTL_TIME_SCALE", "0.25", 1);
+        if (!run.ports.empty())
+            ::setenv("VTRLCFG_PORTS", run.ports.c_str(), 1);
         ::execv(argv[0], argv.data());
         ::_exit(127);
     }
     ::close(out[1]);
     ::close(err[1]);
     if (during)
-        during(pid);
+        during(pid, out[0]);
     Outcome r;
     r.err = QString::fromStdString(ReadAll(err[0]));
     r.out = QString::fromStdString(ReadAll(out[0]));
@@ -500,6 +486,57 @@ Outcome Program(const Launch& run, const std::function<void(pid_t)>& during = {}
     r.code = WIFEXITED(status) ? WEXITSTATUS(status) : 1000 + WTERMSIG(status);
     return r;
 }
+
+// Another program that holds a port: it has it open under flock, or it is
+// the live process named in the port's lock file.
+class Holder {
+public:
+    enum Kind { None, Opened, Locked };
+    Holder(Kind kind, const std::string& path)
+    {
+        int ready[2];
+        if (kind == None || ::pipe(ready) != 0 || ::pipe(release_) != 0)
+            return;
+        pid_ = ::fork();
+        if (pid_ == 0) {
+            ::close(release_[1]);
+            ::prctl(PR_SET_NAME, "vtrl-holder");
+            if (kind == Opened)
+                ::flock(::open(path.c_str(), O_RDWR | O_NOCTTY), LOCK_EX);
+            const char one = 1;
+            [[maybe_unused]] ssize_t n = ::write(ready[1], &one, 1);
+            char byte;
+            n = ::read(release_[0], &byte, 1);
+            ::_exit(0);
+        }
+        ::close(ready[1]);
+        ::close(release_[0]);
+        char byte;
+        if (::read(ready[0], &byte, 1) != 1)
+            pid_ = -1;
+        ::close(ready[0]);
+        // Written after the holder started, or it would count as stale.
+        if (kind == Locked && pid_ > 0) {
+            lockFile_ = serial::LockFilePath(serial::RealDevice(path));
+            std::ofstream(lockFile_) << QString::asprintf("%10d\n", pid_).toStdString();
+        }
+    }
+    ~Holder()
+    {
+        if (!lockFile_.empty())
+            ::unlink(lockFile_.c_str());
+        if (release_[1] >= 0)
+            ::close(release_[1]);
+        if (pid_ > 0)
+            ::waitpid(pid_, nullptr, 0);
+    }
+    int pid() const { return pid_; }
+
+private:
+    int release_[2] = {-1, -1};
+    int pid_ = -1;
+    std::string lockFile_;
+};
 
 QByteArray Contents(const QString& path)
 {
@@ -519,6 +556,12 @@ TEST_F(CtlTest, FailuresOnTheLineEndWithTheirCodeAndMessageAndLeaveDeviceAndFile
         };
     };
     const auto signal = [](int number) { return [number](sim::Simulator&, pid_t pid) { ::kill(pid, number); }; };
+    using Clock = std::chrono::steady_clock;
+    Clock::time_point hungUp{};
+    const auto hangUp = [&hungUp](sim::Simulator& s, pid_t) {
+        hungUp = Clock::now();
+        s.hangUp();
+    };
     struct Case {
         const char* what;
         Launch run;
@@ -529,6 +572,7 @@ TEST_F(CtlTest, FailuresOnTheLineEndWithTheirCodeAndMessageAndLeaveDeviceAndFile
         bool flashNew = false;    // the device's flash holds the profile afterwards
         bool workingNew = false;  // it runs the profile's settings
         bool aborted = false;     // Abort came after the last other frame
+        Holder::Kind holder = Holder::None;  // another program holds the port ($PID in messages)
     } cases[] = {
         {"full disk under read -o", {.args = {"read", "-o", File("old.json")}, .fullDisk = true}, {}, {}, ctl::kExitFailure,
          {"cannot write " + File("old.json") + ": ", "was left as it was"}},
@@ -551,8 +595,20 @@ TEST_F(CtlTest, FailuresOnTheLineEndWithTheirCodeAndMessageAndLeaveDeviceAndFile
          {"stopped by SIGTERM", "The device took the local port settings.", "its flash may hold the old or the new settings"},
          true, true, true},
         {"vanished after UpdateFlash", {.args = {"apply", File("p.json")}, .scaled = false}, slow(sim::type::UpdateFlash),
-         when(sim::type::UpdateFlash, [](sim::Simulator& s, pid_t) { s.hangUp(); }), ctl::kExitPort,
+         when(sim::type::UpdateFlash, hangUp), ctl::kExitPort,
          {"save to flash (UpdateFlash): the port", "is gone", "its flash may hold the old or the new settings"}, true, true},
+        // Full time-outs: the hang-up, not the inquiry's 20 s, must end it.
+        {"vanished mid-inquiry", {.args = {"discover"}, .scaled = false}, {}, when(sim::type::InitiateInquiry, hangUp),
+         ctl::kExitPort, {"the port " + File("dev.tty") + " is gone (the device vanished or was unplugged)"}},
+        {"a lock file of a live program", {.args = {"info"}}, {}, {}, ctl::kExitPort,
+         {"cannot open COM Port 97 (" + File("dev.tty") + "): in use by vtrl-holder (PID $PID)"}, false, false, false,
+         Holder::Locked},
+        {"ports: held under flock without a lock file", {.args = {"ports"}}, {}, {}, ctl::kExitDone,
+         {"COM Port 97 (" + File("dev.tty") + ")  in use         by vtrl-holder (PID $PID)"}, false, false, false,
+         Holder::Opened},
+        {"ports --json: a VTRLCFG_PORTS path", {.args = {"ports", "--json"}}, {}, {}, ctl::kExitDone,
+         {"\"item\": \"COM Port 97 (" + File("dev.tty") + ")\"", "\"path\": \"" + File("dev.tty") + "\"",
+          "\"device\": \"$DEVICE\"", "\"state\": \"free\""}},
         {"answers with a bad CRC", {.args = {"info", "--trace", File("t.log")}}, [](sim::Simulator& s) { s.setBadCrc(100); }, {},
          ctl::kExitTimedOut, {"port check (GetLocalAddress): the device answered, but 1 frame failed its checksum: check the cable"}},
     };
@@ -573,15 +629,26 @@ TEST_F(CtlTest, FailuresOnTheLineEndWithTheirCodeAndMessageAndLeaveDeviceAndFile
         if (c.fault)
             c.fault(*dev);
         Launch run = c.run;
-        run.args.insert(1, "--port");
-        run.args.insert(2, port);
-        const Outcome r = Program(run, [&](pid_t pid) {
+        if (run.args.front() == "ports") {
+            run.ports = port.toStdString();
+        } else {
+            run.args.insert(1, "--port");
+            run.args.insert(2, port);
+        }
+        const Holder holder(c.holder, port.toStdString());
+        const Outcome r = Program(run, [&](pid_t pid, int) {
             if (c.during)
                 c.during(*dev, pid);
         });
+        if (QByteArray(c.what).contains("vanished"))
+            RecordProperty(QByteArray(c.what).replace(' ', '_').append("_ms").toStdString(),
+                           static_cast<int>(std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - hungUp).count()));
         EXPECT_EQ(r.code, c.code);
-        for (const QString& m : c.messages)
-            EXPECT_TRUE(r.err.contains(m)) << "missing: " << m.toStdString() << "\nin: " << r.err.toStdString();
+        const QString said = r.err + r.out;
+        for (QString m : c.messages) {
+            m.replace("$PID", QString::number(holder.pid())).replace("$DEVICE", QString::fromStdString(serial::RealDevice(port.toStdString())));
+            EXPECT_TRUE(said.contains(m)) << "missing: " << m.toStdString() << "\nin: " << said.toStdString();
+        }
         EXPECT_EQ(Contents(File("old.json")), "the profile saved yesterday\n");
         EXPECT_EQ(dev->flashConfig(kLocal)->baudCode, c.flashNew ? kNewBaud : kOldBaud);
         EXPECT_EQ(dev->workingConfig(kLocal)->baudCode, c.workingNew ? kNewBaud : kOldBaud);
@@ -594,6 +661,65 @@ TEST_F(CtlTest, FailuresOnTheLineEndWithTheirCodeAndMessageAndLeaveDeviceAndFile
             EXPECT_TRUE(Contents(File("t.log")).contains("RX (bad CRC)")) << "the trace shows the frame it dropped";
         }
     }
+}
+
+// The next line of `fd`, or "" when none comes within `patience`.
+std::string NextLine(int fd, std::string& buffer, std::chrono::milliseconds patience)
+{
+    const auto deadline = std::chrono::steady_clock::now() + patience;
+    for (std::size_t end; (end = buffer.find('\n')) == std::string::npos;) {
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+        pollfd p{fd, POLLIN, 0};
+        char chunk[4096];
+        ssize_t n = 0;
+        if (left.count() <= 0 || ::poll(&p, 1, static_cast<int>(left.count())) <= 0 || (n = ::read(fd, chunk, sizeof chunk)) <= 0)
+            return "";
+        buffer.append(chunk, static_cast<std::size_t>(n));
+    }
+    const std::size_t end = buffer.find('\n');
+    std::string line = buffer.substr(0, end);
+    buffer.erase(0, end + 1);
+    return line;
+}
+
+TEST_F(CtlTest, PortsWatchPrintsAPortAsItGoesAndComesBackUntilStopped)
+{
+    auto dev = Device("001BDC0A0001", "001BDC0A0002", 1);
+    const QString link = File("watched.tty");
+    ASSERT_TRUE(dev->setStablePath(link.toStdString()));
+    std::vector<QJsonObject> events;
+    const Outcome r = Program({.args = {"ports", "--watch", "--json"}, .ports = link.toStdString()}, [&](pid_t pid, int out) {
+        std::string buffer;
+        const auto next = [&] {
+            // Lines for the machine's own ports may come too.
+            for (std::string line; !(line = NextLine(out, buffer, 10s)).empty();) {
+                const QJsonObject o = QJsonDocument::fromJson(QByteArray::fromStdString(line)).object();
+                if (o["path"].toString() == link) {
+                    events.push_back(o);
+                    return true;
+                }
+            }
+            return false;
+        };
+        if (next()) {  // there from the start
+            dev->hangUp();
+            if (next()) {
+                dev->comeBack();
+                next();
+            }
+        }
+        ::kill(pid, SIGINT);
+    });
+    EXPECT_EQ(r.code, 0) << r.err.toStdString();
+    ASSERT_EQ(events.size(), 3u) << r.err.toStdString();
+    const char* expected[][2] = {{"here", "free"}, {"went", "gone"}, {"came", "free"}};
+    for (std::size_t i = 0; i < events.size(); ++i) {
+        EXPECT_EQ(events[i]["event"].toString(), expected[i][0]);
+        EXPECT_EQ(events[i]["state"].toString(), expected[i][1]);
+        EXPECT_EQ(events[i]["item"].toString(), "COM Port 97 (" + link + ")");
+    }
+    EXPECT_EQ(events[2]["device"].toString(), QString::fromStdString(serial::RealDevice(link.toStdString())))
+        << "the new pseudo-terminal behind the link";
 }
 
 TEST_F(CtlTest, ReportHoldsOneLinePerRunWithoutThePinAndSummarisesUnitsDoneAndFailed)
@@ -644,7 +770,7 @@ TEST_F(CtlTest, CommandLineConventions)
     auto dev = Device("001BDC0A0001", "001BDC0A0002", 1);
     const Outcome version = Cli({"--version"});
     EXPECT_EQ(version.code, 0);
-    EXPECT_TRUE(version.out.startsWith("vtrlctl ")) << version.out.toStdString();
+    EXPECT_EQ(version.out, "vtrlctl " PROJECT_VERSION "\n") << "the version of project() in CMakeLists.txt";
     const Outcome help = Cli({"help", "apply"});
     EXPECT_EQ(help.code, 0);
     EXPECT_TRUE(help.out.contains("--report LOG")) << help.out.toStdString();
