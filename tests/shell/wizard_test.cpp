@@ -139,7 +139,7 @@ protected:
             ASSERT_TRUE(walk.Next(frmConfigRemotePort) && walk.PortSettings(true, {})) << Error();
         } else {
             ASSERT_TRUE(walk.Next(frmConfigLocalPort) && walk.PortSettings(false, {})) << Error();
-            ASSERT_TRUE(walk.Next(frmConfigLocalDevice) && walk.DeviceSettings({QStringLiteral("Bench")})) << Error();
+            ASSERT_TRUE(walk.Next(frmConfigLocalDevice) && walk.DeviceSettings(demo::DeviceChoice{QStringLiteral("Bench"), false, false, QString(), 20})) << Error();
         }
         ASSERT_TRUE(walk.Next(frmFlashUpdate) && walk.SaveToFlash()) << Error();
     }
