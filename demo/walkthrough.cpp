@@ -13,6 +13,8 @@
 
 #include <QApplication>
 #include <QDir>
+#include <QSettings>
+#include <QTemporaryDir>
 
 #include <cstdio>
 
@@ -25,6 +27,10 @@ int main(int argc, char* argv[])
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("VtrlCfg"));
     QApplication::setFont(vtrl::WizardFont());
+    // The simulated devices are not the operator's: what the wizard keeps
+    // between runs stays with this run.
+    const QTemporaryDir settings;
+    QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, settings.path());
     const QString folder = QDir(argc > 1 ? QString::fromLocal8Bit(argv[1]) : QStringLiteral("walkthrough")).absolutePath();
     if (!QDir().mkpath(folder)) {
         std::fprintf(stderr, "vtrlwalk: cannot create %s\n", qPrintable(folder));

@@ -9,6 +9,7 @@
 #include "shell/forms.h"
 #include "shell/mainform.h"
 #include "shell/memo.h"
+#include "shell/remembered.h"
 
 #include <QFontMetrics>
 #include <QScopedValueRollback>
@@ -165,9 +166,18 @@ void TfrmCommPortSel::EnumeratePorts()
                 cboCommPort.setItemData(cboCommPort.count() - 1, tip, Qt::ToolTipRole);
         }
         cboCommPort.setCurrentIndex(-1);
-        for (int i = 0; selected && i < cboCommPort.count(); ++i)
-            if (PortNumberOfItem(cboCommPort.itemText(i)) == selected)
+        // The port chosen, or, before any choice, the one of the last device
+        // connected to, if it names the same device: offered, not connected.
+        std::optional<int> wanted = selected;
+        if (!wanted && !everListed_)
+            if (const auto last = remembered::Load())
+                for (const serial::PortEntry& entry : watcher_.ports())
+                    if (static_cast<int>(entry.port) == last->port && QString::fromStdString(entry.path) == last->path)
+                        wanted = last->port;
+        for (int i = 0; wanted && i < cboCommPort.count(); ++i)
+            if (PortNumberOfItem(cboCommPort.itemText(i)) == wanted)
                 cboCommPort.setCurrentIndex(i);
+        everListed_ = true;
     }
     // Set needs a port to connect to; during an attempt the attempt decides.
     if (wait_.Idle() && !searching_)
@@ -413,6 +423,8 @@ void TfrmCommPortSel::ConfigReportReceived(const Reply& reply)
     ShowCurrentConfiguration();
     Connected = true;
     ConfigurationShown = true;
+    if (const std::optional<int> port = PortNumberOfItem(cboCommPort.currentText()))
+        remembered::Save({main.DeviceFunction, *port, QString::fromStdString(serial::PortDevicePath(static_cast<std::uint32_t>(*port)))});
     EnableConnectButtons(true, true);
     bGetVersion.setEnabled(true);
     main.btnNext.setEnabled(true);

@@ -113,6 +113,7 @@ private:
     enum class Leave { Stay, Back, Closed } leave_ = Leave::Stay;
     bool searching_ = false;
     serial::PortWatcher watcher_;
+    bool everListed_ = false;
     QSocketNotifier* plugged_ = nullptr;  // the watcher's descriptor, where there is one
 };
 

@@ -3,6 +3,7 @@
 #include "shell/forms.h"
 #include "shell/mainform.h"
 #include "shell/memo.h"
+#include "shell/remembered.h"
 
 namespace vtrl {
 
@@ -50,6 +51,14 @@ void TfrmIntroduction::SetItemIndex(int index)
         button->setChecked(true);
         rgDeviceFunctionClick();
     }
+}
+
+std::uint8_t TfrmIntroduction::PageEntered(TfrmMain&)
+{
+    if (ItemIndex() < 0)
+        if (const auto last = remembered::Load())
+            SetItemIndex(last->function - 1);
+    return 0;
 }
 
 void TfrmIntroduction::rgDeviceFunctionClick()

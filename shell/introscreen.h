@@ -26,6 +26,8 @@ public:
     void SetItemIndex(int index);
 
     void rgDeviceFunctionClick();
+    // Offers the function used last time, when nothing is chosen yet.
+    std::uint8_t PageEntered(TfrmMain& main) override;
 
 private:
     QButtonGroup items_;

@@ -32,7 +32,8 @@ TfrmMain::TfrmMain(PageTable pageTable, QWidget* parent)
       pnlMain(this), bevBtnSeparator(this), btnBack(this), btnNext(this), btnCancel(this),
       btnFinish(this), RemoteConfig(protocol::RemoteConfig), LocalConfig(protocol::LocalConfig),
       receiver_([this](const protocol::Packet& packet) { protocol::DeliverPacket(&packet, link_); }),
-      table_(pageTable), escape_(QKeySequence(Qt::Key_Escape), this)
+      table_(pageTable), escape_(QKeySequence(Qt::Key_Escape), this), enter_(QKeySequence(Qt::Key_Return), this),
+      keypadEnter_(QKeySequence(Qt::Key_Enter), this)
 {
     setObjectName(QStringLiteral("frmMain"));
     setWindowTitle(QStringLiteral("Configuration Wizard"));
@@ -62,6 +63,13 @@ TfrmMain::TfrmMain(PageTable pageTable, QWidget* parent)
     connect(&btnCancel, &QPushButton::clicked, this, &TfrmMain::btnCancelClick);
     connect(&btnFinish, &QPushButton::clicked, this, &TfrmMain::btnFinishClick);
     // Esc presses Cancel, but only while Cancel can be pressed.
+    // Enter presses Next, the default button, where Next can be pressed.
+    btnNext.setDefault(true);
+    for (QShortcut* enter : {&enter_, &keypadEnter_})
+        connect(enter, &QShortcut::activated, this, [this] {
+            if (btnNext.isVisible() && btnNext.isEnabled())
+                btnNext.click();
+        });
     connect(&escape_, &QShortcut::activated, this, [this] {
         if (btnCancel.isVisible() && btnCancel.isEnabled())
             btnCancel.click();

@@ -143,6 +143,8 @@ private:
     QPointer<QWidget> notifyWindow_;
     bool shownOnce_ = false;
     QShortcut escape_;
+    QShortcut enter_;
+    QShortcut keypadEnter_;
 };
 
 }  // namespace vtrl

@@ -4,6 +4,7 @@
 
 #include "serial/probe.h"
 
+#include <QTemporaryDir>
 #include <QTemporaryFile>
 #include <QTimer>
 
@@ -676,4 +677,40 @@ TEST_F(CommPortPageTest, ShortOrUnexpectedNotificationsChangeNothing)
     EXPECT_FALSE(page().Connected);
     EXPECT_EQ(page().Panel0.text(), "Establishing connection with device...");
     EXPECT_TRUE(page().tmrHeartbeat.isActive());
+}
+
+// Adapters come and go while the page is shown; the operator's choice stays.
+TEST_F(CommPortPageTest, PortsComeAndGoAndTheSelectionStays)
+{
+    int chosen = 0, target = 0;
+    AddDevice(&chosen);
+    const sim::Simulator& adapter = AddDevice(&target);
+    QTemporaryDir dir;
+    const QString link = dir.filePath("adapter");
+    const int plugged = static_cast<int>(serial::RegisterPortPath(link.toStdString()));
+    OpenPage();
+    ASSERT_EQ(ItemOf(plugged), -1);
+    Select(chosen);
+    ASSERT_TRUE(QFile::link(QString::fromStdString(adapter.slavePath()), link));
+    EXPECT_TRUE(WaitUntil([&] { return ItemOf(plugged) >= 0; }));
+    ASSERT_TRUE(QFile::remove(link));
+    EXPECT_TRUE(WaitUntil([&] { return ItemOf(plugged) < 0; }));
+    EXPECT_EQ(page().cboCommPort.currentIndex(), ItemOf(chosen));
+    EXPECT_TRUE(page().btnSetCommPortSel.isEnabled());
+}
+
+// The next run offers the last device's function and port; it connects to
+// nothing by itself.
+TEST_F(CommPortPageTest, LastDeviceIsOfferedNextTimeAndNothingIsSent)
+{
+    int port = 0;
+    Connected(kSpp, &port);
+    const std::size_t frames = device().receivedCount();
+    Wizard next;
+    next.main().show();
+    EXPECT_EQ(frmIntroduction->ItemIndex(), 1);
+    Click(next.main().btnNext);
+    ASSERT_EQ(next.main().ShownPage(), static_cast<TWizardChildForm*>(frmCommPortSel));
+    EXPECT_EQ(TfrmCommPortSel::PortNumberOfItem(frmCommPortSel->cboCommPort.currentText()), port);
+    EXPECT_FALSE(WaitUntil([&] { return device().receivedCount() > frames; }, 300));
 }

@@ -26,6 +26,7 @@ class WizardTest : public ::testing::Test {
 protected:
     void SetUp() override
     {
+        remembered::Forget();
         wizard = std::make_unique<Wizard>();
         main().show();
     }
@@ -88,6 +89,7 @@ TEST_F(WizardTest, StartsOnTheIntroductionWithNextDisabled)
     EXPECT_EQ(main().minimumSize(), main().maximumSize()) << "the window must not be resizable";
 
     click("btnNext");
+    QTest::keyClick(&main(), Qt::Key_Return);
     EXPECT_EQ(pageCaption(), "Version 2.7") << "a disabled Next must not move";
 }
 
@@ -109,6 +111,10 @@ TEST_F(WizardTest, ChoosingAFunctionEnablesNextAndSetsIt)
     EXPECT_EQ(main().DeviceFunction, 2);
     choose(0);
     EXPECT_EQ(main().DeviceFunction, 1);
+    main().activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&main()));
+    QTest::keyClick(&main(), Qt::Key_Return);
+    EXPECT_EQ(pageCaption(), "COM Port Selection") << "Enter presses Next";
 }
 
 struct Sequence {

@@ -10,6 +10,7 @@
 #include "protocol/delivery.h"
 #include "serial/portnames.h"
 #include "shell/deviceaddress.h"
+#include "shell/remembered.h"
 #include "sim/device.h"
 #include "sim/simulator.h"
 
@@ -45,6 +46,7 @@ protected:
         serial::ResetRegisteredPortsForTesting();
         protocol::LocalConfig = {};
         protocol::RemoteConfig = {};
+        remembered::Forget();
         log_.reset(std::tmpfile());
         walk = demo::WalkThrough(log_.get(), {});
     }
