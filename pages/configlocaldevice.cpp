@@ -248,9 +248,17 @@ void TfrmConfigLocalDevice::bAdvancedClick()
 void TfrmConfigLocalDevice::ConfirmationReceived(const Reply& reply)
 {
     // Unasked, or naming another command: not this send's answer, which may
-    // still come.
-    if (!reply.Credited() || reply.Misnamed() || !frmMain)
+    // still come. A SetDeviceConfig carried out that no send of the wizard
+    // explains leaves what the device holds unknown.
+    if (!reply.Credited() || reply.Misnamed() || !frmMain) {
+        if (reply.Byte(0) == protocol::SetDeviceConfig && held_) {
+            held_.reset();
+            ConfigConfirmed = false;
+            if (isVisible())
+                cboParameterChange();
+        }
         return;
+    }
     const bool waited = wait_.Answers(reply);
     if (waited) {
         tmrConfig.stop();

@@ -281,9 +281,19 @@ void TfrmConfigPort::bAdvancedClick()
 void TfrmConfigPort::ConfirmationReceived(const Reply& reply)
 {
     // Unasked, or naming another command: not this send's answer, which may
-    // still come.
-    if (!reply.Credited() || reply.Misnamed())
+    // still come. A SetPortConfig carried out that no send of the wizard
+    // explains leaves what the device holds unknown.
+    if (!reply.Credited() || reply.Misnamed()) {
+        if (reply.Byte(0) == protocol::SetPortConfig && held_) {
+            held_.reset();
+            ConfigConfirmed = false;
+            if (isVisible() && wait_.Idle()) {
+                EnablePortControls(true);
+                cboParameterChange();
+            }
+        }
         return;
+    }
     const bool waited = wait_.Answers(reply);
     if (waited) {
         tmrConfig.stop();

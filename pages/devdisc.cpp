@@ -435,7 +435,12 @@ void TfrmDevDisc::ContinuePairing(QTreeWidgetItem& item)
     lstDeviceList.setFocus();
     const DeviceAddress address = ParseDeviceAddress(item.text(0)).value_or(DeviceAddress{});
     protocol::CommandSender& send = *Commands();
-    switch (item.data(1, Qt::UserRole).toInt()) {
+    // A chain resumes only on the unit the device is bonded to; any other
+    // starts with a bonding.
+    int stage = item.data(1, Qt::UserRole).toInt();
+    if (!Bonded || address != BondTargetAddress)
+        stage = 0;
+    switch (stage) {
     case 1:
         SetStatus(QStringLiteral("Retrieving Version Information."));
         // A failed write ends in the time-out.
@@ -459,8 +464,14 @@ void TfrmDevDisc::ContinuePairing(QTreeWidgetItem& item)
             SetStatus(QStringLiteral("Error sending InitiateBonding Packet."));
             return;
         }
+        targetBefore_ = BondTargetAddress;
         BondTargetAddress = address;
         bondedThrough_ = main.LocalDeviceAddress;
+        // A bonding drops whatever link the device had: no other unit's
+        // chain can go on without a bonding of its own.
+        for (int i = 0; i < lstDeviceList.topLevelItemCount(); ++i)
+            if (lstDeviceList.topLevelItem(i) != &item)
+                lstDeviceList.topLevelItem(i)->setData(1, Qt::UserRole, 0);
         EndStep();
         BeginStep(Step::Bond, send.LastExchange());
         SetStatus(QStringLiteral("Bonding with the selected device..."));
@@ -599,6 +610,9 @@ void TfrmDevDisc::NegativeResponseReceived(const Reply& reply)
     }
     text += QStringLiteral(".  Please try again.");
     const bool refusedStep = wait_.Answers(reply);
+    // A refused bonding changed nothing on the device: it is bonded as before.
+    if (refusedStep && wait_.Is(Step::Bond))
+        BondTargetAddress = targetBefore_;
     platform::ShowMessageBox(this, text, QStringLiteral("Warning"), MbButtons::Ok, MbIcon::Error);
     // Bond again only when nothing else of this page waits for an answer.
     if (refusedStep || wait_.Idle() || wait_.Is(Step::PingLink))
@@ -608,6 +622,10 @@ void TfrmDevDisc::NegativeResponseReceived(const Reply& reply)
 void TfrmDevDisc::tmrBondTimer()
 {
     const Step expired = wait_.step();
+    // A bonding unanswered may or may not have taken: the device's bond is
+    // unknown until a BondResult says, late or after another try.
+    if (expired == Step::Bond)
+        Bonded = false;
     EndStep();
     if (expired == Step::Version || expired == Step::Config) {
         // Bonded, target and stage stay: Bond retries the step that failed.

@@ -126,6 +126,9 @@ private:
     Waiting<Step> wait_;
     // The local device the last InitiateBonding went through; zero if none.
     DeviceAddress bondedThrough_{};
+    // The target before the InitiateBonding waited for: a refused bonding
+    // leaves the device as it was.
+    DeviceAddress targetBefore_{};
 };
 
 }  // namespace vtrl

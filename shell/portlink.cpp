@@ -117,6 +117,19 @@ bool TfrmMain::Deliver(protocol::Notification notification)
     // A retransmitted frame has been handled once already.
     if (tag.verdict == protocol::Verdict::Repeat)
         return false;
+    // A Confirmation no send explains says the device carried out a command
+    // the wizard does not know of: every page hears it, in its turn, and
+    // forgets what it believed the device holds of that command's settings.
+    if (notification.message == protocol::MsgConfirmation && tag.verdict != protocol::Verdict::Answer) {
+        bool posted = false;
+        for (const PageStep& row : table_)
+            if (TWizardChildForm* page = row.page ? row.page() : nullptr) {
+                QCoreApplication::postEvent(page, new NotificationMessage(Reply{notification.message, notification.block, tag}));
+                posted = true;
+            }
+        if (posted)
+            return true;
+    }
     // An answer goes to the page that sent what it answers, wherever the
     // wizard is by then; the page on show gets what nobody asked for.
     QObject* target = tag.exchange ? OwnerObject(tag.exchange->owner) : nullptr;
