@@ -26,3 +26,8 @@ target_link_libraries(pages_discovery_screenshot PRIVATE vtrl_wizard vtrl_sim Qt
 # burst of 10,000 InquiryResults is handled by the discovery page.
 add_executable(bench_flood ${CMAKE_CURRENT_LIST_DIR}/pages_flood.cpp)
 target_link_libraries(bench_flood PRIVATE vtrl_wizard vtrl_sim Qt6::Test)
+
+# bench_hangup: from a device's hang-up to the page's text saying so, against
+# the in-process simulator (median of N runs).
+add_executable(bench_hangup ${CMAKE_CURRENT_LIST_DIR}/pages_hangup.cpp)
+target_link_libraries(bench_hangup PRIVATE vtrl_wizard vtrl_sim Qt6::Test)
