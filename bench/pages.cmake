@@ -31,3 +31,8 @@ target_link_libraries(bench_flood PRIVATE vtrl_wizard vtrl_sim Qt6::Test)
 # the in-process simulator (median of N runs).
 add_executable(bench_hangup ${CMAKE_CURRENT_LIST_DIR}/pages_hangup.cpp)
 target_link_libraries(bench_hangup PRIVATE vtrl_wizard vtrl_sim Qt6::Test)
+
+# Not a benchmark: the COM port page with a USB adapter's tooltip and the
+# local port page after the device hung up (run under Xvfb).
+add_executable(pages_ports_screenshot ${CMAKE_CURRENT_LIST_DIR}/pages_ports_screenshot.cpp)
+target_link_libraries(pages_ports_screenshot PRIVATE vtrl_walk vtrl_sim Qt6::Test)

@@ -1,5 +1,8 @@
 #include "scenario.h"
 
+#include "pages/commportselection.h"
+#include "serial/ports.h"
+
 #include "sim/device.h"
 
 namespace vtrl::demo {
@@ -50,6 +53,33 @@ QString Differences(const char* device, const sim::DeviceConfig& expected, const
 }
 
 }  // namespace
+
+void PretendUsbAdapter(const std::string& devnode)
+{
+    struct Database final : serial::DeviceDatabase {
+        std::string node;
+        std::optional<std::vector<serial::DeviceRecord>> SerialDevices() override
+        {
+            serial::DeviceRecord r;
+            r.devnode = node;
+            r.sysname = "ttyUSB9";
+            r.subsystem = "tty";
+            r.properties = {{"ID_VENDOR_ID", "0403"},
+                            {"ID_MODEL_ID", "6001"},
+                            {"ID_SERIAL_SHORT", "A10K3PZB"},
+                            {"ID_USB_DRIVER", "ftdi_sio"},
+                            {"ID_VENDOR_FROM_DATABASE", "Future Technology Devices International, Ltd"},
+                            {"ID_MODEL_FROM_DATABASE", "FT232 Serial (UART) IC"},
+                            {"DEVLINKS", "/dev/serial/by-id/usb-FTDI_FT232R_USB_UART_A10K3PZB-if00-port0"}};
+            return std::vector<serial::DeviceRecord>{r};
+        }
+    };
+    TfrmCommPortSel::SetDeviceDatabaseForTesting([devnode] {
+        auto database = std::make_unique<Database>();
+        database->node = devnode;
+        return database;
+    });
+}
 
 void SetUpSppDevice(sim::Simulator& device)
 {

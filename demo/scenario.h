@@ -14,6 +14,11 @@ namespace vtrl::demo {
 // attached unit bonded to the first of three remotes in reach, the last of
 // them too old for the wizard, and a phone the wizard does not list.
 
+// From now on the COM port page's list hears from its device database that
+// the device at `devnode` (a simulator's pseudo-terminal) is a USB adapter,
+// an FTDI one: how a real adapter's identity shows.
+void PretendUsbAdapter(const std::string& devnode);
+
 // An attached SPP Server on its own.
 void SetUpSppDevice(sim::Simulator& device);
 

@@ -29,6 +29,12 @@ using platform::MbIcon;
 constexpr int kStatusPanel0Width = 300;
 const QString kNoPort = QStringLiteral("COM Port = None selected.");
 
+TfrmCommPortSel::DatabaseSource& DatabaseForTesting()
+{
+    static TfrmCommPortSel::DatabaseSource source;
+    return source;
+}
+
 void SetupLabel(QLabel& label, const char* name, const QRect& geometry, const QString& text = QString())
 {
     label.setObjectName(QString::fromLatin1(name));
@@ -101,12 +107,14 @@ TfrmCommPortSel::TfrmCommPortSel(QWidget* parent)
     connect(&bGetVersion, &QPushButton::clicked, this, &TfrmCommPortSel::bGetVersionClick);
     connect(&tmrHeartbeat, &QTimer::timeout, this, &TfrmCommPortSel::tmrHeartbeatTimer);
 
+    watcher_ = DatabaseForTesting() ? std::make_unique<serial::PortWatcher>(DatabaseForTesting()(), false)
+                                    : std::make_unique<serial::PortWatcher>();
     EnumeratePorts();
     // Adapters plugged in and pulled out while the wizard runs.
-    if (watcher_.fd() >= 0) {
-        plugged_ = new QSocketNotifier(watcher_.fd(), QSocketNotifier::Read, this);
+    if (watcher_->fd() >= 0) {
+        plugged_ = new QSocketNotifier(watcher_->fd(), QSocketNotifier::Read, this);
         connect(plugged_, &QSocketNotifier::activated, this, [this] {
-            if (watcher_.Take().any())
+            if (watcher_->Take().any())
                 EnumeratePorts();
         });
     }
@@ -116,6 +124,11 @@ TfrmCommPortSel::TfrmCommPortSel(QWidget* parent)
 }
 
 TfrmCommPortSel::~TfrmCommPortSel() = default;
+
+void TfrmCommPortSel::SetDeviceDatabaseForTesting(DatabaseSource source)
+{
+    DatabaseForTesting() = std::move(source);
+}
 
 QString TfrmCommPortSel::PortItemText(int port, const QString& devicePath)
 {
@@ -150,7 +163,7 @@ void TfrmCommPortSel::EnumeratePorts()
         // Filling the list is not a selection by the operator.
         const QSignalBlocker quiet(cboCommPort);
         cboCommPort.clear();
-        for (const serial::PortEntry& entry : watcher_.ports()) {
+        for (const serial::PortEntry& entry : watcher_->ports()) {
             if (!entry.listed()) {
                 if (entry.state == serial::PortEntry::State::Denied || entry.state == serial::PortEntry::State::InUse)
                     refused.push_back(entry);
@@ -171,7 +184,7 @@ void TfrmCommPortSel::EnumeratePorts()
         std::optional<int> wanted = selected;
         if (!wanted && !everListed_)
             if (const auto last = remembered::Load())
-                for (const serial::PortEntry& entry : watcher_.ports())
+                for (const serial::PortEntry& entry : watcher_->ports())
                     if (static_cast<int>(entry.port) == last->port && QString::fromStdString(entry.path) == last->path)
                         wanted = last->port;
         for (int i = 0; wanted && i < cboCommPort.count(); ++i)

@@ -18,6 +18,8 @@
 #include <QTimer>
 
 #include <cstdint>
+#include <functional>
+#include <memory>
 #include <optional>
 #include <vector>
 
@@ -66,6 +68,11 @@ public:
     std::uint8_t PageEntered(TfrmMain& main) override;
     std::uint8_t PageLeaving(QPushButton* pressed) override;
 
+    // Where the port list comes from: the system's device database unless
+    // set (tests and pictures show adapters this machine has not got).
+    using DatabaseSource = std::function<std::unique_ptr<serial::DeviceDatabase>()>;
+    static void SetDeviceDatabaseForTesting(DatabaseSource source);
+
     // Lists the ports there are now, keeping the selection where it stays;
     // runs again whenever an adapter comes or goes.
     void EnumeratePorts();
@@ -112,7 +119,7 @@ private:
     // search tries no further port, and once closed none is kept open.
     enum class Leave { Stay, Back, Closed } leave_ = Leave::Stay;
     bool searching_ = false;
-    serial::PortWatcher watcher_;
+    std::unique_ptr<serial::PortWatcher> watcher_;
     bool everListed_ = false;
     QSocketNotifier* plugged_ = nullptr;  // the watcher's descriptor, where there is one
 };

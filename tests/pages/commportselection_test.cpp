@@ -714,3 +714,17 @@ TEST_F(CommPortPageTest, LastDeviceIsOfferedNextTimeAndNothingIsSent)
     EXPECT_EQ(TfrmCommPortSel::PortNumberOfItem(frmCommPortSel->cboCommPort.currentText()), port);
     EXPECT_FALSE(WaitUntil([&] { return device().receivedCount() > frames; }, 300));
 }
+
+// An adapter says what it is, in its item's tooltip.
+TEST_F(CommPortPageTest, AdapterSaysWhatItIsInItsTooltip)
+{
+    int port = 0;
+    const sim::Simulator& adapter = AddDevice(&port);
+    PretendUsbAdapter(adapter.slavePath());
+    OpenPage();
+    const QString tip = page().cboCommPort.itemData(ItemOf(port), Qt::ToolTipRole).toString();
+    for (const char* line : {"Product: FT232 Serial (UART) IC", "Vendor: Future Technology Devices International, Ltd",
+                             "USB ID: 0403:6001", "Serial number: A10K3PZB",
+                             "Stable path: /dev/serial/by-id/usb-FTDI_FT232R_USB_UART_A10K3PZB-if00-port0"})
+        EXPECT_TRUE(tip.contains(QLatin1String(line))) << tip.toStdString();
+}

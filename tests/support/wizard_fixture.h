@@ -4,11 +4,13 @@
 // walked over them with the walk-through's own steps and an operator's hands.
 
 #include "demo/hands.h"
+#include "demo/scenario.h"
 #include "demo/walk.h"
 #include "pages/wizard.h"
 #include "platform/messagebox.h"
 #include "protocol/delivery.h"
 #include "serial/portnames.h"
+#include "serial/ports.h"
 #include "shell/deviceaddress.h"
 #include "shell/remembered.h"
 #include "sim/device.h"
@@ -33,6 +35,7 @@ namespace vtrl::testing {
 using test::WaitUntil;
 using Bytes = std::vector<std::uint8_t>;
 using demo::Click;
+using demo::PretendUsbAdapter;
 using demo::Pick;
 using demo::SelectItem;
 using demo::Type;
@@ -52,6 +55,7 @@ protected:
     }
     void TearDown() override
     {
+        TfrmCommPortSel::SetDeviceDatabaseForTesting({});
         if (walk.wizard())
             walk.wizard()->main().hide();
         walk = demo::WalkThrough(nullptr, {});
