@@ -223,7 +223,7 @@ void TfrmConfigPort::SendPortConfig()
     EnablePortControls(false);
 }
 
-void TfrmConfigPort::tmrConfigTimer()
+void TfrmConfigPort::EndWaitUnanswered()
 {
     // Unanswered, the send may or may not have been taken; refused, it was not.
     if (Ledger() && Ledger()->Open(wait_.send()))
@@ -232,6 +232,11 @@ void TfrmConfigPort::tmrConfigTimer()
     tmrConfig.stop();
     ConfigConfirmed = false;
     SetStatus(QString::fromLatin1(timeoutText_));
+}
+
+void TfrmConfigPort::tmrConfigTimer()
+{
+    EndWaitUnanswered();
     EnablePortControls(true);
 }
 
@@ -239,12 +244,7 @@ void TfrmConfigPort::AbandonWait()
 {
     if (wait_.Idle())
         return;
-    if (Ledger() && Ledger()->Open(wait_.send()))
-        held_.reset();
-    wait_.End(Ledger());
-    tmrConfig.stop();
-    ConfigConfirmed = false;
-    SetStatus(QString::fromLatin1(timeoutText_));
+    EndWaitUnanswered();
     // btnNext now belongs to the page being entered.
     btnSet.setEnabled(false);
     SetListsEnabled(true);

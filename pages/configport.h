@@ -122,6 +122,8 @@ private:
     PortSettings ShownSettings() const;
     void EnablePortControls(bool editable);
     void SetListsEnabled(bool enabled);
+    // The wait ends without an answer (its time-out, or the page left).
+    void EndWaitUnanswered();
     void SetStatus(const QString& text) { Panel0.SetText(text); }
 
     const char* timeoutText_;
