@@ -30,10 +30,10 @@ const QStringList kDeviceKeys = {QStringLiteral("name"),       QStringLiteral("l
                                  QStringLiteral("pin"),        QStringLiteral("resetLinkKeys")};
 
 // The longest texts the device's fields hold with their zero byte.
-constexpr qsizetype kNameMax = 29;
-constexpr qsizetype kPinMax = 15;
+constexpr auto kNameMax = static_cast<qsizetype>(protocol::kDeviceNameMax);
+constexpr auto kPinMax = static_cast<qsizetype>(protocol::kPinMax);
 // The range the wizard's Advanced dialog offers.
-constexpr int kLinkTimeoutMax = 40;
+constexpr int kLinkTimeoutMax = protocol::kLinkTimeoutOffered;
 constexpr int kPowerLevelMax = 7;
 
 QString Quoted(const QStringList& words)
