@@ -3,7 +3,7 @@
 # instrumentation rather than linked from vtrl_protocol, which stays plain.
 if(CMAKE_CXX_COMPILER_ID MATCHES "Clang")
   file(GLOB vtrl_fuzz_protocol_sources CONFIGURE_DEPENDS ${PROJECT_SOURCE_DIR}/protocol/*.cpp)
-  foreach(target fuzz_receiver fuzz_paramblock)
+  foreach(target fuzz_receiver fuzz_paramblock fuzz_ledger)
     add_executable(${target} ${CMAKE_CURRENT_LIST_DIR}/${target}.cpp ${vtrl_fuzz_protocol_sources})
     target_include_directories(${target} PRIVATE ${PROJECT_SOURCE_DIR})
     target_compile_options(${target} PRIVATE -fsanitize=fuzzer)

@@ -29,7 +29,7 @@ while [ $# -gt 0 ]; do
 done
 [ -n "$limit" ] || usage
 
-read -r -a targets <<<"${FUZZ_TARGETS:-fuzz_receiver fuzz_paramblock fuzz_pages fuzz_profile}"
+read -r -a targets <<<"${FUZZ_TARGETS:-fuzz_receiver fuzz_paramblock fuzz_ledger fuzz_pages fuzz_profile}"
 if [ "${FUZZ_NOBUILD:-0}" != 1 ]; then
   jobs=$(nproc 2>/dev/null || echo 2)
   cmake -S . -B build-fuzz -G Ninja -DCMAKE_CXX_COMPILER=clang++ -DVTRL_GUI=ON -DVTRL_TESTS=OFF \
