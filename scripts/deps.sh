@@ -1,9 +1,11 @@
 #!/usr/bin/env bash
-# Installs what building and testing VtrlCfg needs on Debian 12, if anything is missing.
+# Installs what building and testing VtrlCfg needs on Debian 12, if anything is missing;
+# with package names given, only those (scripts/package.sh asks for the build's own).
 # Quiet and quick when everything is there already.
 set -euo pipefail
 
-packages=(
+packages=("$@")
+[ $# -gt 0 ] || packages=(
   build-essential cmake ninja-build pkg-config
   qt6-base-dev qt6-base-dev-tools qt6-svg-dev libgl1-mesa-dev
   libgtest-dev libgmock-dev libbenchmark-dev

@@ -10,26 +10,9 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 jobs=$(nproc 2>/dev/null || echo 2)
 
-packages=(
-  build-essential cmake ninja-build pkg-config file
-  qt6-base-dev qt6-base-dev-tools qt6-svg-dev libgl1-mesa-dev
-  libudev-dev
-)
-missing=()
-for p in "${packages[@]}"; do
-  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
-done
-if [ ${#missing[@]} -gt 0 ]; then
-  echo "Installing: ${missing[*]}"
-  sudo=""
-  if [ "$(id -u)" -ne 0 ]; then
-    command -v sudo >/dev/null || { echo "Need root or sudo to install: ${missing[*]}" >&2; exit 1; }
-    sudo="sudo"
-  fi
-  export DEBIAN_FRONTEND=noninteractive
-  $sudo apt-get update -qq
-  $sudo apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
-fi
+# The build's own packages only.
+scripts/deps.sh build-essential cmake ninja-build pkg-config file \
+  qt6-base-dev qt6-base-dev-tools qt6-svg-dev libgl1-mesa-dev libudev-dev
 
 dir=build-package
 # Debian's hardening flags, all of them (dpkg-buildflags comes with build-essential).
