@@ -114,8 +114,13 @@ TfrmCommPortSel::TfrmCommPortSel(QWidget* parent)
     if (watcher_->fd() >= 0) {
         plugged_ = new QSocketNotifier(watcher_->fd(), QSocketNotifier::Read, this);
         connect(plugged_, &QSocketNotifier::activated, this, [this] {
+            // Auto Detect walks the items by their place: the list waits for its end.
             if (watcher_->Take().any())
+                listChanged_ = true;
+            if (listChanged_ && !searching_) {
+                listChanged_ = false;
                 EnumeratePorts();
+            }
         });
     }
     Connected = false;
@@ -338,6 +343,10 @@ void TfrmCommPortSel::btnAutoDetectClick()
             ConnectToPort(PortNumberOfItem(cboCommPort.itemText(i)).value_or(0));
             platform::PumpMessagesWhile([this] { return tmrHeartbeat.isActive(); });
         }
+    }
+    if (listChanged_) {
+        listChanged_ = false;
+        EnumeratePorts();
     }
     if (leave_ != Leave::Stay)
         return;  // Back enabled them; closing needs nothing

@@ -121,6 +121,7 @@ private:
     bool searching_ = false;
     std::unique_ptr<serial::PortWatcher> watcher_;
     bool everListed_ = false;
+    bool listChanged_ = false;  // adapters came or went during a search
     QSocketNotifier* plugged_ = nullptr;  // the watcher's descriptor, where there is one
 };
 
