@@ -306,7 +306,9 @@ Step Session::SetPort(const DeviceAddress& address, const QString& what, const P
     auto extras = PortExtras(what, s, current);
     if (auto* f = std::get_if<Failure>(&extras))
         return *f;
-    const auto [power, cd] = std::get<0>(extras);
+    // Plain names: a lambda may not capture structured bindings with clang 14.
+    const std::uint8_t power = std::get<0>(extras).first;
+    const std::uint8_t cd = std::get<0>(extras).second;
     return Exchange(QStringLiteral("%1 port settings (SetPortConfig)").arg(what), [&](protocol::CommandSender& send) {
         return address == DeviceAddress{}
             ? send.SendSetLocalPortConfig(s.interfaceCode, s.baud, s.dataBits, s.stopBits, s.parity, s.flow, power, cd)
