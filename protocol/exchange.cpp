@@ -58,7 +58,7 @@ ExchangeId ExchangeLedger::Sent(CommandType command, std::uint8_t sequence, std:
     std::erase_if(open_, [&](const Entry& e) {
         const CommandType c = e.exchange.command;
         if (e.phase == Phase::First)
-            return c == command && e.exchange.late && now - e.lateSince >= e.patience;
+            return c == command && e.exchange.late && now - e.sentAt >= 2 * e.patience;
         return (TakesConnectionStatus(c) && TakesConnectionStatus(command)) || (c == InitiateInquiry && command == c);
     });
     if (open_.size() >= kMostOpen)
@@ -108,7 +108,7 @@ bool ExchangeLedger::MaySend(CommandType command, Clock::time_point now) const
         return true;
     return std::none_of(open_.begin(), open_.end(), [&](const Entry& e) {
         return e.phase == Phase::First && e.exchange.command == command
-            && (!e.exchange.late || now - e.lateSince < e.patience);
+            && (!e.exchange.late || now - e.sentAt < 2 * e.patience);
     });
 }
 

@@ -11,7 +11,9 @@
 // while another waits). A send given up on stays, as late, until it is
 // answered, until something sent after it gets a positive answer (an in-order
 // device never answers a newer command first), or until a send that takes
-// the same answers goes out after its grace: then it counts as lost.
+// the same answers goes out after its grace: then it counts as lost. The
+// grace ends twice its patience after it was sent, whenever its sender gave
+// up: a device answers within that or not at all.
 //
 // Plain C++; the clock is passed in so that tests can play with time.
 
@@ -70,8 +72,8 @@ public:
     Tag Match(const Notification& notification, Clock::time_point now = Clock::now());
 
     // How long the sender waits for this send's answer, when not the device's
-    // own patience for the command: a send given up on keeps as long again
-    // before another of its kind may go out.
+    // own patience for the command: a send given up on keeps its claim on
+    // answers of its kind until twice that after it was sent.
     void Expect(ExchangeId id, std::chrono::milliseconds patience);
 
     // The sender stopped waiting: its time-out, or it went away. The send
@@ -80,7 +82,7 @@ public:
 
     // Whether a command may go out now without its answer being mistaken
     // for that of an earlier send: no send that takes the same first answer
-    // is waiting, or has been late for less than its patience.
+    // is waiting, or late within its grace.
     bool MaySend(CommandType command, Clock::time_point now = Clock::now()) const;
 
     // Still expecting an answer (waiting or late).

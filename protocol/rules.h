@@ -31,8 +31,8 @@ struct Timeouts {
 inline constexpr Timeouts kTimeouts{};
 
 // How long the device may take to answer `command`: the longest wait of any
-// step that sends it. A send given up on keeps this long again to answer
-// before another of its kind may go out.
+// step that sends it. A send given up on keeps its claim on answers of its
+// kind until twice this after it was sent.
 Millis Patience(CommandType command);
 
 // Text fields: the characters a device holds, one field byte kept for the
