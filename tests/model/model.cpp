@@ -1,0 +1,342 @@
+// The model's runner: sets up a fresh device and wizard for a sequence, plays
+// the actions, lets the oracle look after each of them and after every pass
+// of the event loop, and shortens what fails.
+#include "world.h"
+
+#include "demo/scenario.h"
+#include "demo/walk.h"
+#include "platform/messagebox.h"
+#include "serial/portnames.h"
+#include "shell/deviceaddress.h"
+#include "sim/device.h"
+
+#include <QCoreApplication>
+#include <QTest>
+
+#include <csignal>
+#include <cstdio>
+#include <cstring>
+#include <cstdlib>
+#include <filesystem>
+#include <memory>
+#include <mutex>
+#include <sstream>
+
+#include <unistd.h>
+
+namespace vtrl::model {
+
+std::string Action::Text() const
+{
+    std::string s = name;
+    for (int a : args)
+        s += ':' + std::to_string(a);
+    return s;
+}
+
+Action Action::Parse(const std::string& text)
+{
+    Action a;
+    std::istringstream in(text);
+    std::getline(in, a.name, ':');
+    for (std::string part; std::getline(in, part, ':');)
+        a.args.push_back(std::atoi(part.c_str()));
+    return a;
+}
+
+std::string ActionsText(const std::vector<Action>& actions)
+{
+    std::string s;
+    for (const Action& a : actions)
+        s += (s.empty() ? "" : " ") + a.Text();
+    return s;
+}
+
+std::vector<Action> ParseActions(const std::string& text)
+{
+    std::vector<Action> out;
+    std::istringstream in(text);
+    for (std::string word; in >> word;)
+        out.push_back(Action::Parse(word));
+    return out;
+}
+
+bool World::Look()
+{
+    if (!finding.empty())
+        return false;
+    for (const OracleRow& row : OracleTable()) {
+        std::string seen = row.check(*this);
+        if (!seen.empty()) {
+            finding = std::move(seen);
+            check = row.name;
+            return false;
+        }
+    }
+    pageBefore = main.ShownPage();
+    bondBefore = frmDevDisc->BondTargetAddress;
+    return true;
+}
+
+bool World::Pump(int ms)
+{
+    const auto until = Clock::now() + Millis(ms);
+    do {
+        QCoreApplication::processEvents(QEventLoop::AllEvents);
+        if (!Look())
+            return false;
+        if (Clock::now() >= until)
+            break;
+        QTest::qWait(1);
+    } while (true);
+    return Look();
+}
+
+namespace {
+
+// The operator reads every box and goes on; asked whether to quit, says No.
+class OperatorBoxes final : public platform::MessageBoxService {
+public:
+    OperatorBoxes() : previous_(platform::SetMessageBoxService(this)) {}
+    ~OperatorBoxes() override { platform::SetMessageBoxService(previous_); }
+    OperatorBoxes(const OperatorBoxes&) = delete;
+    OperatorBoxes& operator=(const OperatorBoxes&) = delete;
+    int show(QWidget*, const QString&, const QString&, platform::MbButtons buttons, platform::MbIcon) override
+    {
+        switch (buttons) {
+        case platform::MbButtons::YesNo: return platform::mrNo;
+        case platform::MbButtons::RetryCancel: return platform::mrCancel;
+        case platform::MbButtons::Ok: break;
+        }
+        return platform::mrOk;
+    }
+
+private:
+    platform::MessageBoxService* previous_;
+};
+
+// The device's dice, thrown on the simulator's thread for each command.
+struct DeviceDice {
+    explicit DeviceDice(std::uint64_t seed, int calm) : rng(seed), calm(calm) {}
+    sim::CommandFault Throw(const sim::ReceivedFrame& command)
+    {
+        const auto& rows = BehaviourTable();
+        int total = calm;
+        for (std::size_t i = 1; i < rows.size(); ++i)
+            total += rows[i].weight;
+        int pick = rng.Below(total);
+        std::size_t row = 0;
+        if (pick >= calm) {
+            pick -= calm;
+            for (row = 1; row + 1 < rows.size() && pick >= rows[row].weight; ++row)
+                pick -= rows[row].weight;
+        }
+        const sim::CommandFault fault = rows[row].make(rng, TimeoutOf(command));
+        std::lock_guard lock(m);
+        log.push_back("device: command " + std::to_string(command.type) + " " + rows[row].name
+                      + (fault.kind == sim::CommandFault::Kind::Late ? " " + std::to_string(fault.lateBy.count()) + " ms"
+                                                                      : std::string()));
+        return fault;
+    }
+    Rng rng;
+    int calm;  // weight of answering at once
+    std::mutex m;
+    std::vector<std::string> log;
+};
+
+// Where a crash is reported from: the sequence under way.
+char gUnderWay[96] = "";
+
+extern "C" void ReportUnderWay(int signal)
+{
+    if (gUnderWay[0]) {
+        (void)!::write(2, gUnderWay, strnlen(gUnderWay, sizeof gUnderWay));
+        (void)!::write(2, "\n", 1);
+    }
+    std::signal(signal, SIG_DFL);
+    std::raise(signal);
+}
+
+const ActionRow* RowOf(const std::string& name)
+{
+    for (const ActionRow& row : ActionTable())
+        if (name == row.name)
+            return &row;
+    return nullptr;
+}
+
+}  // namespace
+
+Outcome RunSequence(std::uint64_t seed, const Options& options, const std::vector<Action>* script)
+{
+    static const bool handlers = [] {
+        for (int s : {SIGSEGV, SIGABRT, SIGBUS, SIGFPE})
+            std::signal(s, ReportUnderWay);
+        return true;
+    }();
+    (void)handlers;
+    std::snprintf(gUnderWay, sizeof gUnderWay, "model: crashed in the sequence of seed %llu",
+                  static_cast<unsigned long long>(seed));
+
+    Outcome out;
+    Rng hands(seed);
+    Rng setup(seed ^ 0x5EED0F0DE71CEull);
+    serial::ResetRegisteredPortsForTesting();
+    protocol::LocalConfig = {};
+    protocol::RemoteConfig = {};
+
+    // The device: either function, a link time-out the spin box cannot show
+    // now and then, and a temper from calm to moody.
+    const int function = 1 + setup.Below(2);
+    sim::Simulator device;
+    if (function == 2)
+        demo::SetUpSppDevice(device);
+    sim::DeviceConfig stored = *device.workingConfig({});
+    const std::uint16_t linkTimeouts[] = {20, 40, 300, 1000};
+    stored.linkTimeout = linkTimeouts[setup.Below(4)];
+    device.setStoredConfig({}, stored);
+    const int calm[] = {600, 150, 50};
+    auto dice = std::make_shared<DeviceDice>(setup.Next(), calm[setup.Below(3)]);
+    device.setFaultPlan([dice](const sim::ReceivedFrame& f) { return dice->Throw(f); });
+    device.setInOrder(true);
+    device.setAnswerDelay(Millis(1));
+    device.setInquiryDelay(Millis(5));
+    device.setBondResultDelay(Millis(5));
+    sim::BondingScript bonding;
+    bonding.stepDelay = Millis(5);
+    device.setBonding(bonding);
+    sim::PingScript ping;
+    ping.connectionStatus = 2;
+    ping.connectionDelay = Millis(5);
+    device.setPing(ping);
+    if (!device.start()) {
+        out.finding = "the simulator did not start: " + device.errorText();
+        out.check = "set-up";
+        return out;
+    }
+    char dir[] = "/tmp/vtrl-model-XXXXXX";
+    if (!::mkdtemp(dir)) {
+        out.finding = "no temporary folder";
+        out.check = "set-up";
+        return out;
+    }
+    struct RemoveDir {
+        std::string path;
+        ~RemoveDir() { std::filesystem::remove_all(path); }
+    } removeDir{dir};
+    const std::string link = std::string(dir) + "/device";
+    device.setStablePath(link);
+    const int port = static_cast<int>(serial::RegisterPortPath(link));
+
+    OperatorBoxes boxes;
+    demo::WalkThrough walk(nullptr, QString());
+    if (!walk.Start(function == 2 ? fnSppServer : fnCableReplacement)) {
+        out.finding = "the wizard did not start: " + walk.Error().toStdString();
+        out.check = "set-up";
+        return out;
+    }
+    TfrmMain& main = walk.wizard()->main();
+    main.DrainMs = 5;
+    frmCommPortSel->tmrHeartbeat.setInterval(kTimers.heartbeat);
+    frmDevDisc->tmrBond.setInterval(kTimers.bond);
+    frmDevDisc->tmrInquiry.setInterval(kTimers.inquiry);
+    frmDevDisc->tmrProgressBar.setInterval(kTimers.progress);
+    frmConfigLocalPort->tmrConfig.setInterval(kTimers.portConfig);
+    frmConfigRemotePort->tmrConfig.setInterval(kTimers.portConfig);
+    frmConfigLocalDevice->tmrConfig.setInterval(kTimers.deviceTick);
+    frmFlashUpdate->tmrFlashUpdate.setInterval(kTimers.flash);
+    frmFlashUpdate->tmrProgressBar.setInterval(kTimers.progress);
+    // The machine's own ports are not the model's to write to.
+    QComboBox& ports = frmCommPortSel->cboCommPort;
+    for (int i = ports.count() - 1; i >= 0; --i)
+        if (TfrmCommPortSel::PortNumberOfItem(ports.itemText(i)) != port)
+            ports.removeItem(i);
+
+    World w(device, main, function, port, options.verbose);
+    QObject::connect(&frmFlashUpdate->Panel0, &StatusPanel::textSet, [&w](const QString& text) {
+        if (text == QStringLiteral("All settings were saved successfully."))
+            ++w.savedClaims;
+    });
+
+    std::size_t logged = 0;
+    const auto begun = Clock::now();
+    const auto say = [&](const std::string& line) {
+        if (!options.verbose)
+            return;
+        std::lock_guard lock(dice->m);
+        for (; logged < dice->log.size(); ++logged)
+            std::fprintf(stderr, "      %s\n", dice->log[logged].c_str());
+        if (!line.empty())
+            std::fprintf(stderr, "%5lld %s\n",
+                         static_cast<long long>(std::chrono::duration_cast<Millis>(Clock::now() - begun).count()),
+                         line.c_str());
+    };
+
+    const std::size_t turns = script ? script->size() : static_cast<std::size_t>(options.maxActions);
+    for (std::size_t turn = 0; turn < turns && w.finding.empty(); ++turn) {
+        const ActionRow* row = nullptr;
+        Action action;
+        if (script) {
+            action = (*script)[turn];
+            row = RowOf(action.name);
+            if (!row || !row->possible(w))
+                continue;
+        } else {
+            std::vector<const ActionRow*> open;
+            int total = 0;
+            for (const ActionRow& r : ActionTable())
+                if (r.possible(w)) {
+                    open.push_back(&r);
+                    total += r.weight;
+                }
+            int pick = hands.Below(total);
+            for (const ActionRow* r : open) {
+                row = r;
+                if ((pick -= r->weight) < 0)
+                    break;
+            }
+            action = Action{row->name, row->choose(w, hands)};
+        }
+        say("[" + main.ShownPage()->Caption().toStdString() + "] " + action.Text());
+        out.actions.push_back(action);
+        row->perform(w, action.args);
+        w.Pump(0);
+        if (main.ShownPage() == frmFinish)
+            break;
+    }
+    // What is still on its way arrives, and the oracle looks once more.
+    if (w.finding.empty()) {
+        const auto until = Clock::now() + Millis(2 * LongestTimeout(main.ShownPage()) + 20);
+        while (w.Pump(1) && device.answersPending() > 0 && Clock::now() < until)
+            ;
+    }
+    say({});
+    out.finding = w.finding;
+    out.check = w.check;
+    gUnderWay[0] = '\0';
+    return out;
+}
+
+std::vector<Action> Shorten(std::uint64_t seed, const Options& options, const Outcome& failed)
+{
+    std::vector<Action> best = failed.actions;
+    int budget = 150;
+    for (std::size_t chunk = std::max<std::size_t>(1, best.size() / 2); chunk >= 1 && budget > 0; chunk /= 2) {
+        for (std::size_t at = 0; at < best.size() && budget > 0;) {
+            std::vector<Action> shorter(best.begin(), best.begin() + static_cast<std::ptrdiff_t>(at));
+            shorter.insert(shorter.end(), best.begin() + static_cast<std::ptrdiff_t>(std::min(best.size(), at + chunk)),
+                           best.end());
+            --budget;
+            const Outcome again = RunSequence(seed, options, &shorter);
+            if (again.Failed() && again.check == failed.check && again.actions.size() < best.size())
+                best = again.actions;
+            else
+                at += chunk;
+        }
+        if (chunk == 1)
+            break;
+    }
+    return best;
+}
+
+}  // namespace vtrl::model
