@@ -4,7 +4,8 @@
 #include "world.h"
 
 #include "demo/scenario.h"
-#include "demo/walk.h"
+#include "demo/hands.h"
+#include "pages/wizard.h"
 #include "platform/messagebox.h"
 #include "serial/portnames.h"
 #include "shell/deviceaddress.h"
@@ -229,13 +230,16 @@ Outcome RunSequence(std::uint64_t seed, const Options& options, const std::vecto
     const int port = static_cast<int>(serial::RegisterPortPath(link));
 
     OperatorBoxes boxes;
-    demo::WalkThrough walk(nullptr, QString());
-    if (!walk.Start(function == 2 ? fnSppServer : fnCableReplacement)) {
-        out.finding = "the wizard did not start: " + walk.Error().toStdString();
+    Wizard wizard;
+    TfrmMain& main = wizard.main();
+    main.show();
+    demo::Click(function == 2 ? frmIntroduction->rbSppServer : frmIntroduction->rbCableReplacement);
+    demo::Click(main.btnNext);
+    if (main.ShownPage() != frmCommPortSel) {
+        out.finding = "the wizard did not reach the COM port page";
         out.check = "set-up";
         return out;
     }
-    TfrmMain& main = walk.wizard()->main();
     main.DrainMs = 5;
     frmCommPortSel->tmrHeartbeat.setInterval(kTimers.heartbeat);
     frmDevDisc->tmrBond.setInterval(kTimers.bond);

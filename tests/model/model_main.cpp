@@ -6,6 +6,7 @@
 //   model_test --seconds S          as many as fit in S seconds
 //   model_test --seed S             the first seed (default VTRL_MODEL_SEED, or 1)
 //   model_test --seed S --actions "Next Set ..."   replays one action list
+//   model_test --ctl N              N vtrlctl sequences only
 //   model_test -v                   each action, device behaviour and finding
 //
 // A failure prints its seed and a shortened action list, and the command
@@ -52,6 +53,7 @@ int main(int argc, char** argv)
     std::uint64_t seed = EnvNumber("VTRL_MODEL_SEED", 1);
     std::string actions;
     bool haveActions = false;
+    std::uint64_t ctlOnly = 0;
     Options options;
     for (int i = 1; i < argc; ++i) {
         const std::string a = argv[i];
@@ -64,6 +66,8 @@ int main(int argc, char** argv)
             seed = std::strtoull(argv[++i], nullptr, 10);
         else if (a == "--actions" && value)
             actions = argv[++i], haveActions = true;
+        else if (a == "--ctl" && value)
+            ctlOnly = std::strtoull(argv[++i], nullptr, 10);
         else if (a == "-v")
             options.verbose = true;
         else {
@@ -73,6 +77,16 @@ int main(int argc, char** argv)
     }
 
     int passed = 0, failed = 0;
+    if (ctlOnly > 0) {
+        for (std::uint64_t i = 0; i < ctlOnly; ++i) {
+            const std::string ctl = RunCtlSequence(seed + i, options.verbose);
+            if (!ctl.empty())
+                std::printf("model: vtrlctl seed %llu fails: %s\n", static_cast<unsigned long long>(seed + i), ctl.c_str());
+            ++(ctl.empty() ? passed : failed);
+        }
+        std::printf("model: %d passed, %d failed\n", passed, failed);
+        return failed ? 1 : 0;
+    }
     if (haveActions) {
         const auto script = ParseActions(actions);
         const Outcome o = RunSequence(seed, options, &script);
