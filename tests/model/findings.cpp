@@ -1,5 +1,6 @@
 // Findings of the model test, each replayed as a plain test: the seed, and
-// the shortened action list where shortening changed the sequence.
+// the shortened action list that showed the fault. The device's behaviour
+// comes from the seed, command by command.
 #include "model.h"
 
 namespace vtrl::model {
@@ -7,6 +8,15 @@ namespace vtrl::model {
 const std::vector<Replay>& Replays()
 {
     static const std::vector<Replay> table = {
+        {"Next while the local port page waits passes on values the device never took", 20,
+         "Unasked:1:185 HangUp:70 CancelNo Unasked:1:220 AutoDetect CancelNo Unasked:2:34 Next CancelNo Set "
+         "PortAdvanced:0:4:1 DCE Set Next"},
+        {"a resend keeps the page confirmed for the values before it", 4,
+         "AutoDetect Next Set Wait:20 Back Next Pick:4:0 Set"},
+        {"a failed bonding write while bonded leaves only Cancel", 15,
+         "AutoDetect Next HangUp:22 Select:0 Bond Wait:510 Wait:125 Wait:125 Wait:125 Wait:125 Wait:255"},
+        {"a link time-out above 255 is cut to 8 bits on a plain Set", 20,
+         "AutoDetect Next Set Wait:1 Wait:1 Next Set DeviceAdvanced:0:2:1 Next"},
     };
     return table;
 }

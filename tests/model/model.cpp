@@ -283,7 +283,16 @@ Outcome RunSequence(std::uint64_t seed, const Options& options, const std::vecto
         if (script) {
             action = (*script)[turn];
             row = RowOf(action.name);
-            if (!row || !row->possible(w))
+            if (!row)
+                continue;
+            // The button may come on a little later than when the list was
+            // made: the operator waits for it, as long as the page would.
+            const auto until = Clock::now() + Millis(2 * LongestTimeout(main.ShownPage()));
+            while (!row->possible(w) && Clock::now() < until && w.Pump(1))
+                ;
+            if (!w.finding.empty())
+                break;
+            if (!row->possible(w))
                 continue;
         } else {
             std::vector<const ActionRow*> open;
