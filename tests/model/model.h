@@ -56,7 +56,7 @@ struct Outcome {
 };
 
 struct Options {
-    int maxActions = 60;
+    int maxActions = 70;
     bool verbose = false;  // each action and what the oracle sees, on stderr
 };
 

@@ -52,37 +52,42 @@ QString Latin1(const char* text) { return QString::fromLatin1(text); }
 
 const std::vector<ActionRow> kActions = {
     // COM port page.
-    {"SetCom", 6, true,
-     [](World& w) { return Clickable(Button(w, &frmCommPortSel->btnSetCommPortSel)); },
+    {"SetCom", 8, true,
+     [](World& w) {
+         // The button comes on once a port is picked.
+         return Clickable(Button(w, &frmCommPortSel->btnSetCommPortSel))
+             || (w.Shown(frmCommPortSel) && Usable(frmCommPortSel->cboCommPort) && frmCommPortSel->cboCommPort.currentIndex() < 0);
+     },
      [](World&, Rng&) { return Args{}; },
      [](World& w, const Args&) {
          TfrmCommPortSel& p = *frmCommPortSel;
          for (int i = 0; i < p.cboCommPort.count(); ++i)
              if (TfrmCommPortSel::PortNumberOfItem(p.cboCommPort.itemText(i)) == w.port && Usable(p.cboCommPort))
                  demo::Pick(p.cboCommPort, i);
-         demo::Click(p.btnSetCommPortSel);
+         if (Usable(p.btnSetCommPortSel))
+             demo::Click(p.btnSetCommPortSel);
      }},
     {"AutoDetect", 2, true,
      [](World& w) { return Clickable(Button(w, &frmCommPortSel->btnAutoDetect)); },
      [](World&, Rng&) { return Args{}; },
      [](World&, const Args&) { demo::Click(frmCommPortSel->btnAutoDetect); }},
-    {"VerInfo", 2, true,
+    {"VerInfo", 1, true,
      [](World& w) { return Clickable(Button(w, &frmCommPortSel->bGetVersion, &frmDevDisc->bGetVersion)); },
      [](World&, Rng&) { return Args{}; },
      [](World& w, const Args&) { demo::Click(*Button(w, &frmCommPortSel->bGetVersion, &frmDevDisc->bGetVersion)); }},
     // Discovery page.
-    {"Search", 3, true,
+    {"Search", 4, true,
      [](World& w) { return Clickable(Button(w, nullptr, &frmDevDisc->btnSearchDevices)); },
      [](World&, Rng&) { return Args{}; },
      [](World&, const Args&) { demo::Click(frmDevDisc->btnSearchDevices); }},
-    {"Select", 4, false,
+    {"Select", 6, false,
      [](World& w) { return w.Shown(frmDevDisc) && Usable(frmDevDisc->lstDeviceList) && frmDevDisc->lstDeviceList.topLevelItemCount() > 0; },
      [](World&, Rng& r) { return Args{r.Below(4)}; },
      [](World&, const Args& a) {
          QTreeWidget& list = frmDevDisc->lstDeviceList;
          demo::SelectItem(list, list.topLevelItem(a[0] % list.topLevelItemCount())->text(0));
      }},
-    {"Bond", 4, true,
+    {"Bond", 6, true,
      [](World& w) { return Clickable(Button(w, nullptr, &frmDevDisc->btnBondSelectedDevice)); },
      [](World&, Rng&) { return Args{}; },
      [](World&, const Args&) { demo::Click(frmDevDisc->btnBondSelectedDevice); }},
@@ -124,7 +129,7 @@ const std::vector<ActionRow> kActions = {
              a[0] != 0);
          demo::Click(PortPage(w)->bAdvanced);
      }},
-    {"Set", 7, true,
+    {"Set", 10, true,
      [](World& w) {
          if (auto* p = PortPage(w))
              return Usable(p->btnSet);
@@ -168,16 +173,16 @@ const std::vector<ActionRow> kActions = {
          demo::Click(frmConfigLocalDevice->bAdvanced);
      }},
     // Save page.
-    {"Save", 6, true,
+    {"Save", 10, true,
      [](World& w) { return w.Shown(frmFlashUpdate) && Usable(frmFlashUpdate->btnSave); },
      [](World&, Rng&) { return Args{}; },
      [](World&, const Args&) { demo::Click(frmFlashUpdate->btnSave); }},
     // The frame's buttons.
-    {"Back", 3, true,
+    {"Back", 2, true,
      [](World& w) { return Usable(w.main.btnBack) && w.main.ShownPage() != frmCommPortSel; },
      [](World&, Rng&) { return Args{}; },
      [](World& w, const Args&) { demo::Click(w.main.btnBack); }},
-    {"Next", 8, true,
+    {"Next", 20, true,
      [](World& w) { return Usable(w.main.btnNext); },
      [](World&, Rng&) { return Args{}; },
      [](World& w, const Args&) {
@@ -219,7 +224,7 @@ const std::vector<ActionRow> kActions = {
          w.Pump(a[0]);
          w.device.comeBack();
      }},
-    {"Unasked", 2, false,
+    {"Unasked", 1, false,
      [](World&) { return true; },
      [](World&, Rng& r) { return Args{r.Below(5), r.Below(256)}; },
      [](World& w, const Args& a) {
