@@ -185,7 +185,7 @@ int main(int argc, char** argv)
     }
     std::setvbuf(stdout, nullptr, _IOLBF, 0);
 
-    if (run.jobs > 1 && !haveActions && ctlOnly == 0) {
+    if (run.jobs > 1 && run.sequences > 1 && !haveActions && ctlOnly == 0) {
         const auto start = std::chrono::steady_clock::now();
         const Tally t = PlayInJobs(argc, argv, run);
         const auto took = std::max<long long>(
