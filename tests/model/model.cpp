@@ -75,7 +75,7 @@ bool World::Look()
         }
     }
     pageBefore = main.ShownPage();
-    bondBefore = frmDevDisc->BondTargetAddress;
+    bondBefore = device.workingConfig({})->bondedAddress;
     return true;
 }
 

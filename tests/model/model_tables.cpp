@@ -299,6 +299,8 @@ std::string Mismatch(const std::string& what, const std::string& claimed, const 
 // Where a page stands in the walk: a page's claim is relied on from there on.
 int Rank(TWizardChildForm* page)
 {
+    if (page == frmDevDisc)
+        return 1;
     if (page == frmConfigLocalPort)
         return 2;
     if (page == frmConfigRemotePort || page == frmConfigLocalDevice)
@@ -307,7 +309,7 @@ int Rank(TWizardChildForm* page)
         return 4;
     if (page == frmFinish)
         return 5;
-    return 1;
+    return 0;
 }
 
 std::string Unit(const DeviceAddress& a) { return FormatDeviceAddress(a).toStdString(); }
@@ -326,6 +328,10 @@ const std::vector<OracleRow> kOracle = {
              && DeviceOf(w.main.LocalConfig) != DeviceOf(*local))
              return Mismatch("local device page confirmed", DeviceOf(w.main.LocalConfig).Text(),
                              DeviceOf(*local).Text());
+         if (frmDevDisc->Bonded && frmDevDisc->PendingStep() == TfrmDevDisc::Step::None && shown >= Rank(frmDevDisc)
+             && local->bondedAddress != frmDevDisc->BondTargetAddress)
+             return "the discovery page shows a bond with " + Unit(frmDevDisc->BondTargetAddress)
+                 + ", the device is bonded to " + Unit(local->bondedAddress);
          if (frmConfigRemotePort->ConfigConfirmed && shown >= Rank(frmConfigRemotePort)) {
              const DeviceAddress unit = frmDevDisc->BondTargetAddress;
              const auto remote = w.device.workingConfig(unit);
@@ -381,7 +387,8 @@ const std::vector<OracleRow> kOracle = {
          if (w.device.receivedCount() == w.framesSeen)
              return {};
          const auto frames = w.device.received();
-         const DeviceAddress bond = frmDevDisc->BondTargetAddress;
+         // The unit the attached device is bonded to, now or at the last look.
+         const DeviceAddress bond = w.device.workingConfig({})->bondedAddress;
          TWizardChildForm* page = w.main.ShownPage();
          // A command counts as the discovery or remote page's when that page
          // was on show before it came and still is.
@@ -399,7 +406,7 @@ const std::vector<OracleRow> kOracle = {
                  : f.type == sim::type::GetConfig                     ? "GetConfig"
                                                                       : "GetVersion";
              if (a != DeviceAddress{} && a != bond && a != w.bondBefore)
-                 out = kind + " to " + Unit(a) + " while the bonded unit is " + Unit(bond);
+                 out = kind + " to " + Unit(a) + " while the device is bonded to " + Unit(bond);
              else if (a == DeviceAddress{}
                       && (f.type == sim::type::SetPortConfig ? onShow(frmConfigRemotePort) : onShow(frmDevDisc)))
                  out = kind + " to address zero from " + page->Caption().toStdString();

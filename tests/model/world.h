@@ -68,7 +68,7 @@ struct World {
     // For the oracle: what it saw at its last look.
     std::size_t framesSeen = 0;
     TWizardChildForm* pageBefore = nullptr;
-    DeviceAddress bondBefore{};
+    DeviceAddress bondBefore{};  // the unit the device was bonded to
     Clock::time_point wayOnSince = Clock::now();
     // Set by the actions for the oracle: a settings page was left by Next
     // while it showed these values.
