@@ -340,7 +340,8 @@ Outcome RunSequence(std::uint64_t seed, const Options& options, const std::vecto
 std::vector<Action> Shorten(std::uint64_t seed, const Options& options, const Outcome& failed)
 {
     std::vector<Action> best = failed.actions;
-    int budget = 150;
+    const char* limit = std::getenv("VTRL_MODEL_SHORTEN");  // replays at most; 150
+    int budget = limit && *limit ? std::atoi(limit) : 150;
     for (std::size_t chunk = std::max<std::size_t>(1, best.size() / 2); chunk >= 1 && budget > 0; chunk /= 2) {
         for (std::size_t at = 0; at < best.size() && budget > 0;) {
             std::vector<Action> shorter(best.begin(), best.begin() + static_cast<std::ptrdiff_t>(at));
