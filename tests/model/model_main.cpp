@@ -23,6 +23,9 @@
 #include <string>
 #include <vector>
 
+#include <csignal>
+
+#include <sys/prctl.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -117,6 +120,7 @@ Tally PlayInJobs(int argc, char** argv, Run run)
             break;
         const pid_t pid = ::fork();
         if (pid == 0) {
+            ::prctl(PR_SET_PDEATHSIG, SIGTERM);  // a stopped run stops its jobs
             ::close(fds[0]);
             QApplication app(argc, argv);
             run.job = j;
