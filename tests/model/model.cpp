@@ -163,6 +163,15 @@ extern "C" void ReportUnderWay(int signal)
     std::raise(signal);
 }
 
+// What a hurried operator reaches for.
+bool Onward(const ActionRow& row)
+{
+    for (const char* name : {"SetCom", "Next", "Search", "Select", "Bond", "Set", "Save"})
+        if (std::strcmp(row.name, name) == 0)
+            return true;
+    return false;
+}
+
 const ActionRow* RowOf(const std::string& name)
 {
     for (const ActionRow& row : ActionTable())
@@ -264,6 +273,8 @@ Outcome RunSequence(std::uint64_t seed, const Options& options, const std::vecto
             ports.removeItem(i);
 
     World w(device, main, function, port, options.verbose);
+    w.lineDrops = setup.Chance(30);
+    w.chatty = setup.Chance(50);
     QObject::connect(&frmFlashUpdate->Panel0, &StatusPanel::textSet, [&w](const QString& text) {
         if (text == QStringLiteral("All settings were saved successfully."))
             ++w.savedClaims;
@@ -283,6 +294,8 @@ Outcome RunSequence(std::uint64_t seed, const Options& options, const std::vecto
                          line.c_str());
     };
 
+    // Half the operators are in a hurry to get on: deeper into the wizard.
+    const bool hurried = hands.Chance(50);
     const std::size_t turns = script ? script->size() : static_cast<std::size_t>(options.maxActions);
     for (std::size_t turn = 0; turn < turns && w.finding.empty(); ++turn) {
         const ActionRow* row = nullptr;
@@ -302,17 +315,18 @@ Outcome RunSequence(std::uint64_t seed, const Options& options, const std::vecto
             if (!row->possible(w))
                 continue;
         } else {
-            std::vector<const ActionRow*> open;
+            std::vector<std::pair<const ActionRow*, int>> open;
             int total = 0;
             for (const ActionRow& r : ActionTable())
                 if (r.possible(w)) {
-                    open.push_back(&r);
-                    total += r.weight;
+                    const int weight = r.weight * (hurried && Onward(r) ? 4 : 1);
+                    open.emplace_back(&r, weight);
+                    total += weight;
                 }
             int pick = hands.Below(total);
-            for (const ActionRow* r : open) {
+            for (const auto& [r, weight] : open) {
                 row = r;
-                if ((pick -= r->weight) < 0)
+                if ((pick -= weight) < 0)
                     break;
             }
             action = Action{row->name, row->choose(w, hands)};

@@ -217,7 +217,7 @@ const std::vector<ActionRow> kActions = {
     // asked for, of kinds a device sends by itself or that carry their own
     // correlation.
     {"HangUp", 1, false,
-     [](World&) { return true; },
+     [](World& w) { return w.lineDrops; },
      [](World&, Rng& r) { return Args{r.Below(3 * kTimers.heartbeat)}; },
      [](World& w, const Args& a) {
          w.device.hangUp();
@@ -225,7 +225,7 @@ const std::vector<ActionRow> kActions = {
          w.device.comeBack();
      }},
     {"Unasked", 1, false,
-     [](World&) { return true; },
+     [](World& w) { return w.chatty; },
      [](World&, Rng& r) { return Args{r.Below(5), r.Below(256)}; },
      [](World& w, const Args& a) {
          const auto v = static_cast<std::uint8_t>(a[1]);

@@ -64,6 +64,8 @@ struct World {
     int function = 1;  // 1 Cable Replacement, 2 SPP Server
     int port = 0;
     bool verbose = false;
+    bool lineDrops = false;  // the line may hang up and come back
+    bool chatty = false;     // the device sends frames nobody asked for
 
     // For the oracle: what it saw at its last look.
     std::size_t framesSeen = 0;
