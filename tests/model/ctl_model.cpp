@@ -23,8 +23,9 @@ namespace {
 
 using Kind = sim::CommandFault::Kind;
 
-// vtrlctl's time-outs in the model; the device answers in a millisecond.
-const ctl::Timeouts kCtlTimeouts = ctl::Timeouts{}.Scaled(0.03);
+// vtrlctl's time-outs in the model: the device answers in a millisecond, but
+// a loaded machine must not turn a prompt answer into silence.
+const ctl::Timeouts kCtlTimeouts = ctl::Timeouts{}.Scaled(0.1);
 
 int CtlTimeout(const sim::ReceivedFrame& c)
 {

@@ -244,8 +244,16 @@ const std::vector<ActionRow> kActions = {
              break;
          case 3:
              // Only while nothing waits for an answer: a refusal names no send.
-             if (w.main.Ledger().Size() == 0 && w.device.answersPending() == 0)
+             // Only while nothing waits for an answer, and the operator keeps
+             // still until it is in: one that crosses a command on the line
+             // is that command's refusal to any wizard.
+             if (w.main.Ledger().Size() == 0 && w.device.answersPending() == 0) {
                  w.device.sendUnasked(sim::type::NegativeResponse, {v, static_cast<std::uint8_t>(v % 5)});
+                 const auto until = Clock::now() + Millis(50);
+                 while (w.device.answersPending() > 0 && Clock::now() < until && w.Pump(1))
+                     ;
+                 w.Pump(3);
+             }
              break;
          default: {
              // A sequence number no GetConfig carried.
@@ -328,8 +336,9 @@ const std::vector<OracleRow> kOracle = {
              && DeviceOf(w.main.LocalConfig) != DeviceOf(*local))
              return Mismatch("local device page confirmed", DeviceOf(w.main.LocalConfig).Text(),
                              DeviceOf(*local).Text());
+         // (Bonded without a unit is no claim: Next stays shut.)
          if (frmDevDisc->Bonded && frmDevDisc->PendingStep() == TfrmDevDisc::Step::None && shown >= Rank(frmDevDisc)
-             && local->bondedAddress != frmDevDisc->BondTargetAddress)
+             && frmDevDisc->BondTargetAddress != DeviceAddress{} && local->bondedAddress != frmDevDisc->BondTargetAddress)
              return "the discovery page shows a bond with " + Unit(frmDevDisc->BondTargetAddress)
                  + ", the device is bonded to " + Unit(local->bondedAddress);
          if (frmConfigRemotePort->ConfigConfirmed && shown >= Rank(frmConfigRemotePort)) {
