@@ -138,7 +138,14 @@ struct DeviceDice {
         }
         const sim::CommandFault fault = rows[row].make(rng, TimeoutOf(command));
         std::lock_guard lock(m);
-        log.push_back("device: command " + std::to_string(command.type) + " " + rows[row].name
+        std::string unit;
+        if (command.payload.size() >= 6 && command.type != sim::type::SetDeviceConfig) {
+            DeviceAddress a{};
+            std::copy_n(command.payload.begin(), 6, a.begin());
+            if (a != DeviceAddress{})
+                unit = " to " + sim::formatAddress(a);
+        }
+        log.push_back("device: command " + std::to_string(command.type) + unit + " " + rows[row].name
                       + (fault.kind == sim::CommandFault::Kind::Late ? " " + std::to_string(fault.lateBy.count()) + " ms"
                                                                       : std::string()));
         return fault;
