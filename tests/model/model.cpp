@@ -279,7 +279,7 @@ Outcome RunSequence(std::uint64_t seed, const Options& options, const std::vecto
         if (TfrmCommPortSel::PortNumberOfItem(ports.itemText(i)) != port)
             ports.removeItem(i);
 
-    World w(device, main, function, port, options.verbose);
+    World w(device, main, function, port);
     w.lineDrops = setup.Chance(30);
     w.chatty = setup.Chance(50);
     QObject::connect(&frmFlashUpdate->Panel0, &StatusPanel::textSet, [&w](const QString& text) {

@@ -58,12 +58,11 @@ DeviceFields DeviceOf(const protocol::DeviceConfig& c);
 DeviceFields DeviceShown(const TfrmConfigLocalDevice& page);
 
 struct World {
-    World(sim::Simulator& d, TfrmMain& m, int f, int p, bool v) : device(d), main(m), function(f), port(p), verbose(v) {}
+    World(sim::Simulator& d, TfrmMain& m, int f, int p) : device(d), main(m), function(f), port(p) {}
     sim::Simulator& device;
     TfrmMain& main;
     int function = 1;  // 1 Cable Replacement, 2 SPP Server
     int port = 0;
-    bool verbose = false;
     bool lineDrops = false;  // the line may hang up and come back
     bool chatty = false;     // the device sends frames nobody asked for
 
