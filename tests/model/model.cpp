@@ -157,8 +157,11 @@ struct DeviceDice {
     std::vector<std::string> log;
 };
 
-// Where a crash is reported from: the sequence under way.
+// Where a crash is reported from: the sequence under way. The handlers that
+// were there before (the sanitizers' own) still report it afterwards.
 char gUnderWay[96] = "";
+constexpr int kCrashSignals[] = {SIGSEGV, SIGABRT, SIGBUS, SIGFPE};
+struct sigaction gBefore[std::size(kCrashSignals)];
 
 extern "C" void ReportUnderWay(int signal)
 {
@@ -166,8 +169,10 @@ extern "C" void ReportUnderWay(int signal)
         (void)!::write(2, gUnderWay, strnlen(gUnderWay, sizeof gUnderWay));
         (void)!::write(2, "\n", 1);
     }
-    std::signal(signal, SIG_DFL);
-    std::raise(signal);
+    for (std::size_t i = 0; i < std::size(kCrashSignals); ++i)
+        if (kCrashSignals[i] == signal)
+            ::sigaction(signal, &gBefore[i], nullptr);
+    ::raise(signal);  // delivered once this handler returns
 }
 
 // What a hurried operator reaches for.
@@ -192,8 +197,10 @@ const ActionRow* RowOf(const std::string& name)
 Outcome RunSequence(std::uint64_t seed, const Options& options, const std::vector<Action>* script)
 {
     static const bool handlers = [] {
-        for (int s : {SIGSEGV, SIGABRT, SIGBUS, SIGFPE})
-            std::signal(s, ReportUnderWay);
+        struct sigaction report {};
+        report.sa_handler = ReportUnderWay;
+        for (std::size_t i = 0; i < std::size(kCrashSignals); ++i)
+            ::sigaction(kCrashSignals[i], &report, &gBefore[i]);
         return true;
     }();
     (void)handlers;
