@@ -39,7 +39,8 @@ std::uint64_t EnvNumber(const char* name, std::uint64_t fallback)
     return v && *v ? std::strtoull(v, nullptr, 10) : fallback;
 }
 
-void Report(const char* kind, std::uint64_t seed, const Outcome& failed, const std::vector<Action>& shortened)
+void Report(const char* kind, std::uint64_t seed, const Outcome& failed, const std::vector<Action>& shortened,
+            int reproduced = -1)
 {
     std::printf("model: %s seed %llu fails \"%s\": %s\n", kind, static_cast<unsigned long long>(seed),
                 failed.check.c_str(), failed.finding.c_str());
@@ -48,6 +49,8 @@ void Report(const char* kind, std::uint64_t seed, const Outcome& failed, const s
         std::printf("  shortened (%zu): %s\n", shortened.size(), ActionsText(shortened).c_str());
         std::printf("  replay: model_test --seed %llu --actions \"%s\"\n", static_cast<unsigned long long>(seed),
                     ActionsText(shortened).c_str());
+        if (reproduced >= 0)
+            std::printf("  the shortened list failed again %d of 3 times (the rest is timing)\n", reproduced);
     }
     std::fflush(stdout);
 }
@@ -90,7 +93,11 @@ Tally Play(const Run& run)
         const Outcome o = RunSequence(s, run.options);
         if (o.Failed()) {
             ++t.failed;
-            Report("wizard", s, o, Shorten(s, run.options, o));
+            const std::vector<Action> shortened = Shorten(s, run.options, o);
+            int again = 0;
+            for (int i = 0; i < 3; ++i)
+                again += RunSequence(s, run.options, &shortened).check == o.check;
+            Report("wizard", s, o, shortened, again);
         } else {
             ++t.passed;
         }
