@@ -11,6 +11,12 @@
 # is written to build-fuzz/<target>-crash-... and ends the script with 1.
 # FUZZ_TARGETS="fuzz_pages ..." picks targets; FUZZ_NOBUILD=1 skips the build
 # (for several runs side by side after one build).
+# The target "model" is the model test (tests/model) built with the
+# sanitizers in build-asan: random operator actions and device behaviour
+# against the wizard and vtrlctl, for the time given or --runs N sequences,
+# in MODEL_JOBS processes side by side (2). A finding prints its seed and
+# the actions that replay it, is kept in build-asan/model-findings.log and
+# ends the script with 1.
 # Long runs are meant for the background: nice -n 19 scripts/fuzz.sh 60
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -29,8 +35,13 @@ while [ $# -gt 0 ]; do
 done
 [ -n "$limit" ] || usage
 
-read -r -a targets <<<"${FUZZ_TARGETS:-fuzz_receiver fuzz_paramblock fuzz_ledger fuzz_pages fuzz_profile}"
-if [ "${FUZZ_NOBUILD:-0}" != 1 ]; then
+read -r -a requested <<<"${FUZZ_TARGETS:-fuzz_receiver fuzz_paramblock fuzz_ledger fuzz_pages fuzz_profile model}"
+targets=()
+model=0
+for name in "${requested[@]}"; do
+  if [ "$name" = model ]; then model=1; else targets+=("$name"); fi
+done
+if [ ${#targets[@]} -gt 0 ] && [ "${FUZZ_NOBUILD:-0}" != 1 ]; then
   jobs=$(nproc 2>/dev/null || echo 2)
   cmake -S . -B build-fuzz -G Ninja -DCMAKE_CXX_COMPILER=clang++ -DVTRL_GUI=ON -DVTRL_TESTS=OFF \
     -DVTRL_BENCH=OFF -DVTRL_FUZZ=ON -DVTRL_SANITIZE=address,undefined >/dev/null
@@ -38,7 +49,7 @@ if [ "${FUZZ_NOBUILD:-0}" != 1 ]; then
 fi
 
 export QT_QPA_PLATFORM=offscreen
-for name in "${targets[@]}"; do
+for name in "${targets[@]+"${targets[@]}"}"; do
   corpus="build-fuzz/corpus-$name"
   log="build-fuzz/$name.log"
   mkdir -p "$corpus"
@@ -57,3 +68,24 @@ for name in "${targets[@]}"; do
     echo "  fuzz/seeds/$name: $(ls "fuzz/seeds/$name" | wc -l) inputs"
   fi
 done
+
+if [ $model -eq 1 ]; then
+  if [ "${FUZZ_NOBUILD:-0}" != 1 ]; then
+    [ -f build-asan/build.ninja ] || cmake -S . -B build-asan -G Ninja -DVTRL_SANITIZE=address,undefined \
+      -DVTRL_BENCH=OFF -DCMAKE_BUILD_TYPE=Debug >/dev/null
+    cmake --build build-asan -j "$(nproc 2>/dev/null || echo 2)" --target model_test
+  fi
+  case "$limit" in
+    -runs=*) bound=(--sequences "${limit#-runs=}") ;;
+    *) bound=(--seconds "${limit#-max_total_time=}") ;;
+  esac
+  log=build-asan/model-findings.log
+  # A fresh stretch of seeds each run, unless MODEL_SEED names one.
+  seed=${MODEL_SEED:-$(( $(date +%s) % 100000 * 1000000 ))}
+  if ! build-asan/tests/model/model_test "${bound[@]}" --seed "$seed" --jobs "${MODEL_JOBS:-2}" >"$log" 2>&1; then
+    grep -v '^QStandardPaths' "$log" | tail -n 40
+    echo "model found a fault (seeds and actions: $log)"
+    exit 1
+  fi
+  echo "model: $(grep -o '[0-9]* wizard sequences.*' "$log" | tail -n 1), no finding"
+fi

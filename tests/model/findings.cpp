@@ -1,0 +1,31 @@
+// Findings of the model test, each replayed as a plain test: the seed, and
+// the shortened action list that showed the fault. The device's behaviour
+// comes from the seed, command by command.
+#include "model.h"
+
+namespace vtrl::model {
+
+const std::vector<Replay>& Replays()
+{
+    static const std::vector<Replay> table = {
+        {"Next while the local port page waits passes on values the device never took", 20,
+         "Unasked:1:185 HangUp:70 CancelNo Unasked:1:220 AutoDetect CancelNo Unasked:2:34 Next CancelNo Set "
+         "PortAdvanced:0:4:1 DCE Set Next"},
+        {"a resend keeps the page confirmed for the values before it", 4,
+         "AutoDetect Next Set Wait:20 Back Next Pick:4:0 Set"},
+        {"a failed bonding write while bonded leaves only Cancel", 15,
+         "AutoDetect Next HangUp:22 Select:0 Bond Wait:510 Wait:125 Wait:125 Wait:125 Wait:125 Wait:255"},
+        {"a link time-out above 255 is cut to 8 bits on a plain Set", 20,
+         "AutoDetect Next Set Wait:1 Wait:1 Next Set DeviceAdvanced:0:2:1 Next"},
+        {"the remote page passes on values it never sent once the local page changed", 5246,
+         "SetCom Next Select:3 Bond Next Set Set PortAdvanced:0:0:1 Next Set Set Wait:5 Back Pick:1:0 Pick:4:1 Set Wait:45 Next"},
+        {"an earlier send's repeated answer confirms a refused resend", 5278,
+         "Wait:5 AutoDetect Next Back Wait:60 Next Pick:1:0 Set PortAdvanced:0:2:1 Next Auth Wait:15 Set Set Set Name:0 "
+         "Pin:0 Set"},
+        {"another page's answer ends the local port page's wait", 5150,
+         "SetCom Next Set Pick:0:3 Back Next Next Set Set Wait:1 Set Enc Back Pick:0:1 Set"},
+    };
+    return table;
+}
+
+}  // namespace vtrl::model
