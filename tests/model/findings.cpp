@@ -24,6 +24,10 @@ const std::vector<Replay>& Replays()
          "Pin:0 Set"},
         {"another page's answer ends the local port page's wait", 5150,
          "SetCom Next Set Pick:0:3 Back Next Next Set Set Wait:1 Set Enc Back Pick:0:1 Set"},
+        {"a chain of bondings resumes on a unit the device is not bonded to", 21395,
+         "SetCom Wait:60 Next Search Search Search Select:2 Bond Select:1 Bond Select:2 Bond Select:1 Bond"},
+        {"a bonding to a third unit asks the configuration of an earlier one", 5107,
+         "SetCom Next Search Search Select:0 Search Bond Select:1 Bond Select:3 Bond"},
     };
     return table;
 }
