@@ -15,11 +15,14 @@
 // that replays it. The closing line counts sequences: "N passed, N failed".
 #include "model.h"
 
+#include "serial/holders.h"
+
 #include <QApplication>
 
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -70,6 +73,19 @@ struct Run {
 // findings in the first job only.
 Tally Play(const Run& run)
 {
+    // Sibling jobs draw their pseudo-terminals from one pool, and a number
+    // one job has just let go of may keep its lock file a moment longer than
+    // its descriptor: each job keeps its locks to itself.
+    struct OwnLocks {
+        char dir[32] = "/tmp/vtrl-model-locks-XXXXXX";
+        OwnLocks() { vtrl::serial::SetLockDirectoryForTesting(::mkdtemp(dir) ? dir : ""); }
+        ~OwnLocks()
+        {
+            vtrl::serial::SetLockDirectoryForTesting("");
+            std::error_code ignored;
+            std::filesystem::remove_all(dir, ignored);
+        }
+    } locks;
     Tally t;
     if (run.job == 0)
         for (const Replay& r : Replays()) {

@@ -283,7 +283,11 @@ const std::vector<BehaviourRow> kBehaviours = {
     {"late", 10,
      [](Rng& r, int timeout) {
          CommandFault f{CommandFault::Kind::Late};
-         f.lateBy = Millis(1 + r.Below(2 * timeout));
+         // Past the time-out, but inside the two time-outs after the send
+         // that a wizard keeps waiting for a late answer: the last half
+         // time-out is left to the line and a loaded machine, where no
+         // wizard could tell the late answer from a newer send's.
+         f.lateBy = Millis(1 + r.Below(2 * timeout - timeout / 2));
          return f;
      }},
     {"never (lost on the way in)", 4, [](Rng&, int) { return CommandFault{CommandFault::Kind::Drop}; }},
