@@ -1,5 +1,5 @@
 #!/usr/bin/env bash
-# Builds the libFuzzer targets (clang, ASan+UBSan) and runs each one in turn.
+# Builds the libFuzzer targets (clang, ASan+UBSan) and runs them, one per core.
 #   scripts/fuzz.sh MINUTES          each target for MINUTES minutes
 #   scripts/fuzz.sh --seconds N      each target for N seconds (what CI uses)
 #   scripts/fuzz.sh --runs N         each target for N executions
@@ -9,7 +9,8 @@
 # Each target starts from its seeds in fuzz/seeds/<target> (kept in the
 # repository) and keeps what it finds in build-fuzz/corpus-<target>. A finding
 # is written to build-fuzz/<target>-crash-... and ends the script with 1.
-# FUZZ_TARGETS="fuzz_pages ..." picks targets; FUZZ_NOBUILD=1 skips the build
+# FUZZ_TARGETS="fuzz_pages ..." picks targets; FUZZ_JOBS targets run side by
+# side (one per core); FUZZ_NOBUILD=1 skips the build
 # (for several runs side by side after one build).
 # The target "model" is the model test (tests/model) built with the
 # sanitizers in build-asan: random operator actions and device behaviour
@@ -49,24 +50,41 @@ if [ ${#targets[@]} -gt 0 ] && [ "${FUZZ_NOBUILD:-0}" != 1 ]; then
 fi
 
 export QT_QPA_PLATFORM=offscreen
-for name in "${targets[@]+"${targets[@]}"}"; do
-  corpus="build-fuzz/corpus-$name"
-  log="build-fuzz/$name.log"
+# One target per core at a time; each reports when its batch is done.
+fuzz_one() {
+  local name=$1 corpus="build-fuzz/corpus-$1" log="build-fuzz/$1.log"
   mkdir -p "$corpus"
   # Three frames of the longest kind fit; longer inputs only slow the search.
-  if ! "build-fuzz/fuzz/$name" "$corpus" "fuzz/seeds/$name" "$limit" -max_len=1024 -print_final_stats=1 \
-      -artifact_prefix="build-fuzz/$name-" >"$log" 2>&1; then
-    tail -n 40 "$log"
-    echo "fuzz target $name found a fault (input: build-fuzz/$name-*)"
-    exit 1
-  fi
+  "build-fuzz/fuzz/$name" "$corpus" "fuzz/seeds/$name" "$limit" -max_len=1024 -print_final_stats=1 \
+    -artifact_prefix="build-fuzz/$name-" >"$log" 2>&1
+}
+report_one() {
+  local name=$1 log="build-fuzz/$1.log"
   runs=$(sed -n 's/^stat::number_of_executed_units: *//p' "$log")
   rate=$(sed -n 's/^stat::average_exec_per_sec: *//p' "$log")
   echo "$name: ${runs:-?} executions (${rate:-?}/s; ${limit#-}), no finding"
   if [ $merge -eq 1 ]; then
-    "build-fuzz/fuzz/$name" -merge=1 "fuzz/seeds/$name" "$corpus" >>"$log" 2>&1
+    "build-fuzz/fuzz/$name" -merge=1 "fuzz/seeds/$name" "build-fuzz/corpus-$name" >>"$log" 2>&1
     echo "  fuzz/seeds/$name: $(ls "fuzz/seeds/$name" | wc -l) inputs"
   fi
+}
+side_by_side=${FUZZ_JOBS:-$(nproc 2>/dev/null || echo 2)}
+all=("${targets[@]+"${targets[@]}"}")
+for (( at = 0; at < ${#all[@]}; at += side_by_side )); do
+  batch=("${all[@]:at:side_by_side}")
+  pids=()
+  for name in "${batch[@]}"; do fuzz_one "$name" & pids+=($!); done
+  failed=""
+  for i in "${!batch[@]}"; do wait "${pids[$i]}" || failed+=" ${batch[$i]}"; done
+  for name in "${batch[@]}"; do
+    case " $failed " in
+      *" $name "*)
+        tail -n 40 "build-fuzz/$name.log"
+        echo "fuzz target $name found a fault (input: build-fuzz/$name-*)" ;;
+      *) report_one "$name" ;;
+    esac
+  done
+  [ -z "$failed" ] || exit 1
 done
 
 if [ $model -eq 1 ]; then
