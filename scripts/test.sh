@@ -10,6 +10,9 @@ cd "$(dirname "$0")/.."
 quick=0
 [ "${1:-}" = "--quick" ] && quick=1
 jobs=$(nproc 2>/dev/null || echo 2)
+# Most tests wait on the device's time rather than compute: twice as many
+# side by side as there are cores.
+test_jobs=$(( jobs * 2 ))
 fuzz_seconds=${FUZZ_SECONDS:-30}
 
 scripts/deps.sh
@@ -32,14 +35,14 @@ if [ $quick -eq 0 ]; then
   configure build-asan -DVTRL_SANITIZE=address,undefined -DVTRL_BENCH=OFF -DCMAKE_BUILD_TYPE=Debug
   cmake --build build-asan -j "$jobs"
   ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 \
-    ctest --test-dir build-asan --output-on-failure -j "$jobs" --timeout 300
+    ctest --test-dir build-asan --output-on-failure -j "$test_jobs" --timeout 300
 
   stage "ThreadSanitizer (driver, protocol, simulator)"
   configure build-tsan -DVTRL_GUI=OFF -DVTRL_SANITIZE=thread -DVTRL_BENCH=OFF -DCMAKE_BUILD_TYPE=Debug
   cmake --build build-tsan -j "$jobs"
   # Newer kernels randomise mmap beyond what this TSan runtime maps; run without ASLR.
   TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1" \
-    setarch "$(uname -m)" -R ctest --test-dir build-tsan --output-on-failure --timeout 300
+    setarch "$(uname -m)" -R ctest --test-dir build-tsan --output-on-failure -j "$jobs" --timeout 300
 
   stage "fuzz targets, ${fuzz_seconds}s each"
   # The model test has just run under the sanitizers with the suite.
@@ -69,4 +72,4 @@ if [ $quick -eq 0 ]; then
 fi
 
 stage "tests"
-ctest --test-dir build --output-on-failure -j "$jobs" --timeout 300
+ctest --test-dir build --output-on-failure -j "$test_jobs" --timeout 300
