@@ -2,6 +2,7 @@
 // command line and what the devices end up holding.
 #include "ctl/cli.h"
 #include "sim/simulator.h"
+#include "tests/support/port_holder.h"
 
 #include "holders.h"
 #include "portnames.h"
@@ -20,8 +21,6 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
-#include <sys/file.h>
-#include <sys/prctl.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -30,6 +29,7 @@
 #include <csignal>
 #include <cstdlib>
 #include <fstream>
+#include <optional>
 #include <thread>
 
 using namespace vtrl;
@@ -494,47 +494,25 @@ public:
     enum Kind { None, Opened, Locked };
     Holder(Kind kind, const std::string& path)
     {
-        int ready[2];
-        if (kind == None || ::pipe(ready) != 0 || ::pipe(release_) != 0)
+        if (kind == None)
             return;
-        pid_ = ::fork();
-        if (pid_ == 0) {
-            ::close(release_[1]);
-            ::prctl(PR_SET_NAME, "vtrl-holder");
-            if (kind == Opened)
-                ::flock(::open(path.c_str(), O_RDWR | O_NOCTTY), LOCK_EX);
-            const char one = 1;
-            [[maybe_unused]] ssize_t n = ::write(ready[1], &one, 1);
-            char byte;
-            n = ::read(release_[0], &byte, 1);
-            ::_exit(0);
-        }
-        ::close(ready[1]);
-        ::close(release_[0]);
-        char byte;
-        if (::read(ready[0], &byte, 1) != 1)
-            pid_ = -1;
-        ::close(ready[0]);
+        using Grip = test::ForkedHolder::Grip;
+        program_.emplace(path, kind == Opened ? Grip::Flock : Grip::Nothing);
         // Written after the holder started, or it would count as stale.
-        if (kind == Locked && pid_ > 0) {
+        if (kind == Locked && pid() > 0) {
             lockFile_ = serial::LockFilePath(serial::RealDevice(path));
-            std::ofstream(lockFile_) << QString::asprintf("%10d\n", pid_).toStdString();
+            std::ofstream(lockFile_) << QString::asprintf("%10d\n", pid()).toStdString();
         }
     }
     ~Holder()
     {
         if (!lockFile_.empty())
             ::unlink(lockFile_.c_str());
-        if (release_[1] >= 0)
-            ::close(release_[1]);
-        if (pid_ > 0)
-            ::waitpid(pid_, nullptr, 0);
     }
-    int pid() const { return pid_; }
+    int pid() const { return program_ ? program_->pid() : -1; }
 
 private:
-    int release_[2] = {-1, -1};
-    int pid_ = -1;
+    std::optional<test::ForkedHolder> program_;
     std::string lockFile_;
 };
 

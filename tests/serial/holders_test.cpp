@@ -2,10 +2,7 @@
 
 #include <fcntl.h>
 #include <stdlib.h>
-#include <sys/file.h>
-#include <sys/prctl.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cstdio>
@@ -18,6 +15,7 @@
 #include "portnames.h"
 #include "probe.h"
 #include "support.h"
+#include "tests/support/port_holder.h"
 
 namespace vtrl::serial::test {
 namespace {
@@ -87,41 +85,8 @@ TEST_F(Claims, OurLockIsHeldWhileThePortIsOpenAndRemovedOnClose) {
     EXPECT_FALSE(ClaimedHere(slave_));
 }
 
-// A terminal program that holds the port without a lock file.
-class Holder {
-public:
-    Holder(const std::string& path, bool flock) {
-        int ready[2];
-        if (::pipe(ready) != 0 || ::pipe(release_) != 0) return;
-        pid_ = ::fork();
-        if (pid_ == 0) {
-            ::close(release_[1]);
-            ::prctl(PR_SET_NAME, "vtrl-holder");
-            const int fd = ::open(path.c_str(), O_RDWR | O_NOCTTY);
-            if (fd >= 0 && flock) ::flock(fd, LOCK_EX);
-            const char one = 1;
-            [[maybe_unused]] ssize_t n = ::write(ready[1], &one, 1);
-            char byte;
-            n = ::read(release_[0], &byte, 1);
-            ::_exit(0);
-        }
-        ::close(ready[1]);
-        ::close(release_[0]);
-        char byte;
-        opened_ = ::read(ready[0], &byte, 1) == 1;
-        ::close(ready[0]);
-    }
-    ~Holder() {
-        ::close(release_[1]);
-        if (pid_ > 0) ::waitpid(pid_, nullptr, 0);
-    }
-    int pid() const { return opened_ ? pid_ : -1; }
-
-private:
-    int release_[2] = {-1, -1};
-    int pid_ = -1;
-    bool opened_ = false;
-};
+using ::vtrl::test::ForkedHolder;
+using Grip = ForkedHolder::Grip;
 
 struct ForeignLock {
     const char* what;
@@ -136,7 +101,7 @@ class ForeignLocks : public Claims, public ::testing::WithParamInterface<Foreign
 
 TEST_P(ForeignLocks, ALiveOneRefusesAndNamesItsHolderAStaleOneIsTakenOver) {
     const ForeignLock& c = GetParam();
-    const Holder program("/dev/null", false);
+    const ForkedHolder program("/dev/null", Grip::Open);
     ASSERT_GT(program.pid(), 0);
     const long pid = c.pid ? (*c.pid == 0 ? static_cast<long>(program.pid()) : *c.pid) : 0;
     const std::string contents = c.pid ? HdbLock(pid) : std::string("not a pid\n");
@@ -168,7 +133,7 @@ INSTANTIATE_TEST_SUITE_P(
     [](const ::testing::TestParamInfo<ForeignLock>& info) { return RowName(info.param.what); });
 
 TEST_F(Claims, AProgramThatHasThePortOpenIsNamedWithItsPid) {
-    const Holder holder(slave_, true);
+    const ForkedHolder holder(slave_, Grip::Flock);
     ASSERT_GT(holder.pid(), 0);
     const auto openers = OpenersOf({slave_});
     ASSERT_EQ(openers.count(slave_), 1u);
