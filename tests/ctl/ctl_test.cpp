@@ -2,7 +2,7 @@
 // command line and what the devices end up holding.
 #include "ctl/cli.h"
 #include "sim/simulator.h"
-#include "tests/support/port_holder.h"
+#include "tests/support/posix_ports.h"
 
 #include "holders.h"
 #include "portnames.h"

@@ -15,10 +15,13 @@
 #include "portnames.h"
 #include "probe.h"
 #include "support.h"
-#include "tests/support/port_holder.h"
+#include "tests/support/posix_ports.h"
 
 namespace vtrl::serial::test {
 namespace {
+
+using ::vtrl::test::ForkedHolder;
+using ::vtrl::test::Pty;
 
 std::string Slurp(const std::string& path) {
     std::ifstream in(path, std::ios::binary);
@@ -44,13 +47,8 @@ protected:
         ASSERT_NE(::mkdtemp(dir), nullptr);
         lockDir_ = dir;
         SetLockDirectoryForTesting(lockDir_);
-        master_ = ::posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
-        ASSERT_GE(master_, 0);
-        ASSERT_EQ(::grantpt(master_), 0);
-        ASSERT_EQ(::unlockpt(master_), 0);
-        char name[128] = {};
-        ASSERT_EQ(::ptsname_r(master_, name, sizeof name), 0);
-        slave_ = name;
+        ASSERT_FALSE(pty_.slave.empty());
+        slave_ = pty_.slave;
         port_ = RegisterPortPath(slave_);
         lockFile_ = LockFilePath(slave_);
         ASSERT_EQ(lockFile_, lockDir_ + "/LCK.." + slave_.substr(5).replace(3, 1, "_"));
@@ -59,7 +57,6 @@ protected:
         DriverTest::TearDown();
         SetLockDirectoryForTesting("");
         std::filesystem::remove_all(lockDir_);
-        if (master_ >= 0) ::close(master_);
     }
     void PutLock(const std::string& contents, long ageSeconds) {
         std::ofstream(lockFile_, std::ios::binary) << contents;
@@ -71,7 +68,7 @@ protected:
     std::string lockFile_;
     std::string slave_;
     std::uint32_t port_ = 0;
-    int master_ = -1;
+    Pty pty_;
     Recorder rec;
 };
 
@@ -85,7 +82,6 @@ TEST_F(Claims, OurLockIsHeldWhileThePortIsOpenAndRemovedOnClose) {
     EXPECT_FALSE(ClaimedHere(slave_));
 }
 
-using ::vtrl::test::ForkedHolder;
 using Grip = ForkedHolder::Grip;
 
 struct ForeignLock {

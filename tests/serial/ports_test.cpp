@@ -14,10 +14,13 @@
 #include "portnames.h"
 #include "ports.h"
 #include "support.h"
+#include "tests/support/posix_ports.h"
 #include "watcher.h"
 
 namespace vtrl::serial::test {
 namespace {
+
+using ::vtrl::test::Pty;
 
 struct Adapter {
     const char* what;
@@ -152,11 +155,9 @@ protected:
 
 // A container's database knows the host's adapters; only nodes that exist here are ports.
 TEST_F(PortList, ListsOnlyDevicesWhoseNodesExistAndGivesARegisteredPathItsDevicesIdentity) {
-    int master = ::posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
-    ASSERT_GE(master, 0);
-    ASSERT_EQ(::grantpt(master), 0);
-    ASSERT_EQ(::unlockpt(master), 0);
-    const std::string slave = ::ptsname(master);
+    const Pty terminal;
+    ASSERT_FALSE(terminal.slave.empty());
+    const std::string& slave = terminal.slave;
     const std::string link = dir_ + "/radio";
     ASSERT_EQ(::symlink(slave.c_str(), link.c_str()), 0);
     const std::uint32_t port = RegisterPortPath(link);
@@ -170,7 +171,6 @@ TEST_F(PortList, ListsOnlyDevicesWhoseNodesExistAndGivesARegisteredPathItsDevice
     EXPECT_EQ(list[0].device, slave);
     EXPECT_EQ(list[0].state, PortEntry::State::Free);
     EXPECT_EQ(list[0].identity.product, "Bench Radio");
-    ::close(master);
 }
 
 TEST_F(PortList, APathThatResolvesToATableDeviceIsThatDevice) {
@@ -200,11 +200,9 @@ std::vector<std::uint32_t> Numbers(const std::vector<PortEntry>& entries) {
 // locking the port takes it off the list until it lets go.
 TEST_F(PortList, WatcherFollowsAVtrlcfgPortsLinkAndAnotherProgramsLock) {
     SetLockDirectoryForTesting(dir_);
-    int master = ::posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
-    ASSERT_GE(master, 0);
-    ASSERT_EQ(::grantpt(master), 0);
-    ASSERT_EQ(::unlockpt(master), 0);
-    const std::string slave = ::ptsname(master);
+    const Pty terminal;
+    ASSERT_FALSE(terminal.slave.empty());
+    const std::string& slave = terminal.slave;
     const std::string link = dir_ + "/radio";
     const std::uint32_t port = RegisterPortPath(link);
     PortWatcher watcher(std::make_unique<Records>(std::vector<DeviceRecord>{}), false);
@@ -239,7 +237,6 @@ TEST_F(PortList, WatcherFollowsAVtrlcfgPortsLinkAndAnotherProgramsLock) {
     EXPECT_EQ(Numbers(changes.went), std::vector<std::uint32_t>{port});
     EXPECT_TRUE(watcher.ports().empty());
     SetLockDirectoryForTesting("");
-    ::close(master);
 }
 
 // This machine's own database: whatever it lists is there.

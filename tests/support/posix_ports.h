@@ -1,9 +1,9 @@
 #pragma once
-// Another program that holds a port: a child process that has it open, with
-// or without flock, until the object goes. One that opens nothing is still a
-// live PID for a lock file to name.
+// Ports as the tests on a POSIX system meet them: a pseudo-terminal standing
+// for one, and another program holding one.
 
 #include <fcntl.h>
+#include <stdlib.h>
 #include <sys/file.h>
 #include <sys/prctl.h>
 #include <sys/wait.h>
@@ -13,6 +13,31 @@
 
 namespace vtrl::test {
 
+// The slave stands for the port; the master closes with the object.
+struct Pty {
+    Pty()
+    {
+        master = ::posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
+        char name[128] = {};
+        if (master >= 0 && ::grantpt(master) == 0 && ::unlockpt(master) == 0
+            && ::ptsname_r(master, name, sizeof name) == 0)
+            slave = name;
+    }
+    ~Pty()
+    {
+        if (master >= 0)
+            ::close(master);
+    }
+    Pty(const Pty&) = delete;
+    Pty& operator=(const Pty&) = delete;
+
+    int master = -1;
+    std::string slave;  // empty when none could be had
+};
+
+// Another program that has the port open, with or without flock, until the
+// object goes. One that opens nothing is still a live PID for a lock file to
+// name.
 class ForkedHolder {
 public:
     enum class Grip { Nothing, Open, Flock };
