@@ -14,15 +14,18 @@
 // A failure prints its seed and a shortened action list, and the command
 // that replays it. The closing line counts sequences: "N passed, N failed".
 #include "model.h"
+#include "stalls.h"
 
 #include "serial/holders.h"
 
 #include <QApplication>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -61,7 +64,21 @@ void Report(const char* kind, std::uint64_t seed, const Outcome& failed, const s
 struct Tally {
     std::uint64_t played = 0;
     int passed = 0, failed = 0;
+    int voided = 0;          // found only after a stall, and not when played again
+    long long longest = 0;   // the longest stall, in ms
 };
+
+// Half the shortest time-out of the model's pages: what a late answer has to
+// spare before the wizard's grace ends.
+constexpr std::chrono::milliseconds kStallLimit{15};
+
+void ReportVoid(const char* kind, std::uint64_t seed, const std::string& finding, std::chrono::milliseconds stall)
+{
+    std::printf("model: %s seed %llu found \"%s\" after the process stood still for %lld ms, and nothing when played "
+                "again: not counted\n",
+                kind, static_cast<unsigned long long>(seed), finding.c_str(), static_cast<long long>(stall.count()));
+    std::fflush(stdout);
+}
 
 struct Run {
     std::uint64_t sequences = 0, seconds = 0, seed = 1;
@@ -87,15 +104,32 @@ Tally Play(const Run& run)
         }
     } locks;
     Tally t;
+    const StallWatch stalls;
+    // A finding that came after a stall longer than a late answer has to
+    // spare is played once more: it counts if it comes again.
+    const auto played = [&](auto play, const auto& failed, const char* kind, std::uint64_t seed) {
+        const auto begun = StallWatch::Clock::now();
+        auto result = play();
+        const auto stall = stalls.LongestSince(begun);
+        if (!failed(result) || stall < kStallLimit)
+            return std::optional(result);
+        auto again = play();
+        if (failed(again))
+            return std::optional(again);
+        ReportVoid(kind, seed, result.finding, stall);
+        ++t.voided;
+        return std::optional<decltype(result)>();
+    };
     if (run.job == 0)
         for (const Replay& r : Replays()) {
             const auto script = ParseActions(r.actions);
-            const Outcome o = RunSequence(r.seed, run.options, *r.actions ? &script : nullptr);
-            if (o.Failed()) {
+            const auto o = played([&] { return RunSequence(r.seed, run.options, *r.actions ? &script : nullptr); },
+                                  [](const Outcome& x) { return x.Failed(); }, "replayed", r.seed);
+            if (o && o->Failed()) {
                 ++t.failed;
                 std::printf("model: the replayed finding \"%s\" is back\n", r.what);
-                Report("replayed", r.seed, o, o.actions);
-            } else {
+                Report("replayed", r.seed, *o, o->actions);
+            } else if (o) {
                 ++t.passed;
             }
         }
@@ -106,30 +140,44 @@ Tally Play(const Run& run)
     for (std::uint64_t n = static_cast<std::uint64_t>(run.job); n < run.sequences && within(); n += static_cast<std::uint64_t>(run.jobs)) {
         const std::uint64_t s = run.seed + n;
         ++t.played;
-        const Outcome o = RunSequence(s, run.options);
-        if (o.Failed()) {
+        const auto o = played([&] { return RunSequence(s, run.options); }, [](const Outcome& r) { return r.Failed(); },
+                              "wizard", s);
+        if (o && o->Failed()) {
             ++t.failed;
-            const std::vector<Action> shortened = Shorten(s, run.options, o);
+            const std::vector<Action> shortened = Shorten(s, run.options, *o);
             int again = 0;
             for (int i = 0; i < 3; ++i)
-                again += RunSequence(s, run.options, &shortened).check == o.check;
-            Report("wizard", s, o, shortened, again);
-        } else {
+                again += RunSequence(s, run.options, &shortened).check == o->check;
+            Report("wizard", s, *o, shortened, again);
+        } else if (o) {
             ++t.passed;
         }
         // vtrlctl's sequences are quick: one for every four of the wizard's.
         if (n % 4 == 0) {
-            const std::string ctl = RunCtlSequence(s, run.options.verbose);
-            if (!ctl.empty()) {
+            struct Ctl {
+                std::string finding;
+            };
+            const auto ctl = played([&] { return Ctl{RunCtlSequence(s, run.options.verbose)}; },
+                                    [](const Ctl& r) { return !r.finding.empty(); }, "vtrlctl", s);
+            if (ctl && !ctl->finding.empty()) {
                 ++t.failed;
-                std::printf("model: vtrlctl seed %llu fails: %s\n", static_cast<unsigned long long>(s), ctl.c_str());
+                std::printf("model: vtrlctl seed %llu fails: %s\n", static_cast<unsigned long long>(s), ctl->finding.c_str());
                 std::fflush(stdout);
-            } else {
+            } else if (ctl) {
                 ++t.passed;
             }
         }
     }
+    t.longest = stalls.Longest().count();
     return t;
+}
+
+void Summary(const Tally& t)
+{
+    if (t.played > 0)
+        std::printf("model: the process stood still for %lld ms at the longest; %d void after a stall\n", t.longest,
+                    t.voided);
+    std::printf("model: %d passed, %d failed\n", t.passed, t.failed);
 }
 
 // Runs the jobs as child processes (the wizard's forms are one per process)
@@ -148,7 +196,8 @@ Tally PlayInJobs(int argc, char** argv, Run run)
             QApplication app(argc, argv);
             run.job = j;
             const Tally t = Play(run);
-            const std::string line = std::to_string(t.played) + " " + std::to_string(t.passed) + " " + std::to_string(t.failed) + "\n";
+            const std::string line = std::to_string(t.played) + " " + std::to_string(t.passed) + " " + std::to_string(t.failed) +
+                                     " " + std::to_string(t.voided) + " " + std::to_string(t.longest) + "\n";
             (void)!::write(fds[1], line.data(), line.size());
             std::fflush(stdout);
             ::_exit(0);
@@ -164,9 +213,11 @@ Tally PlayInJobs(int argc, char** argv, Run run)
         int status = 0;
         ::waitpid(pid, &status, 0);
         unsigned long long played = 0;
-        int passed = 0, failed = 0;
-        if (n > 0 && std::sscanf(buffer, "%llu %d %d", &played, &passed, &failed) == 3) {
-            total.played += played, total.passed += passed, total.failed += failed;
+        int passed = 0, failed = 0, voided = 0;
+        long long longest = 0;
+        if (n > 0 && std::sscanf(buffer, "%llu %d %d %d %lld", &played, &passed, &failed, &voided, &longest) == 5) {
+            total.played += played, total.passed += passed, total.failed += failed, total.voided += voided;
+            total.longest = std::max(total.longest, longest);
         } else {
             ++total.failed;  // the job died: its own output says where
             std::printf("model: a job ended without its tally (status %d)\n", status);
@@ -220,7 +271,7 @@ int main(int argc, char** argv)
         std::printf("model: %llu wizard sequences from seed %llu in %lld s with %d jobs (%.0f per minute)\n",
                     static_cast<unsigned long long>(t.played), static_cast<unsigned long long>(run.seed), took, run.jobs,
                     60.0 * static_cast<double>(t.played) / static_cast<double>(took));
-        std::printf("model: %d passed, %d failed\n", t.passed, t.failed);
+        Summary(t);
         return t.failed ? 1 : 0;
     }
 
@@ -248,6 +299,6 @@ int main(int argc, char** argv)
                     static_cast<unsigned long long>(t.played), static_cast<unsigned long long>(run.seed), took,
                     60.0 * static_cast<double>(t.played) / static_cast<double>(took));
     }
-    std::printf("model: %d passed, %d failed\n", t.passed, t.failed);
+    Summary(t);
     return t.failed ? 1 : 0;
 }
