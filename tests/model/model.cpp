@@ -8,6 +8,7 @@
 #include "pages/wizard.h"
 #include "platform/messagebox.h"
 #include "serial/portnames.h"
+#include "serial/ports.h"
 #include "shell/deviceaddress.h"
 #include "sim/device.h"
 
@@ -259,6 +260,16 @@ Outcome RunSequence(std::uint64_t seed, const Options& options, const std::vecto
     device.setStablePath(link);
     const int port = static_cast<int>(serial::RegisterPortPath(link));
 
+    // The machine's own adapters are not the model's: the COM port page
+    // lists only the device's registered path, and no one looks through
+    // /proc for who holds an adapter the model never opens.
+    struct NoAdapters final : serial::DeviceDatabase {
+        std::optional<std::vector<serial::DeviceRecord>> SerialDevices() override
+        {
+            return std::vector<serial::DeviceRecord>{};
+        }
+    };
+    TfrmCommPortSel::SetDeviceDatabaseForTesting([] { return std::make_unique<NoAdapters>(); });
     OperatorBoxes boxes;
     Wizard wizard;
     TfrmMain& main = wizard.main();
@@ -280,7 +291,7 @@ Outcome RunSequence(std::uint64_t seed, const Options& options, const std::vecto
     frmConfigLocalDevice->tmrConfig.setInterval(kTimers.deviceTick);
     frmFlashUpdate->tmrFlashUpdate.setInterval(kTimers.flash);
     frmFlashUpdate->tmrProgressBar.setInterval(kTimers.progress);
-    // The machine's own ports are not the model's to write to.
+    // Ports that VTRLCFG_PORTS names are not the model's to write to either.
     QComboBox& ports = frmCommPortSel->cboCommPort;
     for (int i = ports.count() - 1; i >= 0; --i)
         if (TfrmCommPortSel::PortNumberOfItem(ports.itemText(i)) != port)
