@@ -339,6 +339,8 @@ void DeviceLink::Sleep(std::chrono::steady_clock::duration timeout)
 
 std::int32_t DeviceLink::Write(const std::uint8_t* bytes, std::uint32_t count)
 {
+    // What the device said before this command is matched before it.
+    Drain();
     if (count >= protocol::kHeaderSize + protocol::kCrcSize) {
         const std::uint16_t length = static_cast<std::uint16_t>(bytes[3] | (bytes[4] << 8));
         if (protocol::kHeaderSize + length + protocol::kCrcSize == count)

@@ -80,6 +80,8 @@ public:
     // WM_COMEVENT handler: reads what arrived and feeds the receiver. A
     // hang-up of the port held ends every page's wait (PortGone).
     void ProcessCOMEvent(const SerialEvent& event);
+    // Reads what the port holds and feeds the receiver.
+    void ReadArrived();
     // The device behind the port held went away: every page is told, the
     // port closed.
     void PortGone();

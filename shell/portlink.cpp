@@ -71,8 +71,12 @@ void TfrmMain::ProcessCOMEvent(const SerialEvent& event)
         PortGone();
         return;
     }
-    if (event.kind != SERIAL_EVENT_DATA)
-        return;
+    if (event.kind == SERIAL_EVENT_DATA)
+        ReadArrived();
+}
+
+void TfrmMain::ReadArrived()
+{
     // A data event comes only when new bytes arrive, so whatever a full read
     // leaves queued must be read now or it waits for the next byte.
     std::array<std::uint8_t, kReadChunk> buffer{};
@@ -103,6 +107,11 @@ bool TfrmMain::event(QEvent* event)
 
 std::int32_t TfrmMain::PortLink::Write(const std::uint8_t* bytes, std::uint32_t count)
 {
+    // What the device said before this command is matched before the command
+    // is entered, however long the wizard was kept from reading: otherwise an
+    // answer given at once could be taken for this command's.
+    if (main_.PortHandle > 0)
+        main_.ReadArrived();
     return SerialWrite(main_.PortHandle, count, bytes);
 }
 

@@ -13,6 +13,7 @@
 
 #include <cstring>
 #include <memory>
+#include <thread>
 #include <vector>
 
 using namespace vtrl;
@@ -30,6 +31,7 @@ public:
     struct Received {
         int message;
         std::optional<Bytes> block;
+        protocol::ExchangeId answers = 0;
     };
     std::vector<Received> received;
 
@@ -53,7 +55,7 @@ protected:
     {
         if (auto* m = dynamic_cast<NotificationMessage*>(e)) {
             Reply reply = m->Take();
-            received.push_back({static_cast<int>(reply.message), std::move(reply.block)});
+            received.push_back({static_cast<int>(reply.message), std::move(reply.block), reply.tag.Id()});
             return true;
         }
         return QWidget::event(e);
@@ -94,6 +96,34 @@ TEST_F(LinkTest, LocalAddressAnswerReachesTheRegisteredPage)
     const auto block = page.first(protocol::MsgLocalAddress);
     ASSERT_TRUE(block.has_value());
     EXPECT_EQ(*block, Bytes(address.begin(), address.end()));
+}
+
+// The wizard may be kept from reading for longer than its wait and the
+// grace after it; an answer given at once meanwhile is still its own send's,
+// not the next one's.
+TEST_F(LinkTest, AnAnswerReadLateIsCreditedToItsOwnSendNotToTheNextOne)
+{
+    sim::Simulator* sim = &startSimulator();
+    sim->setBondResultDelay(std::chrono::milliseconds(1));
+    ASSERT_EQ(main().OpenPort(attach(*sim)), 0);
+    const auto remotes = sim->remotes();
+    ASSERT_GE(remotes.size(), 2u);
+    ASSERT_EQ(send().SendInitiateBonding(remotes[0].address), 0);
+    const protocol::ExchangeId first = send().LastExchange();
+    ASSERT_TRUE(sim->waitForCommand(sim::type::InitiateBonding, 1, std::chrono::seconds(5)));
+    ASSERT_TRUE(sim->waitIdle(std::chrono::seconds(5)));
+    main().Ledger().Expect(first, std::chrono::milliseconds(1));
+    main().Ledger().GiveUp(first);
+    // No event is handled: the answer waits in the driver.
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    ASSERT_EQ(send().SendInitiateBonding(remotes[1].address), 0);
+    const protocol::ExchangeId second = send().LastExchange();
+    ASSERT_TRUE(test::WaitUntil([&] { return page.count(protocol::MsgBondResult) == 2; }, kWaitMs));
+    std::vector<protocol::ExchangeId> credited;
+    for (const auto& r : page.received)
+        if (r.message == protocol::MsgBondResult)
+            credited.push_back(r.answers);
+    EXPECT_EQ(credited, (std::vector<protocol::ExchangeId>{first, second}));
 }
 
 TEST_F(LinkTest, ConfigReportCarriesTheRequestSequenceAndDecodesIntoLocalConfigOnly)
