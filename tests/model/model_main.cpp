@@ -25,7 +25,6 @@
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
-#include <optional>
 #include <string>
 #include <vector>
 
@@ -106,31 +105,28 @@ Tally Play(const Run& run)
     Tally t;
     const StallWatch stalls;
     // A finding that came after a stall longer than a late answer has to
-    // spare is played once more: it counts if it comes again.
-    const auto played = [&](auto play, const auto& failed, const char* kind, std::uint64_t seed) {
-        const auto begun = StallWatch::Clock::now();
-        auto result = play();
+    // spare is played once more, and not counted if it does not come again.
+    const auto voided = [&](const char* kind, std::uint64_t seed, const std::string& finding,
+                            StallWatch::Clock::time_point begun, const auto& failsAgain) {
         const auto stall = stalls.LongestSince(begun);
-        if (!failed(result) || stall < kStallLimit)
-            return std::optional(result);
-        auto again = play();
-        if (failed(again))
-            return std::optional(again);
-        ReportVoid(kind, seed, result.finding, stall);
+        if (stall < kStallLimit || failsAgain())
+            return false;
+        ReportVoid(kind, seed, finding, stall);
         ++t.voided;
-        return std::optional<decltype(result)>();
+        return true;
     };
     if (run.job == 0)
         for (const Replay& r : Replays()) {
             const auto script = ParseActions(r.actions);
-            const auto o = played([&] { return RunSequence(r.seed, run.options, *r.actions ? &script : nullptr); },
-                                  [](const Outcome& x) { return x.Failed(); }, "replayed", r.seed);
-            if (o && o->Failed()) {
+            const auto play = [&] { return RunSequence(r.seed, run.options, *r.actions ? &script : nullptr); };
+            const auto begun = StallWatch::Clock::now();
+            const Outcome o = play();
+            if (!o.Failed()) {
+                ++t.passed;
+            } else if (!voided("replayed", r.seed, o.finding, begun, [&] { return play().Failed(); })) {
                 ++t.failed;
                 std::printf("model: the replayed finding \"%s\" is back\n", r.what);
-                Report("replayed", r.seed, *o, o->actions);
-            } else if (o) {
-                ++t.passed;
+                Report("replayed", r.seed, o, o.actions);
             }
         }
     const auto start = std::chrono::steady_clock::now();
@@ -140,31 +136,29 @@ Tally Play(const Run& run)
     for (std::uint64_t n = static_cast<std::uint64_t>(run.job); n < run.sequences && within(); n += static_cast<std::uint64_t>(run.jobs)) {
         const std::uint64_t s = run.seed + n;
         ++t.played;
-        const auto o = played([&] { return RunSequence(s, run.options); }, [](const Outcome& r) { return r.Failed(); },
-                              "wizard", s);
-        if (o && o->Failed()) {
+        auto begun = StallWatch::Clock::now();
+        const Outcome o = RunSequence(s, run.options);
+        if (!o.Failed()) {
+            ++t.passed;
+        } else if (!voided("wizard", s, o.finding, begun, [&] { return RunSequence(s, run.options).Failed(); })) {
             ++t.failed;
-            const std::vector<Action> shortened = Shorten(s, run.options, *o);
+            const std::vector<Action> shortened = Shorten(s, run.options, o);
             int again = 0;
             for (int i = 0; i < 3; ++i)
-                again += RunSequence(s, run.options, &shortened).check == o->check;
-            Report("wizard", s, *o, shortened, again);
-        } else if (o) {
-            ++t.passed;
+                again += RunSequence(s, run.options, &shortened).check == o.check;
+            Report("wizard", s, o, shortened, again);
         }
         // vtrlctl's sequences are quick: one for every four of the wizard's.
         if (n % 4 == 0) {
-            struct Ctl {
-                std::string finding;
-            };
-            const auto ctl = played([&] { return Ctl{RunCtlSequence(s, run.options.verbose)}; },
-                                    [](const Ctl& r) { return !r.finding.empty(); }, "vtrlctl", s);
-            if (ctl && !ctl->finding.empty()) {
-                ++t.failed;
-                std::printf("model: vtrlctl seed %llu fails: %s\n", static_cast<unsigned long long>(s), ctl->finding.c_str());
-                std::fflush(stdout);
-            } else if (ctl) {
+            const auto play = [&] { return RunCtlSequence(s, run.options.verbose); };
+            begun = StallWatch::Clock::now();
+            const std::string ctl = play();
+            if (ctl.empty()) {
                 ++t.passed;
+            } else if (!voided("vtrlctl", s, ctl, begun, [&] { return !play().empty(); })) {
+                ++t.failed;
+                std::printf("model: vtrlctl seed %llu fails: %s\n", static_cast<unsigned long long>(s), ctl.c_str());
+                std::fflush(stdout);
             }
         }
     }
