@@ -23,6 +23,7 @@
 #include <memory>
 #include <mutex>
 #include <sstream>
+#include <utility>
 
 #include <unistd.h>
 
@@ -146,12 +147,14 @@ struct DeviceDice {
             if (a != DeviceAddress{})
                 unit = " to " + sim::formatAddress(a);
         }
-        log.push_back("device: command " + std::to_string(command.type) + unit + " " + rows[row].name
+        const auto at = std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - begun);
+        log.push_back(std::to_string(at.count()) + " device: command " + std::to_string(command.type) + unit + " " + rows[row].name
                       + (fault.kind == sim::CommandFault::Kind::Late ? " " + std::to_string(fault.lateBy.count()) + " ms"
                                                                       : std::string()));
         return fault;
     }
     Rng rng;
+    std::chrono::steady_clock::time_point begun = std::chrono::steady_clock::now();
     int calm;       // weight of answering at once
     int calmFirst;  // commands answered at once before the dice are thrown
     std::mutex m;
@@ -305,18 +308,18 @@ Outcome RunSequence(std::uint64_t seed, const Options& options, const std::vecto
             ++w.savedClaims;
     });
 
+    // Every play keeps its timeline: a finding that does not come again
+    // has only this to tell its story.
     std::size_t logged = 0;
-    const auto begun = Clock::now();
+    const auto begun = dice->begun;
     const auto say = [&](const std::string& line) {
-        if (!options.verbose)
-            return;
         std::lock_guard lock(dice->m);
         for (; logged < dice->log.size(); ++logged)
-            std::fprintf(stderr, "      %s\n", dice->log[logged].c_str());
+            out.trace += "      " + dice->log[logged] + "\n";
         if (!line.empty())
-            std::fprintf(stderr, "%5lld %s\n",
-                         static_cast<long long>(std::chrono::duration_cast<Millis>(Clock::now() - begun).count()),
-                         line.c_str());
+            out.trace += std::to_string(std::chrono::duration_cast<Millis>(Clock::now() - begun).count()) + " " + line + "\n";
+        if (options.verbose)
+            std::fputs(std::exchange(out.trace, {}).c_str(), stderr);
     };
 
     // Half the operators are in a hurry to get on: deeper into the wizard.
@@ -369,7 +372,7 @@ Outcome RunSequence(std::uint64_t seed, const Options& options, const std::vecto
         while (w.Pump(1) && device.answersPending() > 0 && Clock::now() < until)
             ;
     }
-    say({});
+    say(w.finding.empty() ? std::string() : "finding: " + w.finding);
     out.finding = w.finding;
     out.check = w.check;
     gUnderWay[0] = '\0';

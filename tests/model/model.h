@@ -52,6 +52,7 @@ struct Outcome {
     std::string finding;  // empty: the oracle saw nothing wrong
     std::string check;    // the oracle row that failed
     std::vector<Action> actions;  // as played (the skipped ones left out)
+    std::string trace;  // the actions and the device's dice, with times: what -v prints
     bool Failed() const { return !finding.empty(); }
 };
 

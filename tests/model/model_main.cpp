@@ -57,6 +57,8 @@ void Report(const char* kind, std::uint64_t seed, const Outcome& failed, const s
         if (reproduced >= 0)
             std::printf("  the shortened list failed again %d of 3 times (the rest is timing)\n", reproduced);
     }
+    if (!failed.trace.empty())
+        std::printf("  as it was played (ms from the start):\n%s", failed.trace.c_str());
     std::fflush(stdout);
 }
 
