@@ -650,6 +650,10 @@ void TfrmDevDisc::PortGone(int port, bool shown)
     tmrProgressBar.stop();
     if (searching)
         SetSearchingLook(false);
+    // A bonding cut off with the line may or may not have taken, as one
+    // whose time ran out: the unit it was for is no bond to go on with.
+    if (wait_.Is(Step::Bond))
+        Bonded = false;
     EndStep();
     SetPairingButtonsEnabled(true);
     if (shown) {

@@ -28,6 +28,8 @@ const std::vector<Replay>& Replays()
          "SetCom Wait:60 Next Search Search Search Select:2 Bond Select:1 Bond Select:2 Bond Select:1 Bond"},
         {"a bonding to a third unit asks the configuration of an earlier one", 5107,
          "SetCom Next Search Search Select:0 Search Bond Select:1 Bond Select:3 Bond"},
+        {"a bonding cut off by the line leaves the page bonded to its unit", 4032187,
+         "SetCom Next Search Search Select:2 Bond Bond Select:0 Ping Select:2 Wait:125 Bond HangUp:31"},
     };
     return table;
 }
