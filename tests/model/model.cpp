@@ -118,6 +118,12 @@ private:
     platform::MessageBoxService* previous_;
 };
 
+// Milliseconds since `begun`, as the timeline writes them.
+std::string MsSince(Clock::time_point begun)
+{
+    return std::to_string(std::chrono::duration_cast<Millis>(Clock::now() - begun).count());
+}
+
 // The device's dice, thrown on the simulator's thread for each command.
 struct DeviceDice {
     DeviceDice(std::uint64_t seed, int calm, int calmFirst) : rng(seed), calm(calm), calmFirst(calmFirst) {}
@@ -147,14 +153,13 @@ struct DeviceDice {
             if (a != DeviceAddress{})
                 unit = " to " + sim::formatAddress(a);
         }
-        const auto at = std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - begun);
-        log.push_back(std::to_string(at.count()) + " device: command " + std::to_string(command.type) + unit + " " + rows[row].name
+        log.push_back(MsSince(begun) + " device: command " + std::to_string(command.type) + unit + " " + rows[row].name
                       + (fault.kind == sim::CommandFault::Kind::Late ? " " + std::to_string(fault.lateBy.count()) + " ms"
                                                                       : std::string()));
         return fault;
     }
     Rng rng;
-    std::chrono::steady_clock::time_point begun = std::chrono::steady_clock::now();
+    Clock::time_point begun = Clock::now();
     int calm;       // weight of answering at once
     int calmFirst;  // commands answered at once before the dice are thrown
     std::mutex m;
@@ -311,13 +316,12 @@ Outcome RunSequence(std::uint64_t seed, const Options& options, const std::vecto
     // Every play keeps its timeline: a finding that does not come again
     // has only this to tell its story.
     std::size_t logged = 0;
-    const auto begun = dice->begun;
     const auto say = [&](const std::string& line) {
         std::lock_guard lock(dice->m);
         for (; logged < dice->log.size(); ++logged)
             out.trace += "      " + dice->log[logged] + "\n";
         if (!line.empty())
-            out.trace += std::to_string(std::chrono::duration_cast<Millis>(Clock::now() - begun).count()) + " " + line + "\n";
+            out.trace += MsSince(dice->begun) + " " + line + "\n";
         if (options.verbose)
             std::fputs(std::exchange(out.trace, {}).c_str(), stderr);
     };
