@@ -153,7 +153,8 @@ public:
     // arrived before a hang-up are reported (Ready) before HungUp is.
     virtual WaitOutcome WaitEvent(StopEvent& stop, std::uint32_t& mask) = 0;
     // Reads and clears the error state; inQueue (may be null) gets the number
-    // of bytes waiting in the receive queue. After a hang-up the queue can
+    // of bytes waiting in the receive queue, including what the system holds
+    // and the monitor has not yet taken in. After a hang-up the queue can
     // still be read empty.
     virtual bool ClearError(std::uint32_t& errors, std::uint32_t* inQueue) = 0;
     virtual bool GetModemStatus(std::uint32_t& status) = 0;

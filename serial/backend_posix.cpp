@@ -349,9 +349,11 @@ public:
     bool ClearError(std::uint32_t& errors, std::uint32_t* inQueue) override {
         std::lock_guard<std::mutex> lock(mutex_);
         if (fd_ < 0) return Fail(EBADF);
-        // A pseudo-terminal keeps what its other side wrote before closing;
-        // the monitor no longer reads it in, so the reader does.
-        if (gone_) Drain(fd_);
+        // Whoever asks how much waits is about to read: what the tty holds
+        // counts too, so an answer that came before a write is read before it
+        // even when the monitor thread has not run since. After a hang-up the
+        // monitor no longer reads at all.
+        if (inQueue || gone_) Drain(fd_);
         errors = pendingErrors_;
         pendingErrors_ = 0;
         if (inQueue) *inQueue = static_cast<std::uint32_t>(size_);

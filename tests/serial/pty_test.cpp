@@ -8,6 +8,7 @@
 
 #include <cstdlib>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "portnames.h"
@@ -219,6 +220,37 @@ TEST_F(PtyDriver, WhatArrivedBeforeTheHangUpIsStillRead) {
     while ((n = SerialRead(h, 3, buffer)) > 0) got.insert(got.end(), buffer, buffer + n);
     EXPECT_EQ(n, SERIAL_ERR_GONE);
     EXPECT_EQ(got, last);
+}
+
+// A reader about to write asks what waits first; an answer the tty already
+// holds must be in that count even when the monitor has not taken it in, or it
+// is read after the write and taken for the written command's answer.
+TEST_F(PtyDriver, WhatTheTtyHoldsCountsAsQueuedBeforeTheMonitorTakesItIn) {
+    SystemError error;
+    const std::shared_ptr<Device> dev = PlatformBackend().Open(pty().port(), error);
+    ASSERT_NE(dev, nullptr) << error.detail;
+    LineSettings line;
+    ASSERT_TRUE(dev->GetState(line));
+    line.baudRate = 9600;
+    ASSERT_TRUE(dev->SetState(line));
+    ASSERT_TRUE(dev->SetEventMask(kEvRxChar));
+    const std::vector<std::uint8_t> first = {1, 2, 3}, second = {4, 5, 6, 7};
+    pty().Send(first);
+    const auto stop = PlatformBackend().CreateStopEvent();
+    std::uint32_t mask = 0;
+    ASSERT_EQ(dev->WaitEvent(*stop, mask), WaitOutcome::Ready);  // the monitor's one pass
+    pty().Send(second);
+    std::uint32_t errors = 0, queued = 0;
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+    while (dev->ClearError(errors, &queued) && queued < first.size() + second.size() &&
+           std::chrono::steady_clock::now() < deadline)
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    ASSERT_EQ(queued, first.size() + second.size());
+    std::uint8_t buffer[16] = {};
+    ASSERT_EQ(dev->Read(buffer, 16).count, queued);
+    EXPECT_EQ(std::vector<std::uint8_t>(buffer, buffer + queued),
+              (std::vector<std::uint8_t>{1, 2, 3, 4, 5, 6, 7}));
+    dev->Close();
 }
 
 TEST_F(PtyDriver, CloseWhileBytesStreamInEndsCleanly) {
