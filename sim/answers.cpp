@@ -29,7 +29,7 @@ void AnswerQueue::beginCommand(const AnswerStyle& style)
 Clock::time_point AnswerQueue::push(std::uint8_t type, std::vector<std::uint8_t> payload, Millis after)
 {
     const Clock::time_point sent = start_ + style_.delay + after;
-    Entry e{command_, sent + style_.late, ++pushed_, Answer{type, std::move(payload), style_.copies, style_.lost}};
+    Entry e{command_, sent + style_.late, ++pushed_, Answer{type, std::move(payload), style_.copies, style_.lost, sent + style_.late}};
     const Key key = keyOf(e);
     queue_.emplace(key, std::move(e));
     return sent;
@@ -54,6 +54,12 @@ std::optional<Answer> AnswerQueue::pop(Clock::time_point now)
 }
 
 // ---- scripting ---------------------------------------------------------------
+
+void Simulator::setAnswerWatch(std::function<void(std::uint8_t type, Millis late)> watch)
+{
+    std::lock_guard lock(d_->m);
+    d_->answerWatch = std::move(watch);
+}
 
 void Simulator::setInOrder(bool inOrder)
 {

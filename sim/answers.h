@@ -26,6 +26,7 @@ struct Answer {
     std::vector<std::uint8_t> payload;
     int copies = 1;
     bool lost = false;
+    Clock::time_point due{};
 };
 
 class AnswerQueue {

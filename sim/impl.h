@@ -10,6 +10,7 @@
 #include "simulator.h"
 
 #include <condition_variable>
+#include <functional>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -33,6 +34,7 @@ struct Simulator::Impl final : PtyLine::Client {
     std::vector<ReceivedFrame> received;
     int aborts = 0;
     std::size_t answersWritten = 0;
+    std::function<void(std::uint8_t type, Millis late)> answerWatch;
 
     std::uint8_t seqOut = 0;   // the device's own sequence counter
     std::string error;

@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
 #include <fcntl.h>
 #include <poll.h>
@@ -23,6 +24,18 @@ bool pointLink(const std::string& link, const std::string& target)
 {
     ::unlink(link.c_str());
     return target.empty() || ::symlink(target.c_str(), link.c_str()) == 0;
+}
+
+// How long this thread has waited to run, as the system counts it; zero
+// where it does not.
+std::chrono::nanoseconds runQueueWait()
+{
+    const Fd fd(::open("/proc/thread-self/schedstat", O_RDONLY | O_CLOEXEC));
+    char text[96] = {};
+    unsigned long long ran = 0, waited = 0;
+    if (!fd || ::read(fd.get(), text, sizeof text - 1) <= 0 || std::sscanf(text, "%llu %llu", &ran, &waited) != 2)
+        return {};
+    return std::chrono::nanoseconds(waited);
 }
 
 }  // namespace
@@ -119,6 +132,7 @@ void PtyLine::flush()
 void PtyLine::serve(std::unique_lock<std::mutex>& lock, Client& client, const bool& stopping,
                     std::condition_variable& changed, std::string& error)
 {
+    runWait_ = runQueueWait();
     while (!stopping) {
         const auto now = Clock::now();
         client.release(now, out_);
@@ -145,7 +159,12 @@ void PtyLine::serve(std::unique_lock<std::mutex>& lock, Client& client, const bo
                          {wake_.get(), POLLIN, 0}};
         lock.unlock();
         const int rc = ::poll(fds, 2, timeout);
+        const auto woke = Clock::now();
         lock.lock();
+        const auto runWait = runQueueWait();
+        const auto held = std::chrono::duration_cast<Millis>(Clock::now() - woke + (runWait - runWait_));
+        runWait_ = runWait;
+        longestHold = std::max(longestHold, held);
         if (rc < 0 && errno != EINTR) {
             error = sysError("poll");
             break;
@@ -237,6 +256,12 @@ std::size_t Simulator::partialFramesDropped() const
 {
     std::lock_guard lock(d_->m);
     return d_->line.partialDrops;
+}
+
+Millis Simulator::longestHold() const
+{
+    std::lock_guard lock(d_->m);
+    return d_->line.longestHold;
 }
 
 bool Simulator::waitForPartialDrops(std::size_t dropped, Millis timeout) const

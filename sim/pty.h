@@ -62,6 +62,7 @@ public:
 
     Millis resyncTimeout{500};   // 0: a partial frame waits forever
     std::size_t partialDrops = 0;
+    Millis longestHold{0};   // see Simulator::longestHold
 
 private:
     void flush();
@@ -71,6 +72,7 @@ private:
     FrameParser parser_;
     Clock::time_point lastByte_{};
     std::vector<std::uint8_t> out_;
+    std::chrono::nanoseconds runWait_{0};
 };
 
 }  // namespace vtrl::sim

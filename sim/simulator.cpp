@@ -45,6 +45,8 @@ void Simulator::Impl::release(Clock::time_point now, std::vector<std::uint8_t>& 
         auto frame = encodeFrame(a->type, seqOut++, a->payload);
         if (a->lost)
             continue;
+        if (answerWatch)
+            answerWatch(a->type, std::chrono::duration_cast<Millis>(now - a->due));
         faults.spoil(frame);
         for (int i = 0; i < a->copies; ++i) {
             out.insert(out.end(), faults.noise.begin(), faults.noise.end());

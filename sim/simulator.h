@@ -187,6 +187,9 @@ public:
     // Off (the default): each answer goes at its own time and quick ones
     // overtake a late one.
     void setInOrder(bool inOrder);
+    // Called on the simulator's thread for each answer as it is written, with
+    // how far past its due time; for timelines. An empty watch: none.
+    void setAnswerWatch(std::function<void(std::uint8_t type, Millis late)> watch);
 
     // ---- port settings pages -------------------------------------------
     // The device acts on `commandType` as usual but its Confirmation names
@@ -214,6 +217,10 @@ public:
     // The remote the radio link is up to now, if it is a simulated one.
     std::optional<DeviceAddress> linkedRemote() const;
     std::size_t partialFramesDropped() const;        // by the idle resynchronisation
+    // The longest the device was held up at once: its thread ready and not
+    // run by a loaded machine, or kept waiting for its lock. A device held up
+    // for long answers later than it decided to.
+    Millis longestHold() const;
     void clearReceived();                            // the frame list only, not the counters
 
     // Block until the condition holds or the deadline passes; true if it holds.
