@@ -158,6 +158,12 @@ struct DeviceDice {
                                                                       : std::string()));
         return fault;
     }
+    void Wrote(std::uint8_t type, Millis late)
+    {
+        std::lock_guard lock(m);
+        log.push_back(MsSince(begun) + " device: answer " + std::to_string(type) + " out"
+                      + (late.count() > 0 ? ", " + std::to_string(late.count()) + " ms past its time" : std::string()));
+    }
     Rng rng;
     Clock::time_point begun = Clock::now();
     int calm;       // weight of answering at once
@@ -238,6 +244,7 @@ Outcome RunSequence(std::uint64_t seed, const Options& options, const std::vecto
     // where sequences go wrong.
     auto dice = std::make_shared<DeviceDice>(setup.Next(), calm[setup.Below(3)], setup.Chance(75) ? 3 : 0);
     device.setFaultPlan([dice](const sim::ReceivedFrame& f) { return dice->Throw(f); });
+    device.setAnswerWatch([dice](std::uint8_t type, Millis late) { dice->Wrote(type, late); });
     device.setInOrder(true);
     device.setAnswerDelay(Millis(1));
     device.setInquiryDelay(Millis(5));
@@ -377,6 +384,7 @@ Outcome RunSequence(std::uint64_t seed, const Options& options, const std::vecto
             ;
     }
     say(w.finding.empty() ? std::string() : "finding: " + w.finding);
+    out.deviceHeld = device.longestHold();
     out.finding = w.finding;
     out.check = w.check;
     gUnderWay[0] = '\0';

@@ -9,6 +9,7 @@
 // runner (model.cpp) plays a sequence from a seed, or replays a list of
 // actions, and shortens a failing list to what still fails.
 
+#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <string>
@@ -53,6 +54,7 @@ struct Outcome {
     std::string check;    // the oracle row that failed
     std::vector<Action> actions;  // as played (the skipped ones left out)
     std::string trace;  // the actions and the device's dice, with times: what -v prints
+    std::chrono::milliseconds deviceHeld{0};  // the longest the simulated device was held up
     bool Failed() const { return !finding.empty(); }
 };
 

@@ -57,6 +57,8 @@ void Report(const char* kind, std::uint64_t seed, const Outcome& failed, const s
         if (reproduced >= 0)
             std::printf("  the shortened list failed again %d of 3 times (the rest is timing)\n", reproduced);
     }
+    std::printf("  the device was held up for %lld ms at the longest\n",
+                static_cast<long long>(failed.deviceHeld.count()));
     if (!failed.trace.empty())
         std::printf("  as it was played (ms from the start):\n%s", failed.trace.c_str());
     std::fflush(stdout);
@@ -73,11 +75,13 @@ struct Tally {
 // spare before the wizard's grace ends.
 constexpr std::chrono::milliseconds kStallLimit{15};
 
-void ReportVoid(const char* kind, std::uint64_t seed, const std::string& finding, std::chrono::milliseconds stall)
+void ReportVoid(const char* kind, std::uint64_t seed, const std::string& finding, std::chrono::milliseconds stall,
+                std::chrono::milliseconds held)
 {
-    std::printf("model: %s seed %llu found \"%s\" after the process stood still for %lld ms, and nothing when played "
-                "again: not counted\n",
-                kind, static_cast<unsigned long long>(seed), finding.c_str(), static_cast<long long>(stall.count()));
+    std::printf("model: %s seed %llu found \"%s\" after the process stood still for %lld ms and the device was held "
+                "up for %lld ms, and nothing when played again: not counted\n",
+                kind, static_cast<unsigned long long>(seed), finding.c_str(), static_cast<long long>(stall.count()),
+                static_cast<long long>(held.count()));
     std::fflush(stdout);
 }
 
@@ -107,13 +111,16 @@ Tally Play(const Run& run)
     Tally t;
     const StallWatch stalls;
     // A finding that came after a stall longer than a late answer has to
-    // spare is played once more, and not counted if it does not come again.
+    // spare, of the whole process or of the simulated device alone (which no
+    // real device suffers), is played once more, and not counted if it does
+    // not come again. The wizard's own threads held up are no excuse.
     const auto voided = [&](const char* kind, std::uint64_t seed, const std::string& finding,
-                            StallWatch::Clock::time_point begun, const auto& failsAgain) {
+                            StallWatch::Clock::time_point begun, const auto& failsAgain,
+                            std::chrono::milliseconds held = {}) {
         const auto stall = stalls.LongestSince(begun);
-        if (stall < kStallLimit || failsAgain())
+        if (std::max(stall, held) < kStallLimit || failsAgain())
             return false;
-        ReportVoid(kind, seed, finding, stall);
+        ReportVoid(kind, seed, finding, stall, held);
         ++t.voided;
         return true;
     };
@@ -125,7 +132,7 @@ Tally Play(const Run& run)
             const Outcome o = play();
             if (!o.Failed()) {
                 ++t.passed;
-            } else if (!voided("replayed", r.seed, o.finding, begun, [&] { return play().Failed(); })) {
+            } else if (!voided("replayed", r.seed, o.finding, begun, [&] { return play().Failed(); }, o.deviceHeld)) {
                 ++t.failed;
                 std::printf("model: the replayed finding \"%s\" is back\n", r.what);
                 Report("replayed", r.seed, o, o.actions);
@@ -142,7 +149,8 @@ Tally Play(const Run& run)
         const Outcome o = RunSequence(s, run.options);
         if (!o.Failed()) {
             ++t.passed;
-        } else if (!voided("wizard", s, o.finding, begun, [&] { return RunSequence(s, run.options).Failed(); })) {
+        } else if (!voided("wizard", s, o.finding, begun, [&] { return RunSequence(s, run.options).Failed(); },
+                           o.deviceHeld)) {
             ++t.failed;
             const std::vector<Action> shortened = Shorten(s, run.options, o);
             int again = 0;
