@@ -1,6 +1,7 @@
 // The model's runner: sets up a fresh device and wizard for a sequence, plays
 // the actions, lets the oracle look after each of them and after every pass
 // of the event loop, and shortens what fails.
+#include "line_watch.h"
 #include "world.h"
 
 #include "demo/scenario.h"
@@ -11,6 +12,7 @@
 #include "serial/ports.h"
 #include "shell/deviceaddress.h"
 #include "sim/device.h"
+#include "sim/wire.h"
 
 #include <QCoreApplication>
 #include <QTest>
@@ -126,9 +128,18 @@ std::string MsSince(Clock::time_point begun)
 
 // The device's dice, thrown on the simulator's thread for each command.
 struct DeviceDice {
-    DeviceDice(std::uint64_t seed, int calm, int calmFirst) : rng(seed), calm(calm), calmFirst(calmFirst) {}
+    DeviceDice(std::uint64_t seed, int calm, int calmFirst, const LineWatch& line)
+        : rng(seed), calm(calm), calmFirst(calmFirst), line(line)
+    {
+    }
     sim::CommandFault Throw(const sim::ReceivedFrame& command)
     {
+        Millis onLine{0};
+        if (const auto written = line.WrittenAt(sim::encodeFrame(command.type, command.seq, command.payload))) {
+            onLine = std::chrono::duration_cast<Millis>(Clock::now() - *written);
+            std::lock_guard lock(m);
+            lineHeld = std::max(lineHeld, onLine);
+        }
         if (calmFirst > 0) {
             --calmFirst;
             return {};
@@ -155,7 +166,8 @@ struct DeviceDice {
         }
         log.push_back(MsSince(begun) + " device: command " + std::to_string(command.type) + unit + " " + rows[row].name
                       + (fault.kind == sim::CommandFault::Kind::Late ? " " + std::to_string(fault.lateBy.count()) + " ms"
-                                                                      : std::string()));
+                                                                      : std::string())
+                      + (onLine.count() > 1 ? ", " + std::to_string(onLine.count()) + " ms on the line" : std::string()));
         return fault;
     }
     void Wrote(std::uint8_t type, Millis late)
@@ -168,6 +180,8 @@ struct DeviceDice {
     Clock::time_point begun = Clock::now();
     int calm;       // weight of answering at once
     int calmFirst;  // commands answered at once before the dice are thrown
+    const LineWatch& line;
+    Millis lineHeld{0};  // the longest a command took from the wizard's write to the device
     std::mutex m;
     std::vector<std::string> log;
 };
@@ -223,6 +237,7 @@ Outcome RunSequence(std::uint64_t seed, const Options& options, const std::vecto
                   static_cast<unsigned long long>(seed));
 
     Outcome out;
+    const LineWatch line;  // before the device and the wizard: it outlives their ports
     Rng hands(seed);
     Rng setup(seed ^ 0x5EED0F0DE71CEull);
     serial::ResetRegisteredPortsForTesting();
@@ -242,7 +257,7 @@ Outcome RunSequence(std::uint64_t seed, const Options& options, const std::vecto
     const int calm[] = {600, 200, 80};
     // Mostly a first connection that goes through: the pages after it are
     // where sequences go wrong.
-    auto dice = std::make_shared<DeviceDice>(setup.Next(), calm[setup.Below(3)], setup.Chance(75) ? 3 : 0);
+    auto dice = std::make_shared<DeviceDice>(setup.Next(), calm[setup.Below(3)], setup.Chance(75) ? 3 : 0, line);
     device.setFaultPlan([dice](const sim::ReceivedFrame& f) { return dice->Throw(f); });
     device.setAnswerWatch([dice](std::uint8_t type, Millis late) { dice->Wrote(type, late); });
     device.setInOrder(true);
@@ -384,7 +399,10 @@ Outcome RunSequence(std::uint64_t seed, const Options& options, const std::vecto
             ;
     }
     say(w.finding.empty() ? std::string() : "finding: " + w.finding);
-    out.deviceHeld = device.longestHold();
+    {
+        std::lock_guard lock(dice->m);
+        out.heldUp = std::max(device.longestHold(), dice->lineHeld);
+    }
     out.finding = w.finding;
     out.check = w.check;
     gUnderWay[0] = '\0';

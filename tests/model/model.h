@@ -54,7 +54,9 @@ struct Outcome {
     std::string check;    // the oracle row that failed
     std::vector<Action> actions;  // as played (the skipped ones left out)
     std::string trace;  // the actions and the device's dice, with times: what -v prints
-    std::chrono::milliseconds deviceHeld{0};  // the longest the simulated device was held up
+    // The longest the line or the simulated device held a command up: what
+    // no real device and line do, and a loaded machine does.
+    std::chrono::milliseconds heldUp{0};
     bool Failed() const { return !finding.empty(); }
 };
 

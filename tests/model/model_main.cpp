@@ -57,8 +57,8 @@ void Report(const char* kind, std::uint64_t seed, const Outcome& failed, const s
         if (reproduced >= 0)
             std::printf("  the shortened list failed again %d of 3 times (the rest is timing)\n", reproduced);
     }
-    std::printf("  the device was held up for %lld ms at the longest\n",
-                static_cast<long long>(failed.deviceHeld.count()));
+    std::printf("  the line or the device held a command up for %lld ms at the longest\n",
+                static_cast<long long>(failed.heldUp.count()));
     if (!failed.trace.empty())
         std::printf("  as it was played (ms from the start):\n%s", failed.trace.c_str());
     std::fflush(stdout);
@@ -78,8 +78,8 @@ constexpr std::chrono::milliseconds kStallLimit{15};
 void ReportVoid(const char* kind, std::uint64_t seed, const std::string& finding, std::chrono::milliseconds stall,
                 std::chrono::milliseconds held)
 {
-    std::printf("model: %s seed %llu found \"%s\" after the process stood still for %lld ms and the device was held "
-                "up for %lld ms, and nothing when played again: not counted\n",
+    std::printf("model: %s seed %llu found \"%s\" after the process stood still for %lld ms and the line or the device "
+                "held a command up for %lld ms, and nothing when played again: not counted\n",
                 kind, static_cast<unsigned long long>(seed), finding.c_str(), static_cast<long long>(stall.count()),
                 static_cast<long long>(held.count()));
     std::fflush(stdout);
@@ -111,9 +111,10 @@ Tally Play(const Run& run)
     Tally t;
     const StallWatch stalls;
     // A finding that came after a stall longer than a late answer has to
-    // spare, of the whole process or of the simulated device alone (which no
-    // real device suffers), is played once more, and not counted if it does
-    // not come again. The wizard's own threads held up are no excuse.
+    // spare, of the whole process, or of a command held up by the machine's
+    // pseudo-terminal or the simulated device (which no real line or device
+    // does), is played once more, and not counted if it does not come again.
+    // The wizard's own threads held up are no excuse.
     const auto voided = [&](const char* kind, std::uint64_t seed, const std::string& finding,
                             StallWatch::Clock::time_point begun, const auto& failsAgain,
                             std::chrono::milliseconds held = {}) {
@@ -132,7 +133,7 @@ Tally Play(const Run& run)
             const Outcome o = play();
             if (!o.Failed()) {
                 ++t.passed;
-            } else if (!voided("replayed", r.seed, o.finding, begun, [&] { return play().Failed(); }, o.deviceHeld)) {
+            } else if (!voided("replayed", r.seed, o.finding, begun, [&] { return play().Failed(); }, o.heldUp)) {
                 ++t.failed;
                 std::printf("model: the replayed finding \"%s\" is back\n", r.what);
                 Report("replayed", r.seed, o, o.actions);
@@ -150,7 +151,7 @@ Tally Play(const Run& run)
         if (!o.Failed()) {
             ++t.passed;
         } else if (!voided("wizard", s, o.finding, begun, [&] { return RunSequence(s, run.options).Failed(); },
-                           o.deviceHeld)) {
+                           o.heldUp)) {
             ++t.failed;
             const std::vector<Action> shortened = Shorten(s, run.options, o);
             int again = 0;
