@@ -399,9 +399,12 @@ Outcome RunSequence(std::uint64_t seed, const Options& options, const std::vecto
             ;
     }
     say(w.finding.empty() ? std::string() : "finding: " + w.finding);
+    // The device's lock is taken apart from the dice's: its thread holds
+    // its own while it throws them.
+    out.heldUp = device.longestHold();
     {
         std::lock_guard lock(dice->m);
-        out.heldUp = std::max(device.longestHold(), dice->lineHeld);
+        out.heldUp = std::max(out.heldUp, dice->lineHeld);
     }
     out.finding = w.finding;
     out.check = w.check;
