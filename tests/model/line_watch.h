@@ -27,7 +27,7 @@ public:
     LineWatch(const LineWatch&) = delete;
     LineWatch& operator=(const LineWatch&) = delete;
 
-    // When these bytes were last written whole, if lately.
+    // When these bytes last went to be written, if lately.
     std::optional<Clock::time_point> WrittenAt(const std::vector<std::uint8_t>& frame) const
     {
         std::lock_guard lock(log_->m);
