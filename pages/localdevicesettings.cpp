@@ -129,18 +129,15 @@ bool RunDeviceAdvanced(QWidget* page, bool authentication, std::uint16_t& linkTi
     dialog.lbPowerLevel.hide();
     dialog.cbPowerLevel.hide();
     dialog.cbLKInit.setChecked(resetLinkKeys);
-    // A device may hold more than the dialog offers: that value stays unless
-    // the operator sets another.
-    bool touched = false;
-    QObject::connect(&dialog.seLinkTimeout, &QSpinBox::valueChanged, &dialog, [&touched] { touched = true; });
 
     if (!dialog.ShowModal())
         return false;
-    // Text still being typed counts as far as it reads as a number in range;
+    // OK takes what the dialog showed, also a value the device held beyond
+    // what it offers: the operator saw that value and accepted it. Text
+    // still being typed counts as far as it reads as a number in range;
     // anything else leaves the last valid value.
     dialog.seLinkTimeout.interpretText();
-    if (touched)
-        linkTimeout = static_cast<std::uint16_t>(dialog.seLinkTimeout.value());
+    linkTimeout = static_cast<std::uint16_t>(dialog.seLinkTimeout.value());
     resetLinkKeys = dialog.cbLKInit.isVisibleTo(&dialog) && dialog.cbLKInit.isChecked();
     return true;
 }

@@ -55,9 +55,10 @@ struct PortAdvancedValues {
 bool RunPortAdvanced(QWidget* page, bool dce, PortAdvancedValues& values);
 
 // The local device page's Advanced button: link time-out (shown clamped to
-// 0..40) and, only while authentication is on, the link-key reset. True on
-// OK with both written back (the reset true only when offered and ticked);
-// the caller then marks its page changed. Cancel writes nothing.
+// 0..40, and OK takes what was shown) and, only while authentication is on,
+// the link-key reset. True on OK with both written back (the reset true only
+// when offered and ticked); the caller then marks its page changed. Cancel
+// writes nothing.
 bool RunDeviceAdvanced(QWidget* page, bool authentication, std::uint16_t& linkTimeout, bool& resetLinkKeys);
 
 }  // namespace vtrl

@@ -110,8 +110,9 @@ const Act kTick = [](TfAdvanced& d) { d.cbLKInit.setChecked(true); };
 INSTANTIATE_TEST_SUITE_P(
     Cases, DeviceAdvanced,
     ::testing::Values(
-        DeviceRow{"Timeout55ShownAs40AndKeptUntouched", true, 55, false, true, {}, "no levels, no cd, timeout 40, reset off",
-                  55, false},
+        // OK sends what the operator saw: an operator who meant 40 must get 40.
+        DeviceRow{"Timeout55ShownAs40AndOkTakes40", true, 55, false, true, {}, "no levels, no cd, timeout 40, reset off",
+                  40, false},
         DeviceRow{"ResetTicked", true, 20, false, true, kTick, "no levels, no cd, timeout 20, reset off", 20, true},
         DeviceRow{"ResetHiddenWithoutAuthentication", false, 20, true, true, kTick,
                   "no levels, no cd, timeout 20, no reset", 20, false},
