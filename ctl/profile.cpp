@@ -114,16 +114,19 @@ public:
             Fail(Key(key), QStringLiteral("%1 is not allowed; use true or false").arg(Shown(v)));
         return v.toBool();
     }
-    // The device keeps one Latin-1 byte per character, as the wizard writes it.
-    std::string Text(const QString& key, qsizetype maxBytes, bool allowEmpty) const
+    // The device keeps one byte per character, as the wizard writes it, and
+    // shows only the characters its fields can hold.
+    std::string Text(const QString& key, qsizetype maxBytes, bool allowEmpty, bool pin) const
     {
         const QJsonValue v = o_.value(key);
         if (!v.isString())
             Fail(Key(key), QStringLiteral("%1 is not allowed; use a text in double quotes").arg(Shown(v)));
         const QString text = v.toString();
-        for (const QChar c : text)
-            if (c.unicode() > 0xFF)
-                Fail(Key(key), QStringLiteral("\"%1\" is not allowed; the device holds Latin-1 characters only").arg(c));
+        if (const auto bad = protocol::FirstUnfitCharacter(text.toStdString(), pin))
+            Fail(Key(key), QStringLiteral("\"%1\" is not allowed; the device holds %2 only")
+                               .arg(QString::fromStdString(*bad),
+                                    pin ? QStringLiteral("digits, the letters A to Z and the signs of a US keyboard")
+                                        : QStringLiteral("letters, digits and signs of Western European languages")));
         const QByteArray bytes = text.toLatin1();
         if (bytes.size() > maxBytes)
             Fail(Key(key), QStringLiteral("%1 is too long; the device holds at most %2 characters").arg(Shown(v)).arg(maxBytes));
@@ -341,7 +344,7 @@ std::variant<Profile, QString> LoadProfile(const QByteArray& json)
                 Fail(local.Key(key), QStringLiteral("is set only on an SPP Server; this profile is for %1")
                                          .arg(FunctionText(p.function)));
         if (local.Has(QStringLiteral("name")))
-            p.device.name = local.Text(QStringLiteral("name"), kNameMax, true);
+            p.device.name = local.Text(QStringLiteral("name"), kNameMax, true, false);
         if (local.Has(QStringLiteral("linkTimeout")))
             p.device.linkTimeout = static_cast<std::uint8_t>(local.Integer(QStringLiteral("linkTimeout"), 0, kLinkTimeoutMax));
         if (local.Has(QStringLiteral("authentication")))
@@ -349,7 +352,7 @@ std::variant<Profile, QString> LoadProfile(const QByteArray& json)
         if (local.Has(QStringLiteral("encryption")))
             p.device.encryption = local.Bool(QStringLiteral("encryption"));
         if (local.Has(QStringLiteral("pin")))
-            p.device.pin = local.Text(QStringLiteral("pin"), kPinMax, false);
+            p.device.pin = local.Text(QStringLiteral("pin"), kPinMax, false, true);
         if (local.Has(QStringLiteral("resetLinkKeys")))
             p.device.resetLinkKeys = local.Bool(QStringLiteral("resetLinkKeys"));
         if (p.device.resetLinkKeys && p.device.authentication == false)

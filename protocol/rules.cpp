@@ -32,6 +32,52 @@ Millis Patience(CommandType command)
     return Millis{0};
 }
 
+bool ChangesDevice(CommandType command)
+{
+    switch (command) {
+    case SetPortConfig:
+    case SetDeviceConfig:
+    case InitiateBonding:
+    case PingRequest:  // brings the link, and what a save covers, to another unit
+    case Abort:
+        return true;
+    default:
+        return false;
+    }
+}
+
+bool NameCanHold(char32_t c)
+{
+    return (c >= 0x20 && c <= 0x7E) || (c >= 0xA0 && c <= 0xFF);
+}
+
+bool PinCanHold(char32_t c)
+{
+    return c >= 0x20 && c <= 0x7E;
+}
+
+std::optional<std::string> FirstUnfitCharacter(std::string_view text, bool pin)
+{
+    for (std::size_t i = 0; i < text.size();) {
+        const auto b = static_cast<unsigned char>(text[i]);
+        std::size_t length = b < 0x80 ? 1 : (b >> 5) == 0x6 ? 2 : (b >> 4) == 0xE ? 3 : (b >> 3) == 0x1E ? 4 : 0;
+        if (length == 0 || i + length > text.size())
+            return std::string(text.substr(i, 1));
+        char32_t c = length == 1 ? b : (b & (0xFF >> (length + 1)));
+        bool wellFormed = true;
+        for (std::size_t k = 1; k < length; ++k) {
+            const auto next = static_cast<unsigned char>(text[i + k]);
+            wellFormed = wellFormed && (next & 0xC0) == 0x80;
+            c = (c << 6) | (next & 0x3F);
+        }
+        const std::string character(text.substr(i, length));
+        if (!wellFormed || !(pin ? PinCanHold(c) : NameCanHold(c)))
+            return character;
+        i += length;
+    }
+    return std::nullopt;
+}
+
 std::string FieldText(const std::uint8_t* field, std::size_t size)
 {
     const auto* end = std::find(field, field + size, std::uint8_t{0});

@@ -30,10 +30,24 @@ struct Timeouts {
 };
 inline constexpr Timeouts kTimeouts{};
 
-// How long the device may take to answer `command`: the longest wait of any
-// step that sends it. A send given up on keeps its claim on answers of its
-// kind until twice this after it was sent.
+// How long the device is waited for on `command`: the longest wait of any
+// step that sends it.
 Millis Patience(CommandType command);
+
+// A device answers a command within twelve times the time-out of the step
+// that sent it, or never: until then a send given up on may still be the one
+// an answer belongs to. With the time-outs above: 24 s for the port check,
+// 60 s for bonding, ping, the remote's version and configuration and the
+// port settings, 12 s for the device settings, 120 s for the save and 240 s
+// for an inquiry. The wizard and vtrlctl give the ledger the time-out they
+// wait, so shortened time-outs (tests) shorten the window with them.
+inline constexpr int kAnswerWindowFactor = 12;
+constexpr Millis AnswerWindowFor(Millis patience) { return patience * kAnswerWindowFactor; }
+inline Millis AnswerWindow(CommandType command) { return AnswerWindowFor(Patience(command)); }
+
+// Commands after which the device holds, or would save, something else.
+// Reads and the save itself change nothing.
+bool ChangesDevice(CommandType command);
 
 // Text fields: the characters a device holds, one field byte kept for the
 // terminating zero.
@@ -44,6 +58,16 @@ inline constexpr std::uint16_t kLinkTimeoutOffered = 40;
 
 // The text of a zero-terminated field, never read past `size`.
 std::string FieldText(const std::uint8_t* field, std::size_t size);
+
+// The characters the text fields carry, one byte each as the device shows
+// them: the name takes the printable characters of ISO 8859-1 (Western
+// European letters among them), the PIN printable ASCII. Anything else would
+// reach the device as another character.
+bool NameCanHold(char32_t c);
+bool PinCanHold(char32_t c);
+// The first character of `text` (UTF-8) that the field cannot hold, as
+// UTF-8; none when all fit. Malformed UTF-8 counts as unfit.
+std::optional<std::string> FirstUnfitCharacter(std::string_view text, bool pin);
 
 // The oldest application the wizard configures is V2.09. The digits of the
 // application version text (major, first and second minor) stand at these

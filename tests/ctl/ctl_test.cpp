@@ -190,7 +190,9 @@ TEST_F(CtlTest, BadProfilesAreRefusedByKeyAndNothingIsSent)
         {"\"baud\": 9600", "\"baud\": 1e300", "local.baud: 1e+300 is not allowed"},
         {"\"role\": \"DCE\"", "\"role\": \"DCE\", \"powerLevel\": -1e300", "local.powerLevel: -1e+300 is not allowed; use a whole number from 0 to 7"},
         {"\"function\": \"Cable Replacement\"", "\"function\": \"SPP Server\", \"name\": \"Gate \u20ac\"",
-         "local.name: \"\u20ac\" is not allowed; the device holds Latin-1 characters only"},
+         "local.name: \"\u20ac\" is not allowed; the device holds letters, digits and signs of Western European languages only"},
+        {"\"function\": \"Cable Replacement\"", "\"function\": \"SPP Server\", \"pin\": \"12\u00e934\"",
+         "local.pin: \"\u00e9\" is not allowed; the device holds digits, the letters A to Z and the signs of a US keyboard only"},
         {"", "[1, 2]", "a profile is a JSON object"},
         {"\"local\"", "\"local\" \"", "not a JSON document"},
     };
