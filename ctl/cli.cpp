@@ -864,7 +864,7 @@ private:
                         .arg(maybe.front())
                 + QStringLiteral(" (sent, not confirmed)");
         lines << took + QLatin1Char('.');
-        if (failedStep_ == QLatin1String("save to flash") && f.sent && f.code != kExitRefused) {
+        if (failedStep_ == QLatin1String("save to flash") && f.sent && (f.code != kExitRefused || f.unclear)) {
             lines << QStringLiteral("It was saving them to flash and did not confirm: its flash may hold the old or the new settings.");
             flash_ = QStringLiteral("unknown");
         } else if (flashSaved_) {

@@ -398,12 +398,14 @@ DeviceLink::Result DeviceLink::Await(protocol::ExchangeId id, Millis timeout)
             Result r{Outcome::Answer, std::move(inbox_.front().first), std::move(inbox_.front().second)};
             inbox_.pop_front();
             // Anything else is an answer to another send, or unasked: the trace has it.
-            if (!r.tag.Answers(id))
+            if (!r.tag.MayAnswer(id))
                 continue;
             if (r.tag.verdict == protocol::Verdict::Refusal)
                 r.outcome = Outcome::Refused;
             else if (r.tag.verdict == protocol::Verdict::Misnamed)
                 r.outcome = Outcome::Misnamed;
+            else if (r.tag.verdict == protocol::Verdict::Ambiguous)
+                r.outcome = Outcome::Ambiguous;
             return r;
         }
         if (handle_ <= 0 || lost_)
@@ -412,7 +414,7 @@ DeviceLink::Result DeviceLink::Await(protocol::ExchangeId id, Millis timeout)
             return ended(Outcome::Interrupted);
         const auto now = Clock::now();
         if (now >= deadline) {
-            // Late answers are still credited to it, never to a newer send.
+            // A late answer may still be its own: a newer send's answer is then in doubt.
             ledger_.GiveUp(id);
             return ended(Outcome::TimedOut);
         }

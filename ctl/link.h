@@ -60,7 +60,7 @@ QString PayloadHex(bool sent, std::uint8_t type, std::span<const std::uint8_t> p
 
 class DeviceLink final : private protocol::PortWriter, private protocol::NotificationSink {
 public:
-    enum class Outcome { Answer, Refused, Misnamed, TimedOut, PortLost, Interrupted };
+    enum class Outcome { Answer, Refused, Misnamed, Ambiguous, TimedOut, PortLost, Interrupted };
     struct Result {
         Outcome outcome = Outcome::TimedOut;
         protocol::Notification notification;  // the answer, or the NegativeResponse
@@ -82,8 +82,10 @@ public:
 
     protocol::CommandSender& Commands() { return commands_; }
 
-    // Waits for the next notification the ledger credits to send `id`: an
-    // answer (Answer; a Confirmation naming another command: Misnamed), a
+    // Waits for the next notification the ledger credits to send `id`, or
+    // that may be its answer: an answer (Answer, also one of several sends
+    // that all asked the same; a Confirmation naming another command:
+    // Misnamed), one that may as well be another send's (Ambiguous), a
     // refusal (Refused), or none within `timeout` (TimedOut: the send stays
     // in the ledger as late), or the port's device is gone (PortLost), or a
     // stop was requested (Interrupted: the send stays open). Notifications

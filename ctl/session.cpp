@@ -120,8 +120,17 @@ Failure Session::Failed(const QString& step, const DeviceLink::Result& r, Millis
                                          .arg(QString::fromStdString(protocol::ReasonText(reason)),
                                               PayloadHex(false, protocol::NegativeResponse, *r.notification.block, false))};
     }
-    case DeviceLink::Outcome::Misnamed:
-        return Failure{kExitRefused, QStringLiteral("%1: the device confirmed command %2 instead").arg(step).arg(Byte(r.notification, 0))};
+    case DeviceLink::Outcome::Misnamed: {
+        // Not a refusal: the device may have carried the command out.
+        Failure f{kExitRefused, QStringLiteral("%1: the device confirmed command %2 instead").arg(step).arg(Byte(r.notification, 0))};
+        f.unclear = true;
+        return f;
+    }
+    case DeviceLink::Outcome::Ambiguous: {
+        Failure f{kExitTimedOut, QStringLiteral("%1: the device answered, but the answer may be for an earlier command").arg(step)};
+        f.unclear = true;
+        return f;
+    }
     case DeviceLink::Outcome::TimedOut:
         if (r.badCrc > 0) {
             Failure f{kExitTimedOut, QStringLiteral("%1: the device answered, but %2 frame%3 failed %4 checksum: "

@@ -53,6 +53,7 @@ struct Failure {
     bool sent = false;  // the step's command went out: the device may have acted on it
     int signal = 0;     // a stop request ended the step
     bool garbled = false;  // answers came but failed their checksum
+    bool unclear = false;  // an answer came that does not say whether the command was carried out
 };
 using Step = std::optional<Failure>;
 

@@ -1,7 +1,8 @@
 // A script of sends, give-ups, arrivals, closed ports and the passing of time
 // -> the exchange ledger. Checked: an answer is credited to a send that went
-// out and was not over yet, never after its end; a send just entered keeps
-// others of its kind out; the ledger stays bounded.
+// out and was not over yet, never after its end, and only when it is the one
+// send it can answer; every candidate of an ambiguous answer is such a send;
+// the ledger stays bounded.
 
 #include <cstddef>
 #include <algorithm>
@@ -41,8 +42,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             if (id != 0) {
                 FUZZ_CHECK(ended.count(id) == 0 && (sent.empty() || id > sent.back()));
                 sent.push_back(id);
-                // Until it is answered, another of its kind could not be told from it.
-                FUZZ_CHECK(command == GetConfig || !ledger.MaySend(command, now));
+                FUZZ_CHECK(ledger.Open(id) && ledger.Waiting(id) && !ledger.InDoubt(id));
             }
             break;
         }
@@ -64,7 +64,19 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
                 if (tag.ends)
                     ended.insert(tag.exchange->id);
                 FUZZ_CHECK(ledger.Open(tag.exchange->id) == !tag.ends);
+                FUZZ_CHECK(tag.candidates.empty());
             }
+            for (const Exchange& c : tag.candidates) {
+                FUZZ_CHECK(tag.verdict == Verdict::Ambiguous || tag.verdict == Verdict::Misnamed);
+                FUZZ_CHECK(std::find(sent.begin(), sent.end(), c.id) != sent.end());
+                FUZZ_CHECK(ended.count(c.id) == 0);
+            }
+            if (tag.verdict == Verdict::Ambiguous)
+                FUZZ_CHECK(!tag.candidates.empty());
+            // A group of sends in doubt ends once each has had an answer.
+            for (const Exchange& c : tag.candidates)
+                if (!ledger.Open(c.id))
+                    ended.insert(c.id);
             break;
         }
         case 3:
@@ -74,7 +86,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             now += std::chrono::milliseconds(next() * 100);
             break;
         }
-        FUZZ_CHECK(ledger.Size() <= 64);
+        FUZZ_CHECK(ledger.Size() <= 256);
     }
     return 0;
 }

@@ -390,10 +390,14 @@ void TfrmCommPortSel::tmrHeartbeatTimer()
 
 void TfrmCommPortSel::LocalAddressReceived(const Reply& reply)
 {
-    if (!wait_.Answers(reply) || !reply.block || reply.block->size() < 6 || !frmMain)
+    // Every GetLocalAddress asks the same: any of them may take the answer.
+    if (!wait_.Is(Step::Address) || !wait_.Answers(reply) || !reply.block || reply.block->size() < 6 || !frmMain)
         return;
     TfrmMain& main = *frmMain;
+    if (reply.Ambiguous())
+        Ledger()->GiveUp(wait_.send());
     std::copy_n(reply.block->begin(), 6, main.LocalDeviceAddress.begin());
+    main.DeviceIdentified(main.LocalDeviceAddress);
     Panel0.SetText(QStringLiteral("Connect established correctly.  Retreiving Information"));
     Connected = true;
     tmrHeartbeat.stop();
@@ -407,12 +411,14 @@ void TfrmCommPortSel::LocalAddressReceived(const Reply& reply)
 
 void TfrmCommPortSel::VersionInfoReceived(const Reply& reply)
 {
-    // Any answer to a GetVersion of this page is the attached device's.
-    if (!reply.Credited() || !reply.block || !frmMain)
+    // Any answer to a GetVersion of this page is the attached device's; one
+    // that may be a remote unit's is no answer: the heartbeat runs out.
+    const protocol::Exchange* asked = reply.Send();
+    if (!asked || asked->unit != DeviceAddress{} || !reply.block || !frmMain)
         return;
     TfrmMain& main = *frmMain;
     main.LocalVersion = protocol::ToVersionRecord(*reply.block);
-    if (!wait_.Answers(reply))
+    if (!wait_.Is(Step::Version) || !wait_.Answers(reply))
         return;
     wait_.End(nullptr);
     tmrHeartbeat.stop();

@@ -107,18 +107,107 @@ TfrmConfigLocalDevice::Settings TfrmConfigLocalDevice::SentSettings(const std::v
     return s;
 }
 
-bool TfrmConfigLocalDevice::DeviceHoldsShown()
+TfrmConfigLocalDevice::Settings TfrmConfigLocalDevice::HeldSettings(const protocol::DeviceConfig& c)
 {
-    return held_ && frmMain && held_->first == frmMain->LocalDeviceAddress && held_->second == ShownSettings()
-        && !SendsOpen();
+    Settings s;
+    s.name = protocol::FieldText(c.DeviceName.data(), c.DeviceName.size());
+    s.linkTimeout = c.LinkTimeout;
+    s.encryption = c.Encryption != 0;
+    s.authentication = c.Authentication != 0;
+    // What a PIN field holds past its zero byte is no part of the PIN.
+    const std::string pin = protocol::FieldText(c.PinCode.data(), c.PinCode.size());
+    std::copy_n(pin.begin(), std::min(pin.size(), s.pin.size()), s.pin.begin());
+    return s;
 }
 
-void TfrmConfigLocalDevice::ShowConfirmed()
+bool TfrmConfigLocalDevice::ShownTextFits() const
+{
+    return !protocol::FirstUnfitCharacter(ebDeviceName.text().toStdString(), false)
+        && !protocol::FirstUnfitCharacter(ebPinCode.text().toStdString(), true);
+}
+
+bool TfrmConfigLocalDevice::DeviceHoldsShown()
+{
+    // A send given up on that is still unanswered was carried out, if at
+    // all, before what proved the holding: the device takes commands in the
+    // order they reach it, only its answers may come late or out of order.
+    return held_ && frmMain && held_->first == frmMain->LocalDeviceAddress && held_->second == ShownSettings()
+        && ShownTextFits() && wait_.Idle();
+}
+
+void TfrmConfigLocalDevice::ShowConfirmed(const QString& text)
 {
     if (frmMain)
         frmMain->btnNext.setEnabled(true);
     btnSetLocalDeviceConfig.setEnabled(false);
-    SetStatus(QStringLiteral("Configuration confirmation received."));
+    SetStatus(text);
+}
+
+void TfrmConfigLocalDevice::Hold(const Settings& held)
+{
+    if (!frmMain)
+        return;
+    protocol::DeviceConfig& config = frmMain->LocalConfig;
+    config.DeviceName.fill(0);
+    std::copy_n(held.name.begin(), std::min(held.name.size(), config.DeviceName.size() - 1), config.DeviceName.begin());
+    config.LinkTimeout = held.linkTimeout;
+    config.Encryption = held.encryption ? 1 : 0;
+    config.Authentication = held.authentication ? 1 : 0;
+    config.PinCode = held.pin;
+    held_ = std::make_pair(frmMain->LocalDeviceAddress, held);
+}
+
+void TfrmConfigLocalDevice::Show(const Settings& held)
+{
+    {
+        const QSignalBlocker quietName(ebDeviceName), quietPin(ebPinCode);
+        ebDeviceName.setText(QString::fromLatin1(held.name));
+        ebPinCode.setText(QString::fromLatin1(protocol::FieldText(held.pin.data(), held.pin.size())));
+    }
+    cbEncryption.setChecked(held.encryption);
+    cbAuthentication.setChecked(held.authentication);
+    lPinCode.setVisible(held.authentication);
+    ebPinCode.setVisible(held.authentication);
+    PendingLinkTimeout = held.linkTimeout;
+}
+
+bool TfrmConfigLocalDevice::ReadBack()
+{
+    protocol::CommandSender* send = Commands();
+    if (!send)
+        return false;
+    if (send->SendGetConfig(DeviceAddress{}) < 0) {
+        SetStatus(QStringLiteral("Error writing configuration to comm port.  Please retry."));
+        return false;
+    }
+    settle_ = false;
+    wait_.End(Ledger());
+    wait_.Begin(Step::ReadBack, send->LastExchange(), Ledger(), tmrConfig.intervalAsDuration());
+    tmrConfig.stop();
+    tmrConfig.start();
+    ConfigConfirmed = false;
+    btnSetLocalDeviceConfig.setEnabled(false);
+    bAdvanced.setEnabled(false);
+    if (frmMain && isVisible())
+        frmMain->btnNext.setEnabled(false);
+    SetStatus(QStringLiteral("The device's answer may be for an earlier command.  Reading its settings back..."));
+    return true;
+}
+
+void TfrmConfigLocalDevice::InDoubt(const Reply& reply)
+{
+    held_.reset();
+    ConfigConfirmed = false;
+    if (wait_.Is(Step::DeviceConfig) && wait_.MayAnswer(reply)) {
+        if (!ReadBack())
+            settle_ = true;
+        return;
+    }
+    // While a send of its own waits, its answer tells more.
+    settle_ = true;
+    const bool waits = wait_.Is(Step::ReadBack) || (Ledger() && Ledger()->Waiting(wait_.send()));
+    if (!waits && isVisible())
+        ReadBack();
 }
 
 std::uint8_t TfrmConfigLocalDevice::PageEntered(TfrmMain& main)
@@ -156,6 +245,8 @@ std::uint8_t TfrmConfigLocalDevice::PageEntered(TfrmMain& main)
     ConfigConfirmed = DeviceHoldsShown();
     main.btnNext.setEnabled(ConfigConfirmed);
     btnSetLocalDeviceConfig.setEnabled(!ConfigConfirmed && !(Ledger() && Ledger()->Waiting(wait_.send())));
+    if (settle_ && !(Ledger() && Ledger()->Waiting(wait_.send())))
+        ReadBack();
     return 0;
 }
 
@@ -183,8 +274,21 @@ void TfrmConfigLocalDevice::btnSetLocalDeviceConfigClick()
                                  MbButtons::Ok, MbIcon::None);
         return;
     }
-    if (!MaySend(protocol::SetDeviceConfig)) {
-        SetStatus(WaitForEarlierAnswerText());
+    // Text the device cannot hold would reach it as other characters.
+    if (const auto bad = protocol::FirstUnfitCharacter(ebDeviceName.text().toStdString(), false)) {
+        platform::ShowMessageBox(this,
+                                 QStringLiteral("The device cannot hold the character \"%1\" in its name.  Please use only "
+                                                "letters, digits and signs of Western European languages.")
+                                     .arg(QString::fromStdString(*bad)),
+                                 QStringLiteral("Device Name Error"), MbButtons::Ok, MbIcon::Error);
+        return;
+    }
+    if (const auto bad = protocol::FirstUnfitCharacter(ebPinCode.text().toStdString(), true)) {
+        platform::ShowMessageBox(this,
+                                 QStringLiteral("The device cannot hold the character \"%1\" in its PIN code.  Please use "
+                                                "only digits, the letters A to Z and the signs of a US keyboard.")
+                                     .arg(QString::fromStdString(*bad)),
+                                 QStringLiteral("Pin Code Error"), MbButtons::Ok, MbIcon::Error);
         return;
     }
     protocol::CommandSender* send = Commands();
@@ -195,10 +299,11 @@ void TfrmConfigLocalDevice::btnSetLocalDeviceConfigClick()
         SetStatus(QStringLiteral("Error writing configuration to comm port.  Please retry."));
         return;
     }
-    // An earlier send given up on is over for this page: the ledger lets
-    // this one out only once its answer can no longer be mistaken.
+    // An earlier send given up on is over for this page; the ledger keeps it
+    // as a candidate, so that its late answer is not taken for this one's.
     wait_.End(Ledger());
     wait_.Begin(Step::DeviceConfig, send->LastExchange(), Ledger(), tmrConfig.intervalAsDuration());
+    sent_ = s;
     ConfigConfirmed = false;
     SetStatus(QStringLiteral("Configuration sent correctly. Waiting on confirmation..."));
     if (!tmrConfig.isActive())
@@ -211,6 +316,12 @@ void TfrmConfigLocalDevice::btnSetLocalDeviceConfigClick()
 
 void TfrmConfigLocalDevice::tmrConfigTimer()
 {
+    if (wait_.Is(Step::ReadBack)) {
+        // Asked again when the page can.
+        wait_.End(Ledger());
+        settle_ = true;
+        tmrConfig.stop();
+    }
     // Keeps ticking: an answer after the first time-out is still taken. From
     // the first, the device may or may not hold what was sent.
     if (Ledger() && Ledger()->Waiting(wait_.send())) {
@@ -226,6 +337,7 @@ void TfrmConfigLocalDevice::PortGone(int port, bool shown)
 {
     // The device may have restarted: what it holds is to be sent again.
     held_.reset();
+    settle_ = false;
     ConfigConfirmed = false;
     wait_.End(nullptr);
     tmrConfig.stop();
@@ -247,10 +359,15 @@ void TfrmConfigLocalDevice::bAdvancedClick()
 
 void TfrmConfigLocalDevice::ConfirmationReceived(const Reply& reply)
 {
+    const protocol::Exchange* answered = reply.Send();
+    if (reply.Ambiguous() && (!answered || answered->command != protocol::SetDeviceConfig)) {
+        InDoubt(reply);
+        return;
+    }
     // Unasked, or naming another command: not this send's answer, which may
     // still come. A SetDeviceConfig carried out that no send of the wizard
     // explains leaves what the device holds unknown.
-    if (!reply.Credited() || reply.Misnamed() || !frmMain) {
+    if (!answered || !frmMain) {
         if (reply.Byte(0) == protocol::SetDeviceConfig && held_) {
             held_.reset();
             ConfigConfirmed = false;
@@ -259,46 +376,76 @@ void TfrmConfigLocalDevice::ConfirmationReceived(const Reply& reply)
         }
         return;
     }
-    const bool waited = wait_.Answers(reply);
-    if (waited) {
+    if (wait_.Is(Step::DeviceConfig) && wait_.Answers(reply)) {
         tmrConfig.stop();
         wait_.End(nullptr);
         bAdvanced.setEnabled(true);
     }
-    const std::vector<std::uint8_t>& sent = reply.tag.exchange->payload;
+    const std::vector<std::uint8_t>& sent = answered->payload;
     if (sent.size() < 51)
         return;
     // The device holds what that send carried, whatever the page shows now.
-    const Settings confirmed = SentSettings(sent);
-    protocol::DeviceConfig& config = frmMain->LocalConfig;
-    config.DeviceName.fill(0);
-    std::copy(confirmed.name.begin(), confirmed.name.end(), config.DeviceName.begin());
-    config.LinkTimeout = confirmed.linkTimeout;
-    config.Encryption = confirmed.encryption ? 1 : 0;
-    config.Authentication = confirmed.authentication ? 1 : 0;
-    config.PinCode = confirmed.pin;
-    held_ = std::make_pair(frmMain->LocalDeviceAddress, confirmed);
+    Hold(SentSettings(sent));
     // A reset ticked after this send went out is still to be sent.
     if (sent[50] != 0)
         ResetLinkKeysRequested = false;
     if (!wait_.Idle())
-        return;  // an older send's answer: the one waited for may change it again
+        return;  // an older send's answer: the one waited for tells more
     ConfigConfirmed = DeviceHoldsShown();
     if (!isVisible())
         return;  // shown again on entry
     if (ConfigConfirmed) {
-        ShowConfirmed();
+        ShowConfirmed(QStringLiteral("Configuration confirmation received."));
         return;
     }
     // Edited while the device was answering: the edit has not reached it.
     cboParameterChange();
 }
 
+void TfrmConfigLocalDevice::ConfigReportReceived(const Reply& reply)
+{
+    if (!wait_.Is(Step::ReadBack) || !wait_.Answers(reply) || !reply.block || reply.block->empty() || !frmMain)
+        return;
+    tmrConfig.stop();
+    wait_.End(nullptr);
+    bAdvanced.setEnabled(true);
+    protocol::DeviceConfig read{};
+    const std::vector<std::uint8_t>& block = *reply.block;
+    protocol::DecodeConfig(read, block.data() + 1, block.size() - 1);
+    const Settings held = HeldSettings(read);
+    Hold(held);
+    // Nothing edited since the last send: the page shows what the device
+    // holds, whether or not that send took.
+    const Settings shown = ShownSettings();
+    const bool edited = sent_ && !(*sent_ == shown);
+    if (!(shown == held) && !edited)
+        Show(held);
+    ConfigConfirmed = DeviceHoldsShown();
+    if (!isVisible())
+        return;
+    if (!ConfigConfirmed) {
+        cboParameterChange();
+        return;
+    }
+    ShowConfirmed(sent_ && !(*sent_ == held)
+                      ? QStringLiteral("The device did not take the settings sent last.  It holds the settings shown.")
+                      : QStringLiteral("Configuration confirmed by reading it back from the device."));
+}
+
 void TfrmConfigLocalDevice::NegativeResponseReceived(const Reply& reply)
 {
-    // The refused send is over in the ledger; the ticks go on as before.
-    if ((reply.Credited() && !wait_.Answers(reply)) || !isVisible())
+    // A refused send was not carried out; one that may be the refused one
+    // leaves what the device holds unknown. The ticks go on as before.
+    if (reply.Ambiguous()) {
+        held_.reset();
+        ConfigConfirmed = false;
+        if (!isVisible()) {
+            settle_ = settle_ || !(Ledger() && Ledger()->Waiting(wait_.send()));
+            return;
+        }
+    } else if ((reply.Credited() && !wait_.Answers(reply)) || !isVisible()) {
         return;
+    }
     QString text = QStringLiteral("A negative response was received");
     if (reply.block) {
         const int reason = reply.block->size() >= 2 ? (*reply.block)[1] : -1;
@@ -306,6 +453,8 @@ void TfrmConfigLocalDevice::NegativeResponseReceived(const Reply& reply)
     }
     text += QStringLiteral(".  Please try again.");
     platform::ShowMessageBox(this, text, QStringLiteral("Warning"), MbButtons::Ok, MbIcon::Error);
+    if (reply.Ambiguous() && !(Ledger() && Ledger()->Waiting(wait_.send())))
+        ReadBack();
 }
 
 std::uint8_t TfrmConfigLocalDevice::PageLeaving(QPushButton* pressed)

@@ -2,6 +2,7 @@
 // Identity and security of an SPP Server.
 
 #include "pages/pagekit.h"
+#include "protocol/params.h"
 #include "shell/childform.h"
 #include "shell/step.h"
 
@@ -65,9 +66,10 @@ public:
 protected:
     void ConfirmationReceived(const Reply& reply) override;
     void NegativeResponseReceived(const Reply& reply) override;
+    void ConfigReportReceived(const Reply& reply) override;
 
 private:
-    enum class Step { None, DeviceConfig };
+    enum class Step { None, DeviceConfig, ReadBack };
     // What one SetDeviceConfig carries, in the form the record keeps it.
     struct Settings {
         std::string name;  // at most 29 bytes
@@ -79,14 +81,29 @@ private:
     };
     Settings ShownSettings() const;
     static Settings SentSettings(const std::vector<std::uint8_t>& payload);
+    static Settings HeldSettings(const protocol::DeviceConfig& config);
+    // The name and PIN shown are text the device can hold.
+    bool ShownTextFits() const;
     bool DeviceHoldsShown();
-    void ShowConfirmed();
+    void ShowConfirmed(const QString& text);
+    // The device holds `settings`: the record and what the page knows.
+    void Hold(const Settings& settings);
+    // Shows `settings` in the controls, as no edit.
+    void Show(const Settings& settings);
+    // Asks the device what it holds, after an answer that may have been
+    // another send's. False when nothing went out.
+    bool ReadBack();
+    void InDoubt(const Reply& reply);
     void SetStatus(const QString& text) { Panel0.SetText(text); }
 
     Waiting<Step> wait_;
     // What the device holds as far as a confirmed send of this page tells,
     // and which device that was. Unknown once a send goes unanswered.
     std::optional<std::pair<DeviceAddress, Settings>> held_;
+    // What the page sent last, to tell an edit made since.
+    std::optional<Settings> sent_;
+    // An ambiguous answer left what the device holds unknown: read it back.
+    bool settle_ = false;
 };
 
 }  // namespace vtrl

@@ -121,6 +121,12 @@ TfrmConfigPort::Wire TfrmConfigPort::WireOf(const PortSettings& p)
             code(p.InterfaceCode), code(p.FlowControlCode), p.PowerByte(),        p.OutputOnCD};
 }
 
+TfrmConfigPort::Wire TfrmConfigPort::WireOf(const protocol::DeviceConfig& c)
+{
+    return {c.BaudCode, c.DataBitsCode, c.StopBitsCode, c.ParityCode, c.InterfaceCode, c.FlowControlCode, c.PowerByte,
+            c.OutputOnCD};
+}
+
 void TfrmConfigPort::SetListsEnabled(bool enabled)
 {
     for (QComboBox* list : {&cboBaudRate, &cboFlowControl, &cboParity, &cboDataBits, &cboStopBits})
@@ -142,7 +148,10 @@ void TfrmConfigPort::EnablePortControls(bool editable)
 
 bool TfrmConfigPort::DeviceHoldsShown()
 {
-    return held_ && held_->unit == Unit() && held_->wire == WireOf(ShownSettings()) && !SendsOpen();
+    // A send given up on that is still unanswered was carried out, if at
+    // all, before what proved the holding: the device takes commands in the
+    // order they reach it, only its answers may come late or out of order.
+    return held_ && held_->unit == Unit() && held_->wire == WireOf(ShownSettings()) && wait_.Idle();
 }
 
 void TfrmConfigPort::ShowWhetherHeld(TfrmMain& main)
@@ -180,6 +189,8 @@ void TfrmConfigPort::LoadFromRecord(TfrmMain& main)
         }
     }
     main.SetNotifyWindow(this);
+    if (settle_ && wait_.Idle())
+        ReadBack();
 }
 
 void TfrmConfigPort::cboParameterChange()
@@ -207,15 +218,12 @@ void TfrmConfigPort::SendPortConfig()
     PendingPortSettings = ShownSettings();
     if (!wait_.Idle())
         return;
-    if (!MaySend(protocol::SetPortConfig)) {
-        SetStatus(WaitForEarlierAnswerText());
-        return;
-    }
     protocol::CommandSender* send = Commands();
     if (!send || SendPendingSettings(*send) != 0) {
         SetStatus(QStringLiteral("Error writing configuration to comm port.  Please retry."));
         return;
     }
+    sent_ = Held{Unit(), WireOf(PendingPortSettings)};
     wait_.Begin(Step::PortConfig, send->LastExchange(), Ledger(), tmrConfig.intervalAsDuration());
     SetStatus(QStringLiteral("Configuration sent correctly. Waiting on confirmation..."));
     tmrConfig.start();
@@ -225,8 +233,11 @@ void TfrmConfigPort::SendPortConfig()
 
 void TfrmConfigPort::EndWaitUnanswered()
 {
-    // Unanswered, the send may or may not have been taken; refused, it was not.
-    if (Ledger() && Ledger()->Open(wait_.send()))
+    // Unanswered, the send may or may not have been taken; refused, it was
+    // not. A read-back unanswered is tried again when the page can.
+    if (wait_.Is(Step::ReadBack))
+        settle_ = true;
+    else if (Ledger() && Ledger()->Open(wait_.send()))
         held_.reset();
     wait_.End(Ledger());
     tmrConfig.stop();
@@ -252,10 +263,81 @@ void TfrmConfigPort::AbandonWait()
     bAdvanced.setEnabled(true);
 }
 
+bool TfrmConfigPort::ReadBack()
+{
+    protocol::CommandSender* send = Commands();
+    const DeviceAddress unit = Unit();
+    // The remote without a bonded unit has nobody to ask.
+    if (!send || (remote_ && unit == DeviceAddress{}))
+        return false;
+    if (send->SendGetConfig(remote_ ? unit : DeviceAddress{}) < 0) {
+        SetStatus(QStringLiteral("Error writing configuration to comm port.  Please retry."));
+        return false;
+    }
+    settle_ = false;
+    wait_.Begin(Step::ReadBack, send->LastExchange(), Ledger(), tmrConfig.intervalAsDuration());
+    tmrConfig.stop();
+    tmrConfig.start();
+    ConfigConfirmed = false;
+    EnablePortControls(false);
+    SetStatus(QStringLiteral("The device's answer may be for an earlier command.  Reading its settings back..."));
+    return true;
+}
+
+void TfrmConfigPort::Hold(const DeviceAddress& unit, const Wire& wire)
+{
+    if (protocol::DeviceConfig* record = Record()) {
+        record->BaudCode = wire[0];
+        record->DataBitsCode = wire[1];
+        record->StopBitsCode = wire[2];
+        record->ParityCode = wire[3];
+        record->InterfaceCode = wire[4];
+        record->FlowControlCode = wire[5];
+        record->PowerByte = wire[6];
+        record->OutputOnCD = wire[7];
+    }
+    held_ = Held{unit, wire};
+}
+
+void TfrmConfigPort::Show(const Wire& wire)
+{
+    {
+        const QSignalBlocker b1(cboBaudRate), b2(cboDataBits), b3(cboStopBits), b4(cboParity), b5(cboFlowControl);
+        SelectCode(cboBaudRate, wire[0]);
+        SelectCode(cboDataBits, wire[1]);
+        SelectCode(cboStopBits, wire[2]);
+        SelectCode(cboParity, wire[3]);
+        SelectCode(cboFlowControl, wire[5]);
+    }
+    chkDCE.setChecked(wire[4] == 2);
+    PendingPortSettings.PowerLevel = wire[6] & 0x0F;
+    PendingPortSettings.PowerClass = wire[6] & 0xF0;
+    PendingPortSettings.OutputOnCD = wire[7];
+}
+
+void TfrmConfigPort::InDoubt(const Reply& reply)
+{
+    held_.reset();
+    ConfigConfirmed = false;
+    if (wait_.Is(Step::PortConfig) && wait_.MayAnswer(reply)) {
+        tmrConfig.stop();
+        wait_.End(Ledger());
+        if (!ReadBack()) {
+            EnablePortControls(true);
+            SetStatus(QString::fromLatin1(timeoutText_));
+        }
+        return;
+    }
+    settle_ = true;
+    if (wait_.Idle() && isVisible())
+        ReadBack();
+}
+
 void TfrmConfigPort::PortGone(int port, bool shown)
 {
     // The device may have restarted: what it holds is to be sent again.
     held_.reset();
+    settle_ = false;
     ConfigConfirmed = false;
     if (!wait_.Idle()) {
         wait_.End(nullptr);
@@ -280,10 +362,15 @@ void TfrmConfigPort::bAdvancedClick()
 
 void TfrmConfigPort::ConfirmationReceived(const Reply& reply)
 {
+    const protocol::Exchange* answered = reply.Send();
+    if (reply.Ambiguous() && (!answered || answered->command != protocol::SetPortConfig)) {
+        InDoubt(reply);
+        return;
+    }
     // Unasked, or naming another command: not this send's answer, which may
     // still come. A SetPortConfig carried out that no send of the wizard
     // explains leaves what the device holds unknown.
-    if (!reply.Credited() || reply.Misnamed()) {
+    if (!answered) {
         if (reply.Byte(0) == protocol::SetPortConfig && held_) {
             held_.reset();
             ConfigConfirmed = false;
@@ -294,30 +381,20 @@ void TfrmConfigPort::ConfirmationReceived(const Reply& reply)
         }
         return;
     }
-    const bool waited = wait_.Answers(reply);
-    if (waited) {
+    if (wait_.Is(Step::PortConfig) && wait_.Answers(reply)) {
         tmrConfig.stop();
         wait_.End(nullptr);
     }
-    // The device holds what that send carried, whatever the page shows now.
-    const std::vector<std::uint8_t>& sent = reply.tag.exchange->payload;
+    // The device holds what that send carried (or every candidate, which
+    // carried the same), whatever the page shows now.
+    const std::vector<std::uint8_t>& sent = answered->payload;
     if (sent.size() < 6 + std::tuple_size_v<Wire>)
         return;
     Wire wire{};
     std::copy_n(sent.begin() + 6, wire.size(), wire.begin());
-    if (protocol::DeviceConfig* record = Record()) {
-        record->BaudCode = wire[0];
-        record->DataBitsCode = wire[1];
-        record->StopBitsCode = wire[2];
-        record->ParityCode = wire[3];
-        record->InterfaceCode = wire[4];
-        record->FlowControlCode = wire[5];
-        record->PowerByte = wire[6];
-        record->OutputOnCD = wire[7];
-    }
-    held_ = Held{remote_ ? reply.tag.exchange->unit : Unit(), wire};
+    Hold(remote_ ? answered->unit : Unit(), wire);
     if (!wait_.Idle())
-        return;  // an older send's answer: the one waited for may change it again
+        return;  // an older send's answer: the read-back waited for tells more
     ConfigConfirmed = DeviceHoldsShown();
     if (!isVisible())
         return;  // shown again on entry
@@ -331,15 +408,54 @@ void TfrmConfigPort::ConfirmationReceived(const Reply& reply)
     cboParameterChange();
 }
 
+void TfrmConfigPort::ConfigReportReceived(const Reply& reply)
+{
+    if (!wait_.Is(Step::ReadBack) || !wait_.Answers(reply) || !reply.block || reply.block->empty())
+        return;
+    tmrConfig.stop();
+    wait_.End(nullptr);
+    protocol::DeviceConfig read{};
+    const std::vector<std::uint8_t>& block = *reply.block;
+    protocol::DecodeConfig(read, block.data() + 1, block.size() - 1);
+    const Wire wire = WireOf(read);
+    Hold(Unit(), wire);
+    const Wire shown = WireOf(ShownSettings());
+    // Nothing edited since the last send: the page shows what the device
+    // holds, whether or not that send took.
+    const bool edited = sent_ && sent_->wire != shown;
+    if (shown != wire && !edited)
+        Show(wire);
+    ConfigConfirmed = DeviceHoldsShown();
+    EnablePortControls(true);
+    if (!ConfigConfirmed) {
+        cboParameterChange();
+        return;
+    }
+    SetStatus(sent_ && sent_->wire != wire
+                  ? QStringLiteral("The device did not take the settings sent last.  It holds the settings shown.")
+                  : QStringLiteral("Configuration confirmed by reading it back from the device."));
+}
+
 void TfrmConfigPort::NegativeResponseReceived(const Reply& reply)
 {
-    // The refused send is over in the ledger; the wait runs out as before.
-    if (reply.Credited() && !wait_.Answers(reply))
+    // A refused send was not carried out; one that may be the refused one
+    // leaves what the device holds unknown. A wait runs out as before.
+    if (reply.Ambiguous()) {
+        held_.reset();
+        ConfigConfirmed = false;
+        if (!isVisible()) {
+            settle_ = settle_ || wait_.Idle();
+            return;
+        }
+    } else if (reply.Credited() && !wait_.Answers(reply)) {
         return;
+    }
     if (!isVisible())
         return;
     platform::ShowMessageBox(this, NegativeResponseText(reply), QStringLiteral("Warning"), platform::MbButtons::Ok,
                              platform::MbIcon::Error);
+    if (reply.Ambiguous() && wait_.Idle())
+        ReadBack();
 }
 
 }  // namespace vtrl

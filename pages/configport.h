@@ -99,6 +99,9 @@ protected:
 
     // The Set button's handler.
     void SendPortConfig();
+    // Asks the device what it holds (GetConfig to the page's unit), after an
+    // answer that may have been another send's. False when nothing went out.
+    bool ReadBack();
     // Selects the lists, loads the power and CD values and chkDCE from the
     // record (a changed chkDCE counts as an edit) and registers the page.
     void LoadFromRecord(TfrmMain& main);
@@ -111,12 +114,21 @@ protected:
 
     void ConfirmationReceived(const Reply& reply) override;
     void NegativeResponseReceived(const Reply& reply) override;
+    void ConfigReportReceived(const Reply& reply) override;
 
 private:
-    enum class Step { None, PortConfig };
+    enum class Step { None, PortConfig, ReadBack };
     // SetPortConfig's values from byte 6 on, as the device takes them.
     using Wire = std::array<std::uint8_t, 8>;
     static Wire WireOf(const PortSettings& settings);
+    static Wire WireOf(const protocol::DeviceConfig& config);
+    // The device holds `wire`: the record and what the page knows.
+    void Hold(const DeviceAddress& unit, const Wire& wire);
+    // Shows `wire` in the lists, chkDCE and the pending power and CD values.
+    void Show(const Wire& wire);
+    // An answer of this page's sends was ambiguous: what the device holds
+    // is to be read back, now or when the page can.
+    void InDoubt(const Reply& reply);
 
     // The codes the controls show with the pending power and CD values.
     PortSettings ShownSettings() const;
@@ -136,6 +148,10 @@ private:
         Wire wire;
     };
     std::optional<Held> held_;
+    // What the page sent last, to tell an edit made since.
+    std::optional<Held> sent_;
+    // An ambiguous answer left what the device holds unknown: read it back.
+    bool settle_ = false;
 };
 
 }  // namespace vtrl

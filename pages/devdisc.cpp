@@ -157,9 +157,9 @@ QTreeWidgetItem* TfrmDevDisc::ItemOf(const QString& address) const
     return nullptr;
 }
 
-QTreeWidgetItem* TfrmDevDisc::ItemOf(const Reply& reply) const
+QTreeWidgetItem* TfrmDevDisc::ItemOf(const DeviceAddress& unit) const
 {
-    return reply.Credited() ? ItemOf(FormatDeviceAddress(reply.tag.exchange->unit)) : nullptr;
+    return ItemOf(FormatDeviceAddress(unit));
 }
 
 void TfrmDevDisc::AddItem(const QString& address)
@@ -199,7 +199,9 @@ void TfrmDevDisc::EndStep()
 
 bool TfrmDevDisc::ReadyToLeave() const
 {
-    return Bonded && BondTargetAddress != DeviceAddress{};
+    // The whole chain: bonded, the remote's version accepted and its
+    // configuration read, for the unit the remote settings go to.
+    return Bonded && BondTargetAddress != DeviceAddress{} && paired_ == BondTargetAddress;
 }
 
 void TfrmDevDisc::SetSearchingLook(bool searching)
@@ -237,6 +239,7 @@ std::uint8_t TfrmDevDisc::PageEntered(TfrmMain& main)
 void TfrmDevDisc::ForgetPairing()
 {
     Bonded = false;
+    paired_ = DeviceAddress{};
     BondTargetAddress = DeviceAddress{};
     bondedThrough_ = DeviceAddress{};
     for (int i = 0; i < lstDeviceList.topLevelItemCount(); ++i)
@@ -354,7 +357,9 @@ void TfrmDevDisc::lstDeviceListSelectItem(bool namesItem)
 {
     // Not while a step waits: a second Bond's answer could be taken for the first's.
     const bool stepPending = !wait_.Idle() && !wait_.Is(Step::PingLink);
-    const bool enable = namesItem && !tmrInquiry.isActive() && !Bonded && !stepPending;
+    // Bonded without the chain done (a late BondResult, a version or
+    // configuration unanswered), Bond takes it on.
+    const bool enable = namesItem && !tmrInquiry.isActive() && !ReadyToLeave() && !stepPending;
     btnBondSelectedDevice.setEnabled(enable);
     btnPingSelectedDevice.setEnabled(enable);
 }
@@ -378,10 +383,6 @@ void TfrmDevDisc::btnPingSelectedDeviceClick()
     if (!frmMain)
         return;
     TfrmMain& main = *frmMain;
-    if (!MaySend(protocol::PingRequest)) {
-        SetStatus(WaitForEarlierAnswerText());
-        return;
-    }
     SetStatus(QStringLiteral("Attempting to send ping command."));
     lstDeviceList.setFocus();
     const std::optional<DeviceAddress> address = ParseDeviceAddress(item->text(0));
@@ -455,10 +456,6 @@ void TfrmDevDisc::ContinuePairing(QTreeWidgetItem& item)
         BeginStep(Step::Config, send.LastExchange());
         break;
     default:
-        if (!MaySend(protocol::InitiateBonding)) {
-            SetStatus(WaitForEarlierAnswerText());
-            return;
-        }
         if (send.SendInitiateBonding(address) != 0) {
             // Nothing went out: the page stays as it was, Back and Bond usable.
             SetStatus(QStringLiteral("Error sending InitiateBonding Packet."));
@@ -466,6 +463,7 @@ void TfrmDevDisc::ContinuePairing(QTreeWidgetItem& item)
         }
         targetBefore_ = BondTargetAddress;
         BondTargetAddress = address;
+        paired_ = DeviceAddress{};
         bondedThrough_ = main.LocalDeviceAddress;
         // A bonding drops whatever link the device had: no other unit's
         // chain can go on without a bonding of its own.
@@ -483,22 +481,46 @@ void TfrmDevDisc::ContinuePairing(QTreeWidgetItem& item)
         b->setEnabled(false);
 }
 
+void TfrmDevDisc::StepInDoubt()
+{
+    // As on no answer, with the reason: the answer may be another send's.
+    const Step step = wait_.step();
+    EndStep();
+    if (step == Step::Bond) {
+        Bonded = false;
+        BondTargetAddress = DeviceAddress{};
+    }
+    SetStatus(AnswerInDoubtText());
+    if (frmMain && !tmrInquiry.isActive())
+        frmMain->btnBack.setEnabled(true);
+    SetPairingButtonsEnabled(true);
+}
+
 void TfrmDevDisc::BondResultReceived(const Reply& reply)
 {
     // Only a bonding this page started is answered, in time or late: one
     // nobody asked for would mark the wizard bonded without the remote's
     // version and configuration, or undo a finished pairing.
-    if (!reply.Credited() || !reply.block || reply.block->empty())
+    const protocol::Exchange* bonding = reply.Send();
+    if (reply.Ambiguous()) {
+        // Bonded, and to which unit, nobody knows. Not the step's: an older
+        // bonding, carried out before whatever the page knows of now.
+        if (wait_.Is(Step::Bond) && wait_.MayAnswer(reply))
+            StepInDoubt();
+        return;
+    }
+    if (!bonding || !reply.block || reply.block->empty())
         return;
     Bonded = reply.Byte(0) == 0;
     if (!wait_.Is(Step::Bond) || !wait_.Answers(reply)) {
         // Success reported after the time-out gave up on the device: it is
         // bonded all the same, and the remote settings need its address.
+        // The chain is still to run for it.
         if (Bonded)
-            BondTargetAddress = reply.tag.exchange->unit;
+            BondTargetAddress = bonding->unit;
         return;
     }
-    const protocol::ExchangeId bonding = wait_.send();
+    const protocol::ExchangeId send = wait_.send();
     EndStep();
     SetPairingButtonsEnabled(!Bonded);
     if (!frmMain)
@@ -512,8 +534,8 @@ void TfrmDevDisc::BondResultReceived(const Reply& reply)
         main.btnBack.setEnabled(false);
         main.btnNext.setEnabled(false);
         // The same send reports the link.
-        BeginStep(Step::Connection, bonding);
-        if (QTreeWidgetItem* item = ItemOf(reply))
+        BeginStep(Step::Connection, send);
+        if (QTreeWidgetItem* item = ItemOf(bonding->unit))
             item->setData(1, Qt::UserRole, 1);
         return;
     }
@@ -530,7 +552,7 @@ void TfrmDevDisc::ConnectionStatusReceived(const Reply& reply)
         return;
     const Step waiting = wait_.step();
     const protocol::ExchangeId send = wait_.send();
-    QTreeWidgetItem* item = ItemOf(reply);
+    QTreeWidgetItem* item = ItemOf(reply.tag.exchange->unit);
     if (reply.Byte(0) == 2 && !item) {
         // The unit's item is gone: nothing to go on with, give up as on no answer.
         tmrBondTimer();
@@ -549,9 +571,16 @@ void TfrmDevDisc::ConnectionStatusReceived(const Reply& reply)
 
 void TfrmDevDisc::VersionInfoReceived(const Reply& reply)
 {
-    if (!wait_.Is(Step::Version) || !wait_.Answers(reply) || !reply.block || !frmMain)
+    if (!wait_.Is(Step::Version) || !reply.block || !frmMain)
         return;
-    QTreeWidgetItem* item = ItemOf(reply);
+    const protocol::Exchange* asked = reply.Send();
+    if (!wait_.Answers(reply)) {
+        // Maybe another unit's version: asked again, it is told apart.
+        if (reply.Ambiguous() && wait_.MayAnswer(reply))
+            StepInDoubt();
+        return;
+    }
+    QTreeWidgetItem* item = ItemOf(asked->unit);
     const bool accepted = protocol::CheckApplicationVersion(*reply.block);
     if (accepted && !item) {
         tmrBondTimer();
@@ -572,6 +601,7 @@ void TfrmDevDisc::VersionInfoReceived(const Reply& reply)
                              QStringLiteral("Version Mismatch"), MbButtons::Ok, MbIcon::None);
     Commands()->SendAbort();
     Bonded = false;
+    paired_ = DeviceAddress{};
     SetPairingButtonsEnabled(true);
     for (QWidget* w : std::initializer_list<QWidget*>{&lstDeviceList, &btnClearList, &btnSearchDevices,
                                                       &btnBondSelectedDevice, &btnPingSelectedDevice})
@@ -581,8 +611,13 @@ void TfrmDevDisc::VersionInfoReceived(const Reply& reply)
 
 void TfrmDevDisc::ConfigReportReceived(const Reply& reply)
 {
-    if (!wait_.Is(Step::Config) || !wait_.Answers(reply) || !reply.block || reply.block->empty() || !frmMain)
+    if (!wait_.Is(Step::Config) || !reply.block || reply.block->empty() || !frmMain)
         return;
+    if (!wait_.Answers(reply)) {
+        if (reply.Ambiguous() && wait_.MayAnswer(reply))
+            StepInDoubt();
+        return;
+    }
     tmrBond.stop();
     wait_.End(nullptr);
     TfrmMain& main = *frmMain;
@@ -591,13 +626,14 @@ void TfrmDevDisc::ConfigReportReceived(const Reply& reply)
     // A bad element still leaves what was decoded before it.
     main.RemoteConfig = protocol::DeviceConfig{};
     protocol::DecodeConfig(main.RemoteConfig, block.data() + 1, block.size() - 1);
+    paired_ = reply.tag.exchange->unit;
     for (QWidget* w : std::initializer_list<QWidget*>{&btnBondSelectedDevice, &btnPingSelectedDevice,
                                                       &btnSearchDevices, &btnClearList, &lstDeviceList})
         w->hide();
     lblBonded.show();
     bGetVersion.show();
     main.btnBack.setEnabled(true);
-    main.btnNext.setEnabled(true);
+    main.btnNext.setEnabled(ReadyToLeave());
 }
 
 void TfrmDevDisc::NegativeResponseReceived(const Reply& reply)
@@ -609,6 +645,8 @@ void TfrmDevDisc::NegativeResponseReceived(const Reply& reply)
         text += QStringLiteral(" with reason: ") + QString::fromStdString(protocol::ReasonText(reason));
     }
     text += QStringLiteral(".  Please try again.");
+    // One that may be the step's own leaves the step waiting: its answer,
+    // if it comes, tells.
     const bool refusedStep = wait_.Answers(reply);
     // A refused bonding changed nothing on the device: it is bonded as before.
     if (refusedStep && wait_.Is(Step::Bond))

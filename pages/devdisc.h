@@ -109,7 +109,9 @@ private:
     QTreeWidgetItem* SelectedItem() const;
     QTreeWidgetItem* ItemOf(const QString& address) const;
     // The item of the unit a send went to.
-    QTreeWidgetItem* ItemOf(const Reply& reply) const;
+    QTreeWidgetItem* ItemOf(const DeviceAddress& unit) const;
+    // The step's answer may be another send's: the step ends as unanswered.
+    void StepInDoubt();
     // Back to unpaired, with the list and its buttons shown, as on a first entry.
     void ForgetPairing();
     void BeginStep(Step step, protocol::ExchangeId send);
@@ -129,6 +131,9 @@ private:
     // The target before the InitiateBonding waited for: a refused bonding
     // leaves the device as it was.
     DeviceAddress targetBefore_{};
+    // The unit the chain finished for: its version accepted, its
+    // configuration read. Zero until then.
+    DeviceAddress paired_{};
 };
 
 }  // namespace vtrl

@@ -8,6 +8,8 @@
 #include "shell/mainform.h"
 #include "shell/memo.h"
 
+#include <algorithm>
+
 namespace vtrl {
 
 namespace {
@@ -74,17 +76,13 @@ std::uint8_t TfrmFlashUpdate::PageEntered(TfrmMain& main)
 
 void TfrmFlashUpdate::btnSaveClick()
 {
-    if (!MaySend(protocol::UpdateFlash)) {
-        SetStatus(WaitForEarlierAnswerText());
-        return;
-    }
     protocol::CommandSender* send = Commands();
     if (!send || send->SendUpdateFlash() != 0) {
         SetStatus(QStringLiteral("Error sending update flash command. Please try again."));
         return;
     }
-    // A save given up on is over for this visit: the ledger lets this one
-    // out only once its answer can no longer be mistaken.
+    // A save given up on is over for this visit; the ledger keeps it as a
+    // candidate, so that its late answer is not taken for this one's alone.
     wait_.End(Ledger());
     wait_.Begin(Step::Save, send->LastExchange(), Ledger(), tmrFlashUpdate.intervalAsDuration());
     // One save at a time: the device's answer to a second could not be told apart.
@@ -131,11 +129,29 @@ void TfrmFlashUpdate::PortGone(int port, bool shown)
         SetStatus(DisconnectedText(port));
 }
 
+bool TfrmFlashUpdate::SavesWhatIsShown(const Reply& reply) const
+{
+    if (reply.Answers(wait_.send()))
+        return true;
+    // Whichever of the saves it answers, each was sent after the last command
+    // that changed what the device holds: the flash holds that.
+    const protocol::ExchangeLedger* ledger = frmMain ? &frmMain->Ledger() : nullptr;
+    if (!ledger || !reply.Ambiguous())
+        return false;
+    protocol::ExchangeId changed = 0;
+    for (int c = 0; c < 256; ++c)
+        if (protocol::ChangesDevice(static_cast<protocol::CommandType>(c)))
+            changed = std::max(changed, ledger->LastSent(static_cast<protocol::CommandType>(c)));
+    return std::all_of(reply.tag.candidates.begin(), reply.tag.candidates.end(), [changed](const protocol::Exchange& e) {
+        return e.command == protocol::UpdateFlash && e.id > changed;
+    });
+}
+
 void TfrmFlashUpdate::ConfirmationReceived(const Reply& reply)
 {
     // Only the answer to a save sent from this visit: any other would report
     // unsaved settings as saved and end the wizard.
-    if (!wait_.Answers(reply))
+    if (!wait_.MayAnswer(reply))
         return;
     tmrProgressBar.stop();
     if (reply.Misnamed()) {
@@ -144,12 +160,18 @@ void TfrmFlashUpdate::ConfirmationReceived(const Reply& reply)
         SetStatus(QStringLiteral("An error occured in saving the settings. Please retry."));
         return;
     }
-    wait_.End(nullptr);
     tmrFlashUpdate.stop();
-    FlashSaved = true;
+    FlashSaved = SavesWhatIsShown(reply);
+    wait_.End(FlashSaved && !reply.Ambiguous() ? nullptr : Ledger());
     btnSave.setEnabled(true);
     if (!frmMain)
         return;
+    if (!FlashSaved) {
+        // A save confirmed, but maybe one sent before the settings changed.
+        frmMain->btnBack.setEnabled(true);
+        SetStatus(QStringLiteral("The device confirmed a save, but it may have been an earlier one.  Please save again."));
+        return;
+    }
     frmMain->btnNext.setEnabled(true);
     SetStatus(QStringLiteral("All settings were saved successfully."));
     // Saved: the wizard moves on to the Finish page by itself.
@@ -159,11 +181,13 @@ void TfrmFlashUpdate::ConfirmationReceived(const Reply& reply)
 void TfrmFlashUpdate::NegativeResponseReceived(const Reply& reply)
 {
     // A refused save is over in the ledger: no later Confirmation counts for
-    // it. The time-out follows as before.
+    // it. The time-out follows as before. One that may be refused waits on.
     if (reply.Credited() && !wait_.Answers(reply))
         return;
     if (reply.Credited())
         btnSave.setEnabled(true);
+    if (!isVisible())
+        return;
     const int reason = reply.block && reply.block->size() >= 2 ? (*reply.block)[1] : -1;
     platform::ShowMessageBox(this,
                              QStringLiteral("A negative response was received from the Cable Replacement device with reason ")

@@ -59,6 +59,10 @@ private:
     // Back, settings may change that a save sent before does not cover.
     enum class Step { None, Save };
     void SetStatus(const QString& text) { Panel0.SetText(text); }
+    // The Confirmation proves the flash holds what the pages confirmed: it
+    // is the save's, or it may be any of saves all sent after the last
+    // change to the device.
+    bool SavesWhatIsShown(const Reply& reply) const;
 
     Waiting<Step> wait_;
 };

@@ -40,9 +40,9 @@ QString TWizardChildForm::DisconnectedText(int port)
         .arg(port);
 }
 
-QString TWizardChildForm::WaitForEarlierAnswerText()
+QString TWizardChildForm::AnswerInDoubtText()
 {
-    return QStringLiteral("The device may still answer an earlier command.  Please retry in a moment.");
+    return QStringLiteral("The device answered, but the answer may be for an earlier command.  Please retry.");
 }
 
 NotificationMessage::NotificationMessage(Reply reply)
@@ -81,11 +81,6 @@ protocol::CommandSender* TWizardChildForm::Commands()
 protocol::ExchangeLedger* TWizardChildForm::Ledger()
 {
     return frmMain ? &frmMain->Ledger() : nullptr;
-}
-
-bool TWizardChildForm::MaySend(protocol::CommandType command)
-{
-    return frmMain && frmMain->Ledger().MaySend(command);
 }
 
 bool TWizardChildForm::SendsOpen()

@@ -38,9 +38,8 @@ public:
     virtual void PortGone(int port, bool shown);
     static QString DisconnectedText(int port);
 
-    // Shown when the device may still answer an earlier command of the kind
-    // the operator asked to send: its answer could not be told apart.
-    static QString WaitForEarlierAnswerText();
+    // The device answered, but its answer may belong to an earlier command.
+    static QString AnswerInDoubtText();
 
 protected:
     // Each notification reaches the handler for its kind, the way
@@ -62,8 +61,6 @@ protected:
     // Null without a main window.
     protocol::CommandSender* Commands();
     protocol::ExchangeLedger* Ledger();
-    // Whether `command` may go out now.
-    bool MaySend(protocol::CommandType command);
     // Whether a send of this page still expects an answer (waiting or late).
     bool SendsOpen();
 };

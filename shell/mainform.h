@@ -85,6 +85,8 @@ public:
     // The device behind the port held went away: every page is told, the
     // port closed.
     void PortGone();
+    // The device on the port opened last reported its address.
+    void DeviceIdentified(const DeviceAddress& address);
 
     // The packet receiver's state (0 = between frames), for tests.
     int ReceiverState() const { return receiver_.State(); }
@@ -138,6 +140,9 @@ private:
     protocol::CommandSender commands_{sender_, &ledger_};
     protocol::PacketReceiver receiver_;
     std::vector<QPointer<QObject>> owners_;
+    protocol::ExchangeId lineStart_ = 0;  // the first send on the port opened last
+    DeviceAddress lastDevice_{};
+    bool deviceKnown_ = false;
 
     PageTable table_;
     std::optional<std::size_t> currentStep_;

@@ -9,6 +9,7 @@
 
 #include <QCoreApplication>
 
+#include <algorithm>
 #include <array>
 #include <cstring>
 #include <exception>
@@ -42,8 +43,11 @@ int TfrmMain::OpenPort(int n)
     } catch (const std::exception&) {
         PortHandle = -1;
     }
-    // Nothing sent on the port held before can be answered any more.
-    ledger_.Clear();
+    // The same device may still answer what was sent on the port before:
+    // those sends stay candidates until the device that answers here is
+    // known to be another one (DeviceIdentified).
+    ledger_.NewLine();
+    lineStart_ = ledger_.NextId();
     if (PortHandle <= 0)
         return -1;
     OpenedPort = n;
@@ -126,6 +130,19 @@ bool TfrmMain::Deliver(protocol::Notification notification)
     // A retransmitted frame has been handled once already.
     if (tag.verdict == protocol::Verdict::Repeat)
         return false;
+    // An answer that may be any of several sends goes to each page that sent
+    // one of them: each of those no longer knows what came of its own.
+    if (tag.verdict == protocol::Verdict::Ambiguous) {
+        std::vector<QObject*> owners;
+        for (const protocol::Exchange& e : tag.candidates)
+            if (QObject* o = OwnerObject(e.owner); o && std::find(owners.begin(), owners.end(), o) == owners.end())
+                owners.push_back(o);
+        if (owners.empty() && NotifyWindow())
+            owners.push_back(NotifyWindow());
+        for (QObject* o : owners)
+            QCoreApplication::postEvent(o, new NotificationMessage(Reply{notification.message, notification.block, tag}));
+        return !owners.empty();
+    }
     // A Confirmation no send explains says the device carried out a command
     // the wizard does not know of: every page hears it, in its turn, and
     // forgets what it believed the device holds of that command's settings.
@@ -151,10 +168,21 @@ bool TfrmMain::Deliver(protocol::Notification notification)
     return true;
 }
 
+void TfrmMain::DeviceIdentified(const DeviceAddress& address)
+{
+    // Another device on the line: what was sent to the one before cannot be
+    // answered here.
+    if (deviceKnown_ && address != lastDevice_)
+        ledger_.ForgetBefore(lineStart_);
+    lastDevice_ = address;
+    deviceKnown_ = true;
+}
+
 void TfrmMain::PortGone()
 {
-    // Every page stops waiting while the ledger still knows what was on its
-    // way; then nothing sent can be answered any more, and the port is let go.
+    // Every page stops waiting and counts what the device held as unsent.
+    // What the device would have answered went to the line that is gone: a
+    // device that comes back answers nothing it was sent before.
     for (const PageStep& row : table_)
         if (TWizardChildForm* page = row.page ? row.page() : nullptr)
             page->PortGone(OpenedPort, page == ShownPage());

@@ -20,10 +20,15 @@ struct Reply {
     // A byte of the block; 0 past its end or without one.
     std::uint8_t Byte(std::size_t at) const { return block && block->size() > at ? (*block)[at] : 0; }
     bool Answers(protocol::ExchangeId id) const { return tag.Answers(id); }
+    // Credited to that send, or it is one of the sends it may answer.
+    bool MayAnswer(protocol::ExchangeId id) const { return tag.MayAnswer(id); }
     // Credited to a send (in time or late) rather than unasked.
     bool Credited() const { return tag.exchange.has_value(); }
     bool Refusal() const { return tag.verdict == protocol::Verdict::Refusal; }
     bool Misnamed() const { return tag.verdict == protocol::Verdict::Misnamed; }
+    bool Ambiguous() const { return tag.verdict == protocol::Verdict::Ambiguous; }
+    // The send it is credited to, or null.
+    const protocol::Exchange* Send() const { return tag.exchange ? &*tag.exchange : nullptr; }
 };
 
 // The posted event that carries a Reply to a page; its type() is the

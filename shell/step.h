@@ -17,9 +17,12 @@ public:
     bool Idle() const { return step_ == Step::None; }
     // The reply answers the send waited for (in time or late).
     bool Answers(const Reply& reply) const { return reply.Answers(send_); }
+    // The reply answers the send waited for, or may: it is ambiguous, or
+    // names another command, with that send among its candidates.
+    bool MayAnswer(const Reply& reply) const { return reply.MayAnswer(send_); }
 
-    // `patience`: how long the page waits for the answer, which is also how
-    // long the send keeps its claim on answers of its kind once given up.
+    // `patience`: how long the page waits for the answer; the send stays a
+    // candidate for answers of its kind for the answer window it sets.
     void Begin(Step step, protocol::ExchangeId send, protocol::ExchangeLedger* ledger = nullptr,
                std::chrono::milliseconds patience = std::chrono::milliseconds{0})
     {
@@ -28,8 +31,8 @@ public:
         if (ledger && send != 0 && patience.count() > 0)
             ledger->Expect(send, patience);
     }
-    // A send still unanswered stays in the ledger, as late: its answer is
-    // credited to it, never to a newer one.
+    // A send still unanswered stays in the ledger, as late: an answer that
+    // may be its own is never taken for a newer send's alone.
     void End(protocol::ExchangeLedger* ledger)
     {
         if (ledger && send_ != 0)

@@ -142,7 +142,8 @@ TEST_F(SppPagesTest, AuthenticationWithoutPinShowsTheErrorAndSendsNothing)
 TEST_F(SppPagesTest, NoAnswerRepeatsTheTimeOutEachTickAndALateConfirmationStillCompletes)
 {
     ToLocalDevicePage();
-    device().setAnswerDelayFor(sim::type::SetDeviceConfig, 600ms);
+    // Ten ticks late, as a device ten seconds late at the page's own second.
+    device().setAnswerDelayFor(sim::type::SetDeviceConfig, 500ms);
     const protocol::DeviceConfig before = main().LocalConfig;
     Type(localDevice().ebDeviceName, "Late");
     Click(localDevice().btnSetLocalDeviceConfig);

@@ -292,26 +292,47 @@ TEST_F(PortPageTest, RemotePageConfirmedEarlierAsksToSendTheLocalPagesNewSetting
     EXPECT_EQ(device().flashConfig(frmDevDisc->BondTargetAddress)->baudCode, 7);
 }
 
-// A late answer belongs to the send it answers: the record takes what the
-// device took, and the page, showing something else, stays changed.
-TEST_F(PortPageTest, LateAnswerAfterTheTimeOutIsCreditedToItsOwnSend)
+// A late answer with a resend out may be either send's: the page reads the
+// device back, shows what it holds and says whether the last send took.
+class PortReadBackTest : public PortPageTest {
+protected:
+    void Play(sim::CommandFault::Kind resend, int heldBaud, const QString& status)
+    {
+        ToLocal(300);
+        auto sets = std::make_shared<int>(0);
+        device().setFaultPlan([sets, resend](const sim::ReceivedFrame& f) {
+            sim::CommandFault fault;
+            if (f.type == sim::type::SetPortConfig) {
+                fault.kind = (*sets)++ == 0 ? sim::CommandFault::Kind::Late : resend;
+                fault.lateBy = std::chrono::milliseconds(500);
+            }
+            return fault;
+        });
+        Pick(local().cboBaudRate, 6);  // 19200
+        Click(local().btnSetLocalPortConfig);
+        ASSERT_TRUE(WaitUntil([&] { return local().Panel0.text() == "Configuration timed out. Please retry."; }));
+        Pick(local().cboBaudRate, 7);  // 38400
+        Click(local().btnSetLocalPortConfig);
+        ASSERT_TRUE(WaitUntil([&] { return device().received().size() >= 3 && *sets == 2; })) << "a resend goes out at once";
+        ASSERT_TRUE(WaitUntil([&] { return local().ConfigConfirmed && local().Panel0.text() == status; }))
+            << local().Panel0.text().toStdString();
+        EXPECT_FALSE(Sent(sim::type::GetConfig).empty()) << "the ambiguous answer is settled by a read-back";
+        EXPECT_EQ(local().cboBaudRate.currentIndex() + 1, heldBaud);
+        EXPECT_EQ(main().LocalConfig.BaudCode, heldBaud);
+        EXPECT_EQ(device().workingConfig({})->baudCode, heldBaud);
+        EXPECT_EQ(Buttons(local()), "011");
+    }
+};
+
+TEST_F(PortReadBackTest, ResendTakenIsConfirmedByTheReadBack)
 {
-    ToLocal(300);
-    device().setAnswerDelayFor(sim::type::SetPortConfig, std::chrono::milliseconds(500));
-    Pick(local().cboBaudRate, 6);  // 19200
-    Click(local().btnSetLocalPortConfig);
-    ASSERT_TRUE(WaitUntil([&] { return local().Panel0.text() == "Configuration timed out. Please retry."; }));
-    Pick(local().cboBaudRate, 7);  // 38400
-    Click(local().btnSetLocalPortConfig);
-    EXPECT_EQ(local().Panel0.text(), TWizardChildForm::WaitForEarlierAnswerText())
-        << "its answer could not be told from the late one";
-    ASSERT_TRUE(WaitUntil([&] { return main().LocalConfig.BaudCode == 7; }));
-    EXPECT_EQ(Buttons(local()), "110") << "the device holds 19200, the page shows 38400";
-    device().setAnswerDelayFor(sim::type::SetPortConfig, std::chrono::milliseconds(0));
-    device().refuse(sim::type::SetPortConfig, sim::reason::DeviceBusy, true);
-    ASSERT_TRUE(SetAndWait(local()));
-    EXPECT_FALSE(local().ConfigConfirmed);
-    EXPECT_EQ(main().LocalConfig.BaudCode, device().workingConfig({})->baudCode);
+    Play(sim::CommandFault::Kind::Late, 8, QStringLiteral("Configuration confirmed by reading it back from the device."));
+}
+
+TEST_F(PortReadBackTest, ResendLostShowsWhatTheDeviceHolds)
+{
+    Play(sim::CommandFault::Kind::Drop, 7,
+         QStringLiteral("The device did not take the settings sent last.  It holds the settings shown."));
 }
 
 // A refusal ends the send it answers, whatever its first byte says.
