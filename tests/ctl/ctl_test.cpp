@@ -574,6 +574,11 @@ TEST_F(CtlTest, FailuresOnTheLineEndWithTheirCodeAndMessageAndLeaveDeviceAndFile
          when(sim::type::UpdateFlash, signal(SIGTERM)), 143,
          {"stopped by SIGTERM", "The device took the local port settings.", "its flash may hold the old or the new settings"},
          true, true, true},
+        // The device saved and named another command: not a refusal.
+        {"save confirmed as another command", {.args = {"apply", File("p.json")}},
+         [](sim::Simulator& s) { s.confirmAs(sim::type::UpdateFlash, sim::type::SetPortConfig); }, {}, ctl::kExitRefused,
+         {"save to flash (UpdateFlash): the device confirmed command 10 instead", "its flash may hold the old or the new settings"},
+         true, true, true},
         {"vanished after UpdateFlash", {.args = {"apply", File("p.json")}, .scaled = false}, slow(sim::type::UpdateFlash),
          when(sim::type::UpdateFlash, hangUp), ctl::kExitPort,
          {"save to flash (UpdateFlash): the port", "is gone", "its flash may hold the old or the new settings"}, true, true},

@@ -365,3 +365,97 @@ TEST_F(SppPagesTest, ResetRequestIsForgottenOnEntry)
     Next();
     EXPECT_FALSE(localDevice().ResetLinkKeysRequested);
 }
+
+// A late answer, a resend the device lost: the answer may be either's. The
+// page reads the device back, shows the name it holds, and saving keeps that.
+TEST_F(SppPagesTest, LateAnswerWithALostResendShowsWhatTheDeviceHolds)
+{
+    ToLocalDevicePage();
+    auto sends = std::make_shared<int>(0);
+    device().setFaultPlan([sends](const sim::ReceivedFrame& f) {
+        sim::CommandFault fault;
+        if (f.type == sim::type::SetDeviceConfig) {
+            fault.kind = (*sends)++ == 0 ? sim::CommandFault::Kind::Late : sim::CommandFault::Kind::Drop;
+            fault.lateBy = 300ms;
+        }
+        return fault;
+    });
+    Type(localDevice().ebDeviceName, "First");
+    Click(localDevice().btnSetLocalDeviceConfig);
+    ASSERT_TRUE(WaitUntil([&] { return localDevice().Panel0.text() == kTimedOut; }));
+    Type(localDevice().ebDeviceName, "Second");
+    Click(localDevice().btnSetLocalDeviceConfig);
+    ASSERT_TRUE(WaitUntil([&] { return localDevice().ConfigConfirmed; }));
+    EXPECT_FALSE(Trail(localDevice().Panel0).contains(kConfirmed)) << "the resend was never confirmed";
+    EXPECT_EQ(localDevice().ebDeviceName.text(), "First");
+    EXPECT_EQ(localDevice().Panel0.text(), "The device did not take the settings sent last.  It holds the settings shown.");
+    EXPECT_EQ(Text(main().LocalConfig.DeviceName), "First");
+    ASSERT_TRUE(walk.Next(frmFlashUpdate)) << Error();
+    ASSERT_TRUE(walk.SaveToFlash()) << Error();
+    EXPECT_EQ(device().flashConfig({})->name(), "First");
+}
+
+// The device page's send is refused late while the port page's new settings
+// are taken and their Confirmation lost: the refusal may be either's, so the
+// port page claims nothing it has not seen proved.
+TEST_F(SppPagesTest, LateRefusalWhileAnotherPageWaitsConfirmsNeitherPage)
+{
+    ToLocalDevicePage();
+    frmConfigLocalPort->tmrConfig.setInterval(200);
+    device().setFaultPlan([](const sim::ReceivedFrame& f) {
+        sim::CommandFault fault;
+        if (f.type == sim::type::SetDeviceConfig) {
+            fault.kind = sim::CommandFault::Kind::Refuse;
+            fault.lateBy = 150ms;
+        } else if (f.type == sim::type::SetPortConfig) {
+            fault.kind = sim::CommandFault::Kind::Mute;
+        }
+        return fault;
+    });
+    Type(localDevice().ebDeviceName, "Gate 3");
+    Click(localDevice().btnSetLocalDeviceConfig);
+    ASSERT_TRUE(WaitUntil([&] { return localDevice().Panel0.text() == kTimedOut; }));
+    ASSERT_TRUE(walk.Back(frmConfigLocalPort)) << Error();
+    Pick(frmConfigLocalPort->cboBaudRate, 6);  // 19200
+    Click(frmConfigLocalPort->btnSetLocalPortConfig);
+    ASSERT_TRUE(WaitUntil([&] { return frmConfigLocalPort->Panel0.text() == "Configuration timed out. Please retry."; }));
+    EXPECT_EQ(device().workingConfig({})->baudCode, 7);
+    Pick(frmConfigLocalPort->cboBaudRate, 5);  // back to the 9600 confirmed before
+    EXPECT_FALSE(frmConfigLocalPort->ConfigConfirmed) << "9600 shown as held while the device runs 19200";
+    EXPECT_FALSE(main().btnNext.isEnabled());
+    ASSERT_TRUE(SetAndWait(*frmConfigLocalPort));
+    EXPECT_EQ(device().workingConfig({})->baudCode, 6);
+}
+
+// Text the device cannot hold is refused before anything is sent.
+TEST_F(SppPagesTest, NameOrPinTheDeviceCannotHoldIsRefusedBeforeSending)
+{
+    struct Case {
+        const char* name;
+        const char* pin;
+        const char* caption;
+        const char* character;
+    };
+    const Case cases[] = {{"Łódź Pompa", "1234", "Device Name Error", "Ł"}, {"Pompa", "12€4", "Pin Code Error", "€"}};
+    ToLocalDevicePage();
+    QTest::mouseClick(&localDevice().cbAuthentication, Qt::LeftButton);
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.caption);
+        // Pasted: the key simulator types ASCII only.
+        localDevice().ebDeviceName.setText(QString::fromUtf8(c.name));
+        localDevice().ebPinCode.setText(QString::fromUtf8(c.pin));
+        device().clearReceived();
+        boxes.clear();
+        Click(localDevice().btnSetLocalDeviceConfig);
+        ASSERT_EQ(boxes.boxes().size(), 1u);
+        EXPECT_EQ(boxes.boxes()[0].caption, c.caption);
+        EXPECT_TRUE(boxes.boxes()[0].text.contains(QString::fromUtf8(c.character)));
+        EXPECT_FALSE(device().waitForFrames(1, 200ms)) << "nothing is sent";
+        EXPECT_FALSE(localDevice().ConfigConfirmed);
+    }
+    localDevice().ebDeviceName.setText(QString::fromUtf8("Sète Pompe"));
+    Type(localDevice().ebPinCode, QStringLiteral("1234"));
+    Click(localDevice().btnSetLocalDeviceConfig);
+    ASSERT_TRUE(WaitUntil([&] { return localDevice().ConfigConfirmed; }));
+    EXPECT_EQ(device().workingConfig({})->name(), "S\xE8te Pompe") << "Western European letters reach it whole";
+}

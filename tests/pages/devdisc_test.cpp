@@ -290,6 +290,15 @@ TEST_P(BondTimeout, TextAndTargetFollowTheMarkerAndTheStep)
     EXPECT_EQ(disc().Bonded, row.bonded);
     EXPECT_EQ(disc().PairingStageOf(kDock), row.stage);
     EXPECT_EQ(Buttons(), "111110");
+    // Bonded or not, the remote's version was never accepted: entering again
+    // does not let the wizard on to configure it.
+    Click(main().btnBack);
+    Click(main().btnNext);
+    ASSERT_EQ(main().ShownPage(), static_cast<TWizardChildForm*>(frmDevDisc));
+    EXPECT_FALSE(main().btnNext.isEnabled());
+    main().btnNext.setEnabled(true);  // as if Next could be pressed anyway
+    Click(main().btnNext);
+    EXPECT_EQ(main().ShownPage(), static_cast<TWizardChildForm*>(frmDevDisc));
 }
 
 INSTANTIATE_TEST_SUITE_P(

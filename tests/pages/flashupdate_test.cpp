@@ -140,3 +140,38 @@ TEST_F(SppPagesTest, WriteFailuresAreReportedOnBothPages)
     EXPECT_EQ(localDevice().Panel0.text(), "Error writing configuration to comm port.  Please retry.");
     EXPECT_FALSE(localDevice().tmrConfig.isActive());
 }
+
+// A save given up on, the name changed and confirmed, a second save the
+// device loses: the first save's late Confirmation may be either's, and the
+// first saved the old name. Nothing is said to be saved until it is proved.
+TEST_F(SppPagesTest, LateConfirmationOfASaveBeforeAChangeIsNotTakenForTheLaterSave)
+{
+    ToFlashPage();
+    auto saves = std::make_shared<int>(0);
+    device().setFaultPlan([saves](const sim::ReceivedFrame& f) {
+        sim::CommandFault fault;
+        if (f.type == sim::type::UpdateFlash) {
+            fault.kind = (*saves)++ == 0 ? sim::CommandFault::Kind::Late : sim::CommandFault::Kind::Drop;
+            fault.lateBy = 1500ms;
+        }
+        return fault;
+    });
+    device().setInOrder(false);  // quick answers overtake the late one
+    Click(flash().btnSave);
+    ASSERT_TRUE(WaitUntil([&] { return flash().Panel0.text() == kTimedOut; }));
+    ASSERT_TRUE(walk.Back(frmConfigLocalDevice)) << Error();
+    Type(frmConfigLocalDevice->ebDeviceName, "Renamed");
+    Click(frmConfigLocalDevice->btnSetLocalDeviceConfig);
+    ASSERT_TRUE(WaitUntil([&] { return frmConfigLocalDevice->ConfigConfirmed; }));
+    ASSERT_TRUE(walk.Next(frmFlashUpdate)) << Error();
+    flash().tmrFlashUpdate.setInterval(3000);  // the first save's answer comes while this one waits
+    Click(flash().btnSave);
+    ASSERT_TRUE(WaitUntil([&] { return *saves == 2 && !flash().tmrProgressBar.isActive(); }, 4000));
+    EXPECT_EQ(flash().Panel0.text(),
+              "The device confirmed a save, but it may have been an earlier one.  Please save again.");
+    EXPECT_TRUE(main().btnBack.isEnabled());
+    EXPECT_NE(device().flashConfig({})->name(), "Renamed");
+    EXPECT_EQ(main().ShownPage(), static_cast<TWizardChildForm*>(frmFlashUpdate));
+    EXPECT_FALSE(flash().FlashSaved);
+    EXPECT_TRUE(flash().btnSave.isEnabled());
+}
