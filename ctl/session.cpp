@@ -1,5 +1,6 @@
 #include "ctl/session.h"
 #include "ctl/stop.h"
+#include "protocol/payloads.h"
 #include "protocol/rules.h"
 
 #include <QElapsedTimer>
@@ -318,10 +319,9 @@ Step Session::SetPort(const DeviceAddress& address, const QString& what, const P
     // Plain names: a lambda may not capture structured bindings with clang 14.
     const std::uint8_t power = std::get<0>(extras).first;
     const std::uint8_t cd = std::get<0>(extras).second;
+    const protocol::PortSettings wire{s.baud, s.dataBits, s.stopBits, s.parity, s.interfaceCode, s.flow, power, cd};
     return Exchange(QStringLiteral("%1 port settings (SetPortConfig)").arg(what), [&](protocol::CommandSender& send) {
-        return address == DeviceAddress{}
-            ? send.SendSetLocalPortConfig(s.interfaceCode, s.baud, s.dataBits, s.stopBits, s.parity, s.flow, power, cd)
-            : send.SendSetRemotePortConfig(s.interfaceCode, s.baud, address, s.dataBits, s.stopBits, s.parity, s.flow, power, cd);
+        return send.SendSetRemotePortConfig(address, wire);
     }, t_.portSettings);
 }
 
@@ -335,10 +335,15 @@ Step Session::SetDevice(const DeviceSettings& s, const protocol::DeviceConfig& c
     const std::uint16_t linkTimeout = s.linkTimeout ? *s.linkTimeout : current.LinkTimeout;
     if (authentication && pin.empty())
         return Failure{kExitUsage, QStringLiteral("local.pin: authentication is on but neither the profile nor the device holds a PIN")};
-    std::array<std::uint8_t, 16> pinField{};
-    std::copy_n(pin.begin(), std::min<std::size_t>(pin.size(), 15), pinField.begin());
+    protocol::DeviceSettings wire;
+    wire.name = name;
+    wire.linkTimeout = linkTimeout;
+    wire.encryption = encryption;
+    wire.authentication = authentication;
+    std::copy_n(pin.begin(), std::min<std::size_t>(pin.size(), protocol::kPinMax), wire.pin.begin());
+    wire.resetLinkKeys = s.resetLinkKeys;
     return Exchange(QStringLiteral("local device settings (SetDeviceConfig)"), [&](protocol::CommandSender& send) {
-        return send.SendSetDeviceConfig(linkTimeout, name, authentication, encryption, pinField, s.resetLinkKeys);
+        return send.SendSetDeviceConfig(wire);
     }, t_.deviceSettingsTick * t_.deviceSettingsTicks);
 }
 

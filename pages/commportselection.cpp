@@ -2,6 +2,7 @@
 
 #include "platform/messagebox.h"
 #include "platform/pump.h"
+#include "protocol/payloads.h"
 #include "protocol/rules.h"
 #include "protocol/params.h"
 #include "serial/portnames.h"
@@ -391,12 +392,11 @@ void TfrmCommPortSel::tmrHeartbeatTimer()
 void TfrmCommPortSel::LocalAddressReceived(const Reply& reply)
 {
     // Every GetLocalAddress asks the same: any of them may take the answer.
-    if (!wait_.Is(Step::Address) || !wait_.Answers(reply) || !reply.block || reply.block->size() < 6 || !frmMain)
+    const auto address = reply.block ? protocol::DecodeLocalAddress(*reply.block) : std::nullopt;
+    if (!wait_.Is(Step::Address) || !wait_.Answers(reply) || !address || !frmMain)
         return;
     TfrmMain& main = *frmMain;
-    if (reply.Ambiguous())
-        Ledger()->GiveUp(wait_.send());
-    std::copy_n(reply.block->begin(), 6, main.LocalDeviceAddress.begin());
+    main.LocalDeviceAddress = *address;
     main.DeviceIdentified(main.LocalDeviceAddress);
     Panel0.SetText(QStringLiteral("Connect established correctly.  Retreiving Information"));
     Connected = true;
@@ -446,8 +446,7 @@ void TfrmCommPortSel::ConfigReportReceived(const Reply& reply)
     tmrHeartbeat.stop();
     Panel0.SetText(QStringLiteral("Information retreived from %1").arg(FormatDeviceAddress(main.LocalDeviceAddress)));
     // A bad element still leaves what was decoded before it.
-    const std::vector<std::uint8_t>& block = *reply.block;
-    protocol::DecodeConfig(main.LocalConfig, block.data() + 1, block.size() - 1);
+    main.LocalConfig = protocol::ConfigReportPayload::Decode(*reply.block)->config;
     ShowCurrentConfiguration();
     Connected = true;
     ConfigurationShown = true;
@@ -462,11 +461,8 @@ void TfrmCommPortSel::NegativeResponseReceived(const Reply& reply)
 {
     // Any refusal is shown, asked for or not; a running heartbeat goes on.
     QString text = QStringLiteral("An error response was received");
-    if (reply.block) {
-        // ReasonText has a text for every code, also those past its table.
-        const int reason = reply.block->size() >= 2 ? (*reply.block)[1] : -1;
-        text += QStringLiteral(" with reason ") + QString::fromStdString(protocol::ReasonText(reason));
-    }
+    if (reply.block)
+        text += QStringLiteral(" with reason ") + QString::fromStdString(protocol::RefusalReason(reply.block));
     text += QStringLiteral(".  Please try again.");
     platform::ShowMessageBox(this, text, QStringLiteral("Warning"), MbButtons::Ok, MbIcon::Error);
 }

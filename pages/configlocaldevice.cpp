@@ -91,32 +91,7 @@ TfrmConfigLocalDevice::Settings TfrmConfigLocalDevice::ShownSettings() const
     s.authentication = cbAuthentication.isChecked();
     const QByteArray pin = ebPinCode.text().left(static_cast<qsizetype>(protocol::kPinMax)).toLatin1();
     std::copy_n(pin.begin(), pin.size(), s.pin.begin());
-    return s;
-}
-
-TfrmConfigLocalDevice::Settings TfrmConfigLocalDevice::SentSettings(const std::vector<std::uint8_t>& p)
-{
-    Settings s;
-    if (p.size() < 51)
-        return s;
-    s.name = protocol::FieldText(p.data(), protocol::kDeviceNameField);
-    s.linkTimeout = static_cast<std::uint16_t>(p[30] | (p[31] << 8));
-    s.encryption = p[32] != 0;
-    s.authentication = p[33] != 0;
-    std::copy_n(p.begin() + 34, s.pin.size(), s.pin.begin());
-    return s;
-}
-
-TfrmConfigLocalDevice::Settings TfrmConfigLocalDevice::HeldSettings(const protocol::DeviceConfig& c)
-{
-    Settings s;
-    s.name = protocol::FieldText(c.DeviceName.data(), c.DeviceName.size());
-    s.linkTimeout = c.LinkTimeout;
-    s.encryption = c.Encryption != 0;
-    s.authentication = c.Authentication != 0;
-    // What a PIN field holds past its zero byte is no part of the PIN.
-    const std::string pin = protocol::FieldText(c.PinCode.data(), c.PinCode.size());
-    std::copy_n(pin.begin(), std::min(pin.size(), s.pin.size()), s.pin.begin());
+    s.resetLinkKeys = ResetLinkKeysRequested;
     return s;
 }
 
@@ -131,7 +106,7 @@ bool TfrmConfigLocalDevice::DeviceHoldsShown()
     // A send given up on that is still unanswered was carried out, if at
     // all, before what proved the holding: the device takes commands in the
     // order they reach it, only its answers may come late or out of order.
-    return held_ && frmMain && held_->first == frmMain->LocalDeviceAddress && held_->second == ShownSettings()
+    return held_ && frmMain && held_->first == frmMain->LocalDeviceAddress && held_->second.SameAs(ShownSettings())
         && ShownTextFits() && wait_.Idle();
 }
 
@@ -147,13 +122,7 @@ void TfrmConfigLocalDevice::Hold(const Settings& held)
 {
     if (!frmMain)
         return;
-    protocol::DeviceConfig& config = frmMain->LocalConfig;
-    config.DeviceName.fill(0);
-    std::copy_n(held.name.begin(), std::min(held.name.size(), config.DeviceName.size() - 1), config.DeviceName.begin());
-    config.LinkTimeout = held.linkTimeout;
-    config.Encryption = held.encryption ? 1 : 0;
-    config.Authentication = held.authentication ? 1 : 0;
-    config.PinCode = held.pin;
+    held.Into(frmMain->LocalConfig);
     held_ = std::make_pair(frmMain->LocalDeviceAddress, held);
 }
 
@@ -162,7 +131,7 @@ void TfrmConfigLocalDevice::Show(const Settings& held)
     {
         const QSignalBlocker quietName(ebDeviceName), quietPin(ebPinCode);
         ebDeviceName.setText(QString::fromLatin1(held.name));
-        ebPinCode.setText(QString::fromLatin1(protocol::FieldText(held.pin.data(), held.pin.size())));
+        ebPinCode.setText(QString::fromLatin1(held.PinText()));
     }
     cbEncryption.setChecked(held.encryption);
     cbAuthentication.setChecked(held.authentication);
@@ -293,9 +262,7 @@ void TfrmConfigLocalDevice::btnSetLocalDeviceConfigClick()
     }
     protocol::CommandSender* send = Commands();
     const Settings s = ShownSettings();
-    if (!send
-        || send->SendSetDeviceConfig(s.linkTimeout, s.name, s.authentication, s.encryption, s.pin,
-                                     ResetLinkKeysRequested) != 0) {
+    if (!send || send->SendSetDeviceConfig(s) != 0) {
         SetStatus(QStringLiteral("Error writing configuration to comm port.  Please retry."));
         return;
     }
@@ -368,7 +335,7 @@ void TfrmConfigLocalDevice::ConfirmationReceived(const Reply& reply)
     // still come. A SetDeviceConfig carried out that no send of the wizard
     // explains leaves what the device holds unknown.
     if (!answered || !frmMain) {
-        if (reply.Byte(0) == protocol::SetDeviceConfig && held_) {
+        if (reply.block && protocol::FirstByte(*reply.block) == protocol::SetDeviceConfig && held_) {
             held_.reset();
             ConfigConfirmed = false;
             if (isVisible())
@@ -381,13 +348,13 @@ void TfrmConfigLocalDevice::ConfirmationReceived(const Reply& reply)
         wait_.End(nullptr);
         bAdvanced.setEnabled(true);
     }
-    const std::vector<std::uint8_t>& sent = answered->payload;
-    if (sent.size() < 51)
+    const auto sent = protocol::DeviceSettings::Decode(answered->payload);
+    if (!sent)
         return;
     // The device holds what that send carried, whatever the page shows now.
-    Hold(SentSettings(sent));
+    Hold(*sent);
     // A reset ticked after this send went out is still to be sent.
-    if (sent[50] != 0)
+    if (sent->resetLinkKeys)
         ResetLinkKeysRequested = false;
     if (!wait_.Idle())
         return;  // an older send's answer: the one waited for tells more
@@ -409,16 +376,13 @@ void TfrmConfigLocalDevice::ConfigReportReceived(const Reply& reply)
     tmrConfig.stop();
     wait_.End(nullptr);
     bAdvanced.setEnabled(true);
-    protocol::DeviceConfig read{};
-    const std::vector<std::uint8_t>& block = *reply.block;
-    protocol::DecodeConfig(read, block.data() + 1, block.size() - 1);
-    const Settings held = HeldSettings(read);
+    const Settings held = Settings::Of(protocol::ConfigReportPayload::Decode(*reply.block)->config);
     Hold(held);
     // Nothing edited since the last send: the page shows what the device
     // holds, whether or not that send took.
     const Settings shown = ShownSettings();
-    const bool edited = sent_ && !(*sent_ == shown);
-    if (!(shown == held) && !edited)
+    const bool edited = sent_ && !sent_->SameAs(shown);
+    if (!shown.SameAs(held) && !edited)
         Show(held);
     ConfigConfirmed = DeviceHoldsShown();
     if (!isVisible())
@@ -427,7 +391,7 @@ void TfrmConfigLocalDevice::ConfigReportReceived(const Reply& reply)
         cboParameterChange();
         return;
     }
-    ShowConfirmed(sent_ && !(*sent_ == held)
+    ShowConfirmed(sent_ && !sent_->SameAs(held)
                       ? QStringLiteral("The device did not take the settings sent last.  It holds the settings shown.")
                       : QStringLiteral("Configuration confirmed by reading it back from the device."));
 }
@@ -447,10 +411,8 @@ void TfrmConfigLocalDevice::NegativeResponseReceived(const Reply& reply)
         return;
     }
     QString text = QStringLiteral("A negative response was received");
-    if (reply.block) {
-        const int reason = reply.block->size() >= 2 ? (*reply.block)[1] : -1;
-        text += QStringLiteral(" with reason ") + QString::fromStdString(protocol::ReasonText(reason));
-    }
+    if (reply.block)
+        text += QStringLiteral(" with reason ") + QString::fromStdString(protocol::RefusalReason(reply.block));
     text += QStringLiteral(".  Please try again.");
     platform::ShowMessageBox(this, text, QStringLiteral("Warning"), MbButtons::Ok, MbIcon::Error);
     if (reply.Ambiguous() && !(Ledger() && Ledger()->Waiting(wait_.send())))

@@ -3,6 +3,7 @@
 
 #include "pages/pagekit.h"
 #include "protocol/params.h"
+#include "protocol/payloads.h"
 #include "shell/childform.h"
 #include "shell/step.h"
 
@@ -70,18 +71,8 @@ protected:
 
 private:
     enum class Step { None, DeviceConfig, ReadBack };
-    // What one SetDeviceConfig carries, in the form the record keeps it.
-    struct Settings {
-        std::string name;  // at most 29 bytes
-        std::uint16_t linkTimeout = 0;
-        bool encryption = false;
-        bool authentication = false;
-        std::array<std::uint8_t, 16> pin{};
-        bool operator==(const Settings&) const = default;
-    };
+    using Settings = protocol::DeviceSettings;
     Settings ShownSettings() const;
-    static Settings SentSettings(const std::vector<std::uint8_t>& payload);
-    static Settings HeldSettings(const protocol::DeviceConfig& config);
     // The name and PIN shown are text the device can hold.
     bool ShownTextFits() const;
     bool DeviceHoldsShown();

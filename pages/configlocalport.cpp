@@ -19,19 +19,13 @@ protocol::DeviceConfig* TfrmConfigLocalPort::Record() const
 
 int TfrmConfigLocalPort::SendPendingSettings(protocol::CommandSender& send)
 {
-    const PortSettings& p = PendingPortSettings;
-    const auto code = [](int value) { return static_cast<std::uint8_t>(value); };
-    return send.SendSetLocalPortConfig(code(p.InterfaceCode), code(p.BaudCode), code(p.DataBitsCode),
-                                       code(p.StopBitsCode), code(p.ParityCode), code(p.FlowControlCode),
-                                       p.PowerByte(), p.OutputOnCD);
+    return send.SendSetLocalPortConfig(WireOf(PendingPortSettings));
 }
 
 QString TfrmConfigLocalPort::NegativeResponseText(const Reply& reply) const
 {
-    // ReasonText has a text for every code, also those past its table.
-    const int reason = reply.block && reply.block->size() >= 2 ? (*reply.block)[1] : -1;
     return QStringLiteral("A negative response was received from the Cable Replacement Device with reason ")
-        + QString::fromStdString(protocol::ReasonText(reason)) + QStringLiteral(".  Please try again.");
+        + QString::fromStdString(protocol::RefusalReason(reply.block)) + QStringLiteral(".  Please try again.");
 }
 
 DeviceAddress TfrmConfigLocalPort::Unit() const

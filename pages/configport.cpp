@@ -121,12 +121,6 @@ TfrmConfigPort::Wire TfrmConfigPort::WireOf(const PortSettings& p)
             code(p.InterfaceCode), code(p.FlowControlCode), p.PowerByte(),        p.OutputOnCD};
 }
 
-TfrmConfigPort::Wire TfrmConfigPort::WireOf(const protocol::DeviceConfig& c)
-{
-    return {c.BaudCode, c.DataBitsCode, c.StopBitsCode, c.ParityCode, c.InterfaceCode, c.FlowControlCode, c.PowerByte,
-            c.OutputOnCD};
-}
-
 void TfrmConfigPort::SetListsEnabled(bool enabled)
 {
     for (QComboBox* list : {&cboBaudRate, &cboFlowControl, &cboParity, &cboDataBits, &cboStopBits})
@@ -286,16 +280,8 @@ bool TfrmConfigPort::ReadBack()
 
 void TfrmConfigPort::Hold(const DeviceAddress& unit, const Wire& wire)
 {
-    if (protocol::DeviceConfig* record = Record()) {
-        record->BaudCode = wire[0];
-        record->DataBitsCode = wire[1];
-        record->StopBitsCode = wire[2];
-        record->ParityCode = wire[3];
-        record->InterfaceCode = wire[4];
-        record->FlowControlCode = wire[5];
-        record->PowerByte = wire[6];
-        record->OutputOnCD = wire[7];
-    }
+    if (protocol::DeviceConfig* record = Record())
+        wire.Into(*record);
     held_ = Held{unit, wire};
 }
 
@@ -303,16 +289,16 @@ void TfrmConfigPort::Show(const Wire& wire)
 {
     {
         const QSignalBlocker b1(cboBaudRate), b2(cboDataBits), b3(cboStopBits), b4(cboParity), b5(cboFlowControl);
-        SelectCode(cboBaudRate, wire[0]);
-        SelectCode(cboDataBits, wire[1]);
-        SelectCode(cboStopBits, wire[2]);
-        SelectCode(cboParity, wire[3]);
-        SelectCode(cboFlowControl, wire[5]);
+        SelectCode(cboBaudRate, wire.baud);
+        SelectCode(cboDataBits, wire.dataBits);
+        SelectCode(cboStopBits, wire.stopBits);
+        SelectCode(cboParity, wire.parity);
+        SelectCode(cboFlowControl, wire.flowControl);
     }
-    chkDCE.setChecked(wire[4] == 2);
-    PendingPortSettings.PowerLevel = wire[6] & 0x0F;
-    PendingPortSettings.PowerClass = wire[6] & 0xF0;
-    PendingPortSettings.OutputOnCD = wire[7];
+    chkDCE.setChecked(wire.interfaceCode == 2);
+    PendingPortSettings.PowerLevel = wire.powerByte & 0x0F;
+    PendingPortSettings.PowerClass = wire.powerByte & 0xF0;
+    PendingPortSettings.OutputOnCD = wire.cdOutput;
 }
 
 void TfrmConfigPort::InDoubt(const Reply& reply)
@@ -371,7 +357,7 @@ void TfrmConfigPort::ConfirmationReceived(const Reply& reply)
     // still come. A SetPortConfig carried out that no send of the wizard
     // explains leaves what the device holds unknown.
     if (!answered) {
-        if (reply.Byte(0) == protocol::SetPortConfig && held_) {
+        if (reply.block && protocol::FirstByte(*reply.block) == protocol::SetPortConfig && held_) {
             held_.reset();
             ConfigConfirmed = false;
             if (isVisible() && wait_.Idle()) {
@@ -387,12 +373,10 @@ void TfrmConfigPort::ConfirmationReceived(const Reply& reply)
     }
     // The device holds what that send carried (or every candidate, which
     // carried the same), whatever the page shows now.
-    const std::vector<std::uint8_t>& sent = answered->payload;
-    if (sent.size() < 6 + std::tuple_size_v<Wire>)
+    const auto sent = protocol::PortConfigCommand::Decode(answered->payload);
+    if (!sent)
         return;
-    Wire wire{};
-    std::copy_n(sent.begin() + 6, wire.size(), wire.begin());
-    Hold(remote_ ? answered->unit : Unit(), wire);
+    Hold(remote_ ? answered->unit : Unit(), sent->settings);
     if (!wait_.Idle())
         return;  // an older send's answer: the read-back waited for tells more
     ConfigConfirmed = DeviceHoldsShown();
@@ -414,10 +398,8 @@ void TfrmConfigPort::ConfigReportReceived(const Reply& reply)
         return;
     tmrConfig.stop();
     wait_.End(nullptr);
-    protocol::DeviceConfig read{};
-    const std::vector<std::uint8_t>& block = *reply.block;
-    protocol::DecodeConfig(read, block.data() + 1, block.size() - 1);
-    const Wire wire = WireOf(read);
+    const auto report = protocol::ConfigReportPayload::Decode(*reply.block);
+    const Wire wire = protocol::PortSettings::Of(report->config);
     Hold(Unit(), wire);
     const Wire shown = WireOf(ShownSettings());
     // Nothing edited since the last send: the page shows what the device

@@ -5,6 +5,7 @@
 
 #include "pages/localdevicesettings.h"
 #include "protocol/params.h"
+#include "protocol/payloads.h"
 #include "pages/pagekit.h"
 #include "shell/childform.h"
 #include "shell/step.h"
@@ -75,6 +76,10 @@ public:
     void PortGone(int port, bool shown) override;
 
 protected:
+    // SetPortConfig's settings, as the device takes them.
+    using Wire = protocol::PortSettings;
+    static Wire WireOf(const PortSettings& settings);
+
     struct Design {
         const char* formName;
         const char* caption;
@@ -118,10 +123,6 @@ protected:
 
 private:
     enum class Step { None, PortConfig, ReadBack };
-    // SetPortConfig's values from byte 6 on, as the device takes them.
-    using Wire = std::array<std::uint8_t, 8>;
-    static Wire WireOf(const PortSettings& settings);
-    static Wire WireOf(const protocol::DeviceConfig& config);
     // The device holds `wire`: the record and what the page knows.
     void Hold(const DeviceAddress& unit, const Wire& wire);
     // Shows `wire` in the lists, chkDCE and the pending power and CD values.

@@ -25,11 +25,7 @@ int TfrmConfigRemotePort::SendPendingSettings(protocol::CommandSender& send)
     // Without the bonded device's address there is nobody to send to.
     if (Unit() == DeviceAddress{})
         return -1;
-    const PortSettings& p = PendingPortSettings;
-    const auto code = [](int value) { return static_cast<std::uint8_t>(value); };
-    return send.SendSetRemotePortConfig(code(p.InterfaceCode), code(p.BaudCode), Unit(), code(p.DataBitsCode),
-                                        code(p.StopBitsCode), code(p.ParityCode), code(p.FlowControlCode),
-                                        p.PowerByte(), p.OutputOnCD);
+    return send.SendSetRemotePortConfig(Unit(), WireOf(PendingPortSettings));
 }
 
 QString TfrmConfigRemotePort::NegativeResponseText(const Reply&) const

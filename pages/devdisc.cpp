@@ -1,6 +1,7 @@
 #include "devdisc.h"
 
 #include "platform/messagebox.h"
+#include "protocol/payloads.h"
 #include "protocol/rules.h"
 #include "protocol/params.h"
 #include "shell/deviceaddress.h"
@@ -21,10 +22,6 @@ using platform::MbIcon;
 
 constexpr int kProgressMs = 1000;
 constexpr int kProgressSteps = 20;
-// InquiryResult: address in bytes 0..5, the name from byte 9 in a field of
-// at most 248 bytes.
-constexpr std::size_t kNameAt = 9;
-constexpr std::size_t kNameField = 248;
 
 void SetupButton(QPushButton& button, const char* name, const QRect& geometry, const QString& text)
 {
@@ -307,13 +304,11 @@ void TfrmDevDisc::tmrProgressBarTimer()
 
 void TfrmDevDisc::InquiryResultReceived(const Reply& reply)
 {
-    if (!wait_.Is(Step::Inquiry) || !wait_.Answers(reply) || !reply.block || reply.block->size() < kNameAt)
+    const auto found = reply.block ? protocol::InquiryResultPayload::Decode(*reply.block) : std::nullopt;
+    if (!wait_.Is(Step::Inquiry) || !wait_.Answers(reply) || !found)
         return;
-    const std::vector<std::uint8_t>& block = *reply.block;
-    DeviceAddress address{};
-    std::copy_n(block.begin(), address.size(), address.begin());
-    const QString name = QString::fromLatin1(
-        protocol::FieldText(block.data() + kNameAt, std::min(block.size() - kNameAt, kNameField)));
+    const DeviceAddress address = found->address;
+    const QString name = QString::fromLatin1(found->name);
     if (!name.contains(QLatin1String("Vantrel/C")) && !name.contains(QLatin1String("Unknown")))
         return;
     const QString text = FormatDeviceAddress(address);
@@ -509,9 +504,10 @@ void TfrmDevDisc::BondResultReceived(const Reply& reply)
             StepInDoubt();
         return;
     }
-    if (!bonding || !reply.block || reply.block->empty())
+    const auto result = reply.block ? protocol::FirstByte(*reply.block) : std::nullopt;
+    if (!bonding || !result)
         return;
-    Bonded = reply.Byte(0) == 0;
+    Bonded = *result == 0;
     if (!wait_.Is(Step::Bond) || !wait_.Answers(reply)) {
         // Success reported after the time-out gave up on the device: it is
         // bonded all the same, and the remote settings need its address.
@@ -547,20 +543,22 @@ void TfrmDevDisc::BondResultReceived(const Reply& reply)
 void TfrmDevDisc::ConnectionStatusReceived(const Reply& reply)
 {
     // The link comes up after a bonding, or after a ping opened it.
+    const auto status = reply.block ? protocol::FirstByte(*reply.block) : std::nullopt;
     if ((!wait_.Is(Step::Connection) && !wait_.Is(Step::PingLink) && !wait_.Is(Step::Ping)) || !wait_.Answers(reply)
-        || !reply.block || reply.block->empty())
+        || !status)
         return;
+    const bool up = *status == protocol::kLinkUp;
     const Step waiting = wait_.step();
     const protocol::ExchangeId send = wait_.send();
     QTreeWidgetItem* item = ItemOf(reply.tag.exchange->unit);
-    if (reply.Byte(0) == 2 && !item) {
+    if (up && !item) {
         // The unit's item is gone: nothing to go on with, give up as on no answer.
         tmrBondTimer();
         return;
     }
     tmrBond.stop();
     wait_.End(nullptr);
-    if (reply.Byte(0) == 2) {
+    if (up) {
         SetStatus(QStringLiteral("Remote Device Connected... Attempting to Retreive Config Data."));
         ContinuePairing(*item);
         return;
@@ -621,11 +619,9 @@ void TfrmDevDisc::ConfigReportReceived(const Reply& reply)
     tmrBond.stop();
     wait_.End(nullptr);
     TfrmMain& main = *frmMain;
-    const std::vector<std::uint8_t>& block = *reply.block;
     SetStatus(QStringLiteral("Information retreived from ") + FormatDeviceAddress(BondTargetAddress));
     // A bad element still leaves what was decoded before it.
-    main.RemoteConfig = protocol::DeviceConfig{};
-    protocol::DecodeConfig(main.RemoteConfig, block.data() + 1, block.size() - 1);
+    main.RemoteConfig = protocol::ConfigReportPayload::Decode(*reply.block)->config;
     paired_ = reply.tag.exchange->unit;
     for (QWidget* w : std::initializer_list<QWidget*>{&btnBondSelectedDevice, &btnPingSelectedDevice,
                                                       &btnSearchDevices, &btnClearList, &lstDeviceList})
@@ -639,11 +635,8 @@ void TfrmDevDisc::ConfigReportReceived(const Reply& reply)
 void TfrmDevDisc::NegativeResponseReceived(const Reply& reply)
 {
     QString text = QStringLiteral("A error response was received");
-    if (reply.block) {
-        // ReasonText has a text for every code, also those past its table.
-        const int reason = reply.block->size() >= 2 ? (*reply.block)[1] : -1;
-        text += QStringLiteral(" with reason: ") + QString::fromStdString(protocol::ReasonText(reason));
-    }
+    if (reply.block)
+        text += QStringLiteral(" with reason: ") + QString::fromStdString(protocol::RefusalReason(reply.block));
     text += QStringLiteral(".  Please try again.");
     // One that may be the step's own leaves the step waiting: its answer,
     // if it comes, tells.

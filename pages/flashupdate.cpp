@@ -4,6 +4,7 @@
 #include "protocol/commands.h"
 #include "protocol/rules.h"
 #include "protocol/params.h"
+#include "protocol/payloads.h"
 #include "shell/forms.h"
 #include "shell/mainform.h"
 #include "shell/memo.h"
@@ -188,10 +189,9 @@ void TfrmFlashUpdate::NegativeResponseReceived(const Reply& reply)
         btnSave.setEnabled(true);
     if (!isVisible())
         return;
-    const int reason = reply.block && reply.block->size() >= 2 ? (*reply.block)[1] : -1;
     platform::ShowMessageBox(this,
                              QStringLiteral("A negative response was received from the Cable Replacement device with reason ")
-                                 + QString::fromStdString(protocol::ReasonText(reason))
+                                 + QString::fromStdString(protocol::RefusalReason(reply.block))
                                  + QStringLiteral(".  Please try again."),
                              QStringLiteral("Warning"), MbButtons::Ok, MbIcon::Error);
 }

@@ -1,36 +1,12 @@
 #include "protocol/commands.h"
 
 #include "protocol/exchange.h"
+#include "protocol/payloads.h"
 
 #include <algorithm>
 #include <span>
 
 namespace vtrl::protocol {
-namespace {
-
-constexpr std::size_t kPortConfigSize = 14;
-constexpr std::size_t kDeviceConfigSize = 51;
-
-std::array<std::uint8_t, kPortConfigSize> PortConfigPayload(
-    const DeviceAddress& address, std::uint8_t interfaceCode, std::uint8_t baud, std::uint8_t dataBits,
-    std::uint8_t stopBits, std::uint8_t parity, std::uint8_t flowControl, std::uint8_t powerByte,
-    std::uint8_t cdOutput) {
-    std::array<std::uint8_t, kPortConfigSize> p{};
-    std::copy(address.begin(), address.end(), p.begin());
-    // The device expects stop bits before parity here, unlike the order of
-    // the configuration record.
-    p[6] = baud;
-    p[7] = dataBits;
-    p[8] = stopBits;
-    p[9] = parity;
-    p[10] = interfaceCode;
-    p[11] = flowControl;
-    p[12] = powerByte;
-    p[13] = cdOutput;
-    return p;
-}
-
-}  // namespace
 
 int CommandSender::Send(CommandType type, const std::uint8_t* payload, std::uint16_t length) {
     return SendNumbered(type, payload, length) >= 0 ? 0 : -1;
@@ -59,37 +35,17 @@ int CommandSender::SendInitiateBonding(const DeviceAddress& address) {
     return Send(InitiateBonding, address.data(), static_cast<std::uint16_t>(address.size()));
 }
 
-int CommandSender::SendSetLocalPortConfig(std::uint8_t interfaceCode, std::uint8_t baud, std::uint8_t dataBits,
-                                          std::uint8_t stopBits, std::uint8_t parity, std::uint8_t flowControl,
-                                          std::uint8_t powerByte, std::uint8_t cdOutput) {
-    const auto p = PortConfigPayload(DeviceAddress{}, interfaceCode, baud, dataBits, stopBits, parity,
-                                     flowControl, powerByte, cdOutput);
+int CommandSender::SendSetLocalPortConfig(const PortSettings& settings) {
+    return SendSetRemotePortConfig(DeviceAddress{}, settings);
+}
+
+int CommandSender::SendSetRemotePortConfig(const DeviceAddress& address, const PortSettings& settings) {
+    const auto p = PortConfigCommand{address, settings}.Encode();
     return Send(SetPortConfig, p.data(), static_cast<std::uint16_t>(p.size()));
 }
 
-int CommandSender::SendSetRemotePortConfig(std::uint8_t interfaceCode, std::uint8_t baud,
-                                           const DeviceAddress& address, std::uint8_t dataBits,
-                                           std::uint8_t stopBits, std::uint8_t parity, std::uint8_t flowControl,
-                                           std::uint8_t powerByte, std::uint8_t cdOutput) {
-    const auto p = PortConfigPayload(address, interfaceCode, baud, dataBits, stopBits, parity, flowControl,
-                                     powerByte, cdOutput);
-    return Send(SetPortConfig, p.data(), static_cast<std::uint16_t>(p.size()));
-}
-
-int CommandSender::SendSetDeviceConfig(std::uint16_t linkTimeout, std::string_view name, bool authentication,
-                                       bool encryption, const std::array<std::uint8_t, 16>& pin,
-                                       bool resetLinkKeys) {
-    std::array<std::uint8_t, kDeviceConfigSize> p{};
-    const std::size_t nameLength = std::min(name.size(), kDeviceNameField - 1);
-    std::copy_n(name.begin(), nameLength, p.begin());
-    p[30] = static_cast<std::uint8_t>(linkTimeout & 0xFF);
-    p[31] = static_cast<std::uint8_t>(linkTimeout >> 8);
-    p[32] = encryption ? 1 : 0;
-    p[33] = authentication ? 1 : 0;
-    std::copy_n(pin.begin(), kPinField - 1, p.begin() + 34);
-    p[34 + kPinField - 1] = 0;
-    // Resetting link keys only means something with authentication on.
-    p[50] = (authentication && resetLinkKeys) ? 1 : 0;
+int CommandSender::SendSetDeviceConfig(const DeviceSettings& settings) {
+    const auto p = settings.Encode();
     return Send(SetDeviceConfig, p.data(), static_cast<std::uint16_t>(p.size()));
 }
 

@@ -25,6 +25,8 @@ enum CommandType : std::uint8_t {
 };
 
 class ExchangeLedger;
+struct PortSettings;
+struct DeviceSettings;
 using ExchangeId = std::uint32_t;  // a send entered in the ledger; 0: none
 using Owner = std::uint32_t;       // who sent it; 0: nobody in particular
 
@@ -51,16 +53,11 @@ public:
     int SendGetLocalAddress();
     int SendInitiateInquiry();
     int SendInitiateBonding(const DeviceAddress& address);
-    int SendSetLocalPortConfig(std::uint8_t interfaceCode, std::uint8_t baud, std::uint8_t dataBits,
-                               std::uint8_t stopBits, std::uint8_t parity, std::uint8_t flowControl,
-                               std::uint8_t powerByte, std::uint8_t cdOutput);
-    int SendSetRemotePortConfig(std::uint8_t interfaceCode, std::uint8_t baud, const DeviceAddress& address,
-                                std::uint8_t dataBits, std::uint8_t stopBits, std::uint8_t parity,
-                                std::uint8_t flowControl, std::uint8_t powerByte, std::uint8_t cdOutput);
+    int SendSetLocalPortConfig(const PortSettings& settings);
+    int SendSetRemotePortConfig(const DeviceAddress& address, const PortSettings& settings);
     // A name over 29 characters is cut to 29; the PIN's byte 15 is always sent
     // as zero so that the code stays at most 15 characters and terminated.
-    int SendSetDeviceConfig(std::uint16_t linkTimeout, std::string_view name, bool authentication,
-                            bool encryption, const std::array<std::uint8_t, 16>& pin, bool resetLinkKeys);
+    int SendSetDeviceConfig(const DeviceSettings& settings);
     int SendPingRequest(const DeviceAddress& address);
     int SendAbort();
     int SendUpdateFlash();

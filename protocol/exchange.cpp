@@ -1,5 +1,6 @@
 #include "protocol/exchange.h"
 
+#include "protocol/payloads.h"
 #include "protocol/rules.h"
 
 #include <algorithm>
@@ -10,20 +11,6 @@ namespace {
 // A sender that never waits for its answers is not bounded by its windows;
 // the oldest go first.
 constexpr std::size_t kMostOpen = 256;
-
-bool AddressesUnit(CommandType command)
-{
-    switch (command) {
-    case InitiateBonding:
-    case SetPortConfig:
-    case PingRequest:
-    case GetConfig:
-    case GetVersion:
-        return true;
-    default:
-        return false;
-    }
-}
 
 bool Answered(CommandType command)
 {
@@ -92,8 +79,7 @@ ExchangeId ExchangeLedger::Sent(CommandType command, std::uint8_t sequence, std:
     e.exchange.command = command;
     e.exchange.sequence = sequence;
     e.exchange.payload.assign(payload.begin(), payload.end());
-    if (AddressesUnit(command) && payload.size() >= e.exchange.unit.size())
-        std::copy_n(payload.begin(), e.exchange.unit.size(), e.exchange.unit.begin());
+    e.exchange.unit = UnitOf(command, payload);
     e.exchange.owner = owner;
     e.sentAt = now;
     e.patience = Patience(command);

@@ -17,8 +17,6 @@ struct Reply {
     std::optional<std::vector<std::uint8_t>> block;
     protocol::Tag tag;
 
-    // A byte of the block; 0 past its end or without one.
-    std::uint8_t Byte(std::size_t at) const { return block && block->size() > at ? (*block)[at] : 0; }
     bool Answers(protocol::ExchangeId id) const { return tag.Answers(id); }
     // Credited to that send, or it is one of the sends it may answer.
     bool MayAnswer(protocol::ExchangeId id) const { return tag.MayAnswer(id); }

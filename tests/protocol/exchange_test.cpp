@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "protocol/exchange.h"
+#include "protocol/payloads.h"
 #include "protocol_test_util.h"
 
 namespace vtrl::protocol::test {
@@ -204,7 +205,7 @@ TEST(Ledger, SenderEntersEveryCommandWritten)
     ExchangeLedger ledger;
     CommandSender commands(packets, &ledger);
     const DeviceAddress remote{1, 2, 3, 4, 5, 6};
-    ASSERT_EQ(commands.As(3).SendSetRemotePortConfig(2, 6, remote, 2, 1, 1, 1, 0x13, 1), 0);
+    ASSERT_EQ(commands.As(3).SendSetRemotePortConfig(remote, {.baud = 6, .interfaceCode = 2, .powerByte = 0x13}), 0);
     const ExchangeId id = commands.LastExchange();
     Notification n{MsgConfirmation, 9, Bytes{10}};
     const Tag tag = ledger.Match(n);

@@ -3,6 +3,7 @@
 #include <string>
 
 #include "protocol/commands.h"
+#include "protocol/payloads.h"
 #include "protocol/crc32.h"
 #include "protocol_test_util.h"
 
@@ -65,12 +66,18 @@ INSTANTIATE_TEST_SUITE_P(
                  Frame(16, 4, {0x11, 0x22, 0x33, 0x44, 0x55, 0x66})},
         WireCase{"GetVersion", 255, [](CommandSender& c) { return c.SendGetVersion(DeviceAddress{}); },
                  Frame(32, 255, {0, 0, 0, 0, 0, 0})},
-        // Stop bits (3rd argument after baud) go before parity on the wire.
+        // Stop bits go before parity on the wire.
         WireCase{"SetLocalPortConfigStopBitsBeforeParity", 0,
-                 [](CommandSender& c) { return c.SendSetLocalPortConfig(2, 10, 2, 1, 3, 3, 0x25, 1); },
+                 [](CommandSender& c) {
+                     return c.SendSetLocalPortConfig({.baud = 10, .dataBits = 2, .stopBits = 1, .parity = 3,
+                                                      .interfaceCode = 2, .flowControl = 3, .powerByte = 0x25, .cdOutput = 1});
+                 },
                  Frame(10, 0, {0, 0, 0, 0, 0, 0, 10, 2, 1, 3, 2, 3, 0x25, 1})},
         WireCase{"SetRemotePortConfigCarriesAddress", 0,
-                 [](CommandSender& c) { return c.SendSetRemotePortConfig(1, 6, kAddr, 1, 2, 2, 2, 0x13, 0); },
+                 [](CommandSender& c) {
+                     return c.SendSetRemotePortConfig(kAddr, {.baud = 6, .dataBits = 1, .stopBits = 2, .parity = 2,
+                                                              .interfaceCode = 1, .flowControl = 2, .powerByte = 0x13});
+                 },
                  Frame(10, 0, {0x11, 0x22, 0x33, 0x44, 0x55, 0x66, 6, 1, 2, 2, 1, 2, 0x13, 0})}),
     [](const auto& info) { return std::string(info.param.name); });
 
@@ -79,7 +86,14 @@ Bytes DeviceConfigPayload(std::string_view name, bool auth, bool enc, const std:
     RecordingWriter port;
     PacketSender sender(port);
     CommandSender commands(sender);
-    EXPECT_EQ(commands.SendSetDeviceConfig(timeout, name, auth, enc, pin, reset), 0);
+    DeviceSettings s;
+    s.name = name;
+    s.linkTimeout = timeout;
+    s.authentication = auth;
+    s.encryption = enc;
+    s.pin = pin;
+    s.resetLinkKeys = reset;
+    EXPECT_EQ(commands.SendSetDeviceConfig(s), 0);
     EXPECT_EQ(port.frames.size(), 1U);
     const Bytes& f = port.frames.at(0);
     EXPECT_EQ(f.size(), 51U + 9U);
@@ -191,6 +205,42 @@ TEST(SendPacket, PayloadOver341BytesRefusedWithoutWriting) {
     EXPECT_FALSE(sender.SendPacket(0x40, 3, nullptr));
     EXPECT_EQ(port.calls, 1);
     EXPECT_EQ(sender.Sequence(), 4);  // refused calls use up their numbers too
+}
+
+// Every answer and command decodes what its own encoding wrote, and a
+// payload too short for its fields gives nothing, never bytes past its end.
+TEST(Payloads, DecodeWhatEncodeWroteAndNothingFromAShortPayload) {
+    const PortConfigCommand port{kAddr, {6, 2, 1, 3, 2, 3, 0x25, 1}};
+    const auto wire = port.Encode();
+    const auto back = PortConfigCommand::Decode(wire);
+    ASSERT_TRUE(back);
+    EXPECT_EQ(back->unit, port.unit);
+    EXPECT_EQ(back->settings, port.settings);
+    EXPECT_FALSE(PortConfigCommand::Decode(Payload(wire.data(), wire.size() - 1)));
+
+    DeviceSettings device;
+    device.name = "Gate 7";
+    device.linkTimeout = 300;
+    device.authentication = true;
+    device.pin = {'4', '2'};
+    device.resetLinkKeys = true;
+    const auto bytes = device.Encode();
+    const auto read = DeviceSettings::Decode(bytes);
+    ASSERT_TRUE(read);
+    EXPECT_TRUE(read->SameAs(device));
+    EXPECT_TRUE(read->resetLinkKeys);
+    EXPECT_FALSE(DeviceSettings::Decode(Payload(bytes.data(), 50)));
+
+    EXPECT_FALSE(InquiryResultPayload::Decode(Bytes(8)));
+    const Bytes named{1, 2, 3, 4, 5, 6, 0, 0, 0, 'V', 'a', 'n'};  // the name runs to the payload's end
+    EXPECT_EQ(InquiryResultPayload::Decode(named)->name, "Van");
+    EXPECT_FALSE(RefusalPayload::Decode(Bytes{1}));
+    EXPECT_EQ(RefusalReason(Bytes{0, 2}), "Device Busy");
+    EXPECT_EQ(RefusalReason(std::nullopt), ReasonText(-1));
+    EXPECT_FALSE(ConfigReportPayload::Decode(Bytes{}));
+    EXPECT_FALSE(DecodeLocalAddress(Bytes(5)));
+    EXPECT_EQ(CommandName(SetPortConfig), "SetPortConfig");
+    EXPECT_EQ(ResponseName(99), "type 99");
 }
 
 }  // namespace
