@@ -289,10 +289,8 @@ void TfrmCommPortSel::ConnectToPort(int port)
     wait_.End(nullptr);
     if (leave_ != Leave::Stay) {
         // Back or closing came during the drain: the attempt is over.
-        if (leave_ == Leave::Closed && main.PortHandle > 0) {
-            SerialClose(main.PortHandle);
-            main.PortHandle = -1;
-        }
+        if (leave_ == Leave::Closed)
+            main.ClosePort();
         return;
     }
     if (opened != 0) {

@@ -77,8 +77,7 @@ void AbortOnUnfinishedClose(TfrmMain& main)
     // The device has been told; release the port now rather than whenever
     // the window goes, and so that the window does not close it again.
     if (main.PortHandle > 0) {
-        SerialClose(main.PortHandle);
-        main.PortHandle = -1;
+        main.ClosePort();
     }
 }
 

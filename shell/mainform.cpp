@@ -31,7 +31,6 @@ TfrmMain::TfrmMain(PageTable pageTable, QWidget* parent)
                           | Qt::WindowCloseButtonHint | Qt::MSWindowsFixedSizeDialogHint),
       pnlMain(this), bevBtnSeparator(this), btnBack(this), btnNext(this), btnCancel(this),
       btnFinish(this), RemoteConfig(protocol::RemoteConfig), LocalConfig(protocol::LocalConfig),
-      receiver_([this](const protocol::Packet& packet) { protocol::DeliverPacket(&packet, link_); }),
       table_(pageTable), escape_(QKeySequence(Qt::Key_Escape), this), enter_(QKeySequence(Qt::Key_Return), this),
       keypadEnter_(QKeySequence(Qt::Key_Enter), this)
 {
@@ -80,8 +79,7 @@ TfrmMain::TfrmMain(PageTable pageTable, QWidget* parent)
 TfrmMain::~TfrmMain()
 {
     // The port's callback posts to this window; no callback may outlive it.
-    if (PortHandle > 0)
-        SerialClose(PortHandle);
+    ClosePort();
     // Pages belong to the start-up owner, not to pnlMain: hand every page
     // shown so far back before the panel would delete them with itself.
     for (TWizardChildForm* page : pnlMain.findChildren<TWizardChildForm*>(Qt::FindDirectChildrenOnly)) {

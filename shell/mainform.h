@@ -2,6 +2,7 @@
 // The wizard's main window: frames one page at a time, walks the page table,
 // and holds the data every page shares.
 
+#include "core/link.h"
 #include "protocol/commands.h"
 #include "protocol/delivery.h"
 #include "protocol/exchange.h"
@@ -82,6 +83,8 @@ public:
     void ProcessCOMEvent(const SerialEvent& event);
     // Reads what the port holds and feeds the receiver.
     void ReadArrived();
+    // Lets the port held go, if any.
+    void ClosePort();
     // The device behind the port held went away: every page is told, the
     // port closed.
     void PortGone();
@@ -89,19 +92,19 @@ public:
     void DeviceIdentified(const DeviceAddress& address);
 
     // The packet receiver's state (0 = between frames), for tests.
-    int ReceiverState() const { return receiver_.State(); }
+    int ReceiverState() const { return link_.Receiver().State(); }
 
     // The device's commands. Every command written is entered in the ledger
     // as sent by `sender` (a page; null for the window itself), and its
     // answers are handed to that sender.
     protocol::CommandSender& Commands(const QObject* sender);
-    protocol::ExchangeLedger& Ledger() { return ledger_; }
+    protocol::ExchangeLedger& Ledger() { return link_.Ledger(); }
     // Who `sender` is in the ledger.
     protocol::Owner OwnerOf(const QObject* sender);
     // A received notification, matched in the ledger and posted to the page
     // that sent what it answers, or, unasked, to the notification target.
     // False when nobody was there to take it, or it repeats the frame before.
-    bool Deliver(protocol::Notification notification);
+    bool Deliver(protocol::Notification notification) { return link_.Deliver(std::move(notification)); }
 
     // Asked before the window closes; true lets it close.
     bool FormCloseQuery();
@@ -116,17 +119,18 @@ protected:
     void closeEvent(QCloseEvent* event) override;
 
 private:
+    // Posts a notification with the ledger's verdict to whoever takes it.
+    bool Dispatch(protocol::Notification notification, protocol::Tag tag);
     void navigate(bool forward);
     std::optional<std::size_t> findRow(TWizardChildForm* page) const;
     void centreOnScreen();
 
-    // The device link: frames go out through the held port, received frames
-    // become notifications posted to the notification target.
-    class PortLink final : public protocol::PortWriter, public protocol::NotificationSink {
+    // Received frames become notifications posted to the page that sent what
+    // they answer.
+    class Answers final : public core::AnswerSink {
     public:
-        explicit PortLink(TfrmMain& main) : main_(main) {}
-        std::int32_t Write(const std::uint8_t* bytes, std::uint32_t count) override;
-        bool Post(protocol::Notification notification) override;
+        explicit Answers(TfrmMain& main) : main_(main) {}
+        bool Answer(protocol::Notification notification, protocol::Tag tag) override;
 
     private:
         TfrmMain& main_;
@@ -134,13 +138,9 @@ private:
     // Who sent what: an owner in the ledger is an index here, plus one.
     QObject* OwnerObject(protocol::Owner owner) const;
 
-    PortLink link_{*this};
-    protocol::ExchangeLedger ledger_;
-    protocol::PacketSender sender_{link_};
-    protocol::CommandSender commands_{sender_, &ledger_};
-    protocol::PacketReceiver receiver_;
+    Answers answers_{*this};
+    core::DeviceLink link_{answers_};
     std::vector<QPointer<QObject>> owners_;
-    protocol::ExchangeId lineStart_ = 0;  // the first send on the port opened last
     DeviceAddress lastDevice_{};
     bool deviceKnown_ = false;
 

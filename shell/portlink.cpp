@@ -1,5 +1,5 @@
 // The main window's side of the device link: owning the port, the path from
-// a port event to the packet receiver, and the command operations.
+// a port event to the packet receiver, and who gets each answer.
 
 #include "mainform.h"
 
@@ -10,51 +10,39 @@
 #include <QCoreApplication>
 
 #include <algorithm>
-#include <array>
 #include <cstring>
 #include <exception>
 
 namespace vtrl {
 
-namespace {
-
-constexpr std::uint32_t kLinkBaud = 115200;
-constexpr std::uint32_t kReadChunk = 350;
-
-}  // namespace
-
 int TfrmMain::OpenPort(int n)
 {
     // A handler run inside the pause may open a port of its own; that one is
     // closed too, so that only the port opened below is ever held.
-    while (PortHandle > 0) {
-        const std::int32_t held = PortHandle;
-        PortHandle = -1;
-        SerialClose(held);
+    while (link_.IsOpen()) {
+        ClosePort();
         // Lets the closed port's queued events run (their reads are refused)
         // before another port starts posting.
         platform::PumpMessagesFor(DrainMs);
     }
     try {
-        if (n <= 0)
-            PortHandle = SERIAL_ERR_ARGUMENT;
-        else
-            PortHandle = SerialOpen(static_cast<std::uint32_t>(n), kLinkBaud, 0, &TfrmMain::PortEventCallback, this);
+        PortHandle = link_.Open(n > 0 ? static_cast<std::uint32_t>(n) : 0, [this](const SerialEvent& event) {
+            PortEventCallback(event.handle, &event, this);
+        });
     } catch (const std::exception&) {
+        link_.Close();
         PortHandle = -1;
     }
-    // The same device may still answer what was sent on the port before:
-    // those sends stay candidates until the device that answers here is
-    // known to be another one (DeviceIdentified).
-    ledger_.NewLine();
-    lineStart_ = ledger_.NextId();
     if (PortHandle <= 0)
         return -1;
     OpenedPort = n;
-    // A partial frame left by the previous port would swallow the first
-    // answer on this one.
-    receiver_.Reset();
     return 0;
+}
+
+void TfrmMain::ClosePort()
+{
+    link_.Close();
+    PortHandle = -1;
 }
 
 int TfrmMain::PortEventCallback(std::int32_t, const SerialEvent* event, void* context)
@@ -75,23 +63,13 @@ void TfrmMain::ProcessCOMEvent(const SerialEvent& event)
         PortGone();
         return;
     }
-    if (event.kind == SERIAL_EVENT_DATA)
+    if (event.kind == SERIAL_EVENT_DATA && event.handle == PortHandle)
         ReadArrived();
 }
 
 void TfrmMain::ReadArrived()
 {
-    // A data event comes only when new bytes arrive, so whatever a full read
-    // leaves queued must be read now or it waits for the next byte.
-    std::array<std::uint8_t, kReadChunk> buffer{};
-    for (;;) {
-        const std::int32_t count = SerialRead(PortHandle, kReadChunk, buffer.data());
-        if (count <= 0)
-            return;
-        receiver_.ReceiveBytes(buffer.data(), static_cast<std::uint16_t>(count));
-        if (static_cast<std::uint32_t>(count) < kReadChunk)
-            return;
-    }
+    link_.Drain();
 }
 
 bool TfrmMain::event(QEvent* event)
@@ -109,27 +87,13 @@ bool TfrmMain::event(QEvent* event)
     return QWidget::event(event);
 }
 
-std::int32_t TfrmMain::PortLink::Write(const std::uint8_t* bytes, std::uint32_t count)
+bool TfrmMain::Answers::Answer(protocol::Notification notification, protocol::Tag tag)
 {
-    // What the device said before this command is matched before the command
-    // is entered, however long the wizard was kept from reading: otherwise an
-    // answer given at once could be taken for this command's.
-    if (main_.PortHandle > 0)
-        main_.ReadArrived();
-    return SerialWrite(main_.PortHandle, count, bytes);
+    return main_.Dispatch(std::move(notification), std::move(tag));
 }
 
-bool TfrmMain::PortLink::Post(protocol::Notification notification)
+bool TfrmMain::Dispatch(protocol::Notification notification, protocol::Tag tag)
 {
-    return main_.Deliver(std::move(notification));
-}
-
-bool TfrmMain::Deliver(protocol::Notification notification)
-{
-    protocol::Tag tag = ledger_.Match(notification);
-    // A retransmitted frame has been handled once already.
-    if (tag.verdict == protocol::Verdict::Repeat)
-        return false;
     // An answer that may be any of several sends goes to each page that sent
     // one of them: each of those no longer knows what came of its own.
     if (tag.verdict == protocol::Verdict::Ambiguous) {
@@ -173,7 +137,7 @@ void TfrmMain::DeviceIdentified(const DeviceAddress& address)
     // Another device on the line: what was sent to the one before cannot be
     // answered here.
     if (deviceKnown_ && address != lastDevice_)
-        ledger_.ForgetBefore(lineStart_);
+        link_.Ledger().ForgetBefore(link_.LineStart());
     lastDevice_ = address;
     deviceKnown_ = true;
 }
@@ -186,11 +150,8 @@ void TfrmMain::PortGone()
     for (const PageStep& row : table_)
         if (TWizardChildForm* page = row.page ? row.page() : nullptr)
             page->PortGone(OpenedPort, page == ShownPage());
-    ledger_.Clear();
-    receiver_.Reset();
-    const std::int32_t held = PortHandle;
+    link_.Hangup();
     PortHandle = -1;
-    SerialClose(held);
     // Back leads to the COM port page, to select the port once it is back.
     if (ShownPage() != nullptr)
         btnBack.setEnabled(true);
@@ -198,7 +159,7 @@ void TfrmMain::PortGone()
 
 protocol::CommandSender& TfrmMain::Commands(const QObject* sender)
 {
-    return commands_.As(OwnerOf(sender));
+    return link_.Commands(OwnerOf(sender));
 }
 
 protocol::Owner TfrmMain::OwnerOf(const QObject* sender)
