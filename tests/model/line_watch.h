@@ -42,14 +42,16 @@ public:
         return std::nullopt;
     }
 
-    // Whether the wizard read a ConfigReport answering the GetConfig with
-    // this sequence number after `since`.
-    bool ConfigReportRead(std::uint8_t sequence, Clock::time_point since) const
+    // Whether the wizard read a ConfigReport answering a GetConfig it wrote
+    // to `unit` (the report carries the request's sequence number).
+    bool ConfigRead(const DeviceAddress& unit) const
     {
         std::lock_guard lock(log_->m);
-        for (const auto& [at, seq] : log_->reports)
-            if (seq == sequence && at >= since)
-                return true;
+        for (const Ask& ask : log_->asks)
+            if (ask.unit == unit)
+                for (const auto& [at, seq] : log_->reports)
+                    if (seq == ask.seq && at >= ask.at)
+                        return true;
         return false;
     }
 
@@ -62,8 +64,14 @@ public:
     serial::PortProbe Probe(std::uint32_t port) override { return serial::PlatformBackend().Probe(port); }
 
 private:
+    struct Ask {
+        Clock::time_point at;
+        std::uint8_t seq;
+        DeviceAddress unit;
+    };
     struct Log {
         mutable std::mutex m;
+        std::deque<Ask> asks;  // GetConfigs written
         std::deque<std::pair<Clock::time_point, std::vector<std::uint8_t>>> writes;
         std::deque<std::pair<Clock::time_point, std::uint8_t>> reports;  // ConfigReports read, by request
     };
@@ -108,6 +116,14 @@ private:
                 log_->writes.emplace_back(Clock::now(), std::vector<std::uint8_t>(buffer, buffer + count));
                 if (log_->writes.size() > 64)
                     log_->writes.pop_front();
+                constexpr std::uint32_t kGetConfigFrame = sim::kHeaderSize + 6 + sim::kCrcSize;
+                if (count == kGetConfigFrame && buffer[0] == sim::kStartByte && buffer[1] == sim::type::GetConfig) {
+                    Ask ask{Clock::now(), buffer[2], {}};
+                    std::copy_n(buffer + sim::kHeaderSize, ask.unit.size(), ask.unit.begin());
+                    log_->asks.push_back(ask);
+                    if (log_->asks.size() > 256)
+                        log_->asks.pop_front();
+                }
             }
             return d_->Write(buffer, count);
         }

@@ -129,11 +129,12 @@ std::string MsSince(Clock::time_point begun)
 // The device's dice, thrown on the simulator's thread for each command.
 struct DeviceDice {
     DeviceDice(std::uint64_t seed, int calm, int calmFirst, sim::AnswerOrder order, const LineWatch& line)
-        : rng(seed), calm(calm), calmFirst(calmFirst), order(order), line(line)
+        : rng(seed), crowd(seed ^ 0xB05Eull), calm(calm), calmFirst(calmFirst), order(order), line(line)
     {
     }
     sim::CommandFault Throw(const sim::ReceivedFrame& command)
     {
+        using sim::CommandFault;
         Millis onLine{0};
         if (const auto written = line.WrittenAt(sim::encodeFrame(command.type, command.seq, command.payload))) {
             onLine = std::chrono::duration_cast<Millis>(Clock::now() - *written);
@@ -155,7 +156,17 @@ struct DeviceDice {
             for (row = 1; row + 1 < rows.size() && pick >= rows[row].weight; ++row)
                 pick -= rows[row].weight;
         }
-        const sim::CommandFault fault = rows[row].make(rng, TimeoutOf(command));
+        sim::CommandFault fault = rows[row].make(rng, TimeoutOf(command));
+        // A device still working on an older command, and not refusing
+        // new ones, loses more of them: the resend after a time-out is
+        // where an answer is mistaken for another send's.
+        const bool crowded = command.busy && order != sim::AnswerOrder::Busy && command.type != sim::type::Abort;
+        std::string what = rows[row].name;
+        // (Dice of their own: the others stay what they were for a seed.)
+        if (const int lose = crowded ? crowd.Below(100) : 100; lose < 40) {
+            fault = CommandFault{lose < 20 ? CommandFault::Kind::Drop : CommandFault::Kind::Mute};
+            what = lose < 20 ? "lost on the way in while busy" : "answer lost while busy";
+        }
         std::lock_guard lock(m);
         std::string unit;
         if (command.payload.size() >= 6 && command.type != sim::type::SetDeviceConfig) {
@@ -168,7 +179,7 @@ struct DeviceDice {
         const bool busy = order == sim::AnswerOrder::Busy && command.busy && command.type != sim::type::Abort
             && fault.kind != sim::CommandFault::Kind::Drop;
         log.push_back(MsSince(begun) + " device: command " + std::to_string(command.type) + unit + " "
-                      + (busy ? std::string("refused at once: busy with a late answer") : rows[row].name)
+                      + (busy ? std::string("refused at once: busy with a late answer") : what)
                       + (!busy && fault.lateBy.count() > 0 ? " +" + std::to_string(fault.lateBy.count()) + " ms"
                                                            : std::string())
                       + (onLine.count() > 1 ? ", " + std::to_string(onLine.count()) + " ms on the line" : std::string()));
@@ -181,6 +192,7 @@ struct DeviceDice {
                       + (late.count() > 0 ? ", " + std::to_string(late.count()) + " ms past its time" : std::string()));
     }
     Rng rng;
+    Rng crowd;
     Clock::time_point begun = Clock::now();
     int calm;       // weight of answering at once
     int calmFirst;  // commands answered at once before the dice are thrown

@@ -287,9 +287,9 @@ const std::vector<ActionRow> kActions = {
 
 // How late: mostly within one and a half time-outs, now and then far past
 // them, never more than kLateBound time-outs after the device received the
-// command (its own millisecond included). What a wizard does not wait for
-// any more it keeps as a possible owner of a late answer for a little
-// longer: the rest is left to the line and a loaded machine.
+// command (its own millisecond included). A wizard keeps a send it gave up
+// on as a possible owner of answers for twelve time-outs: the last two are
+// left to the line and a loaded machine.
 Millis Lateness(Rng& r, int timeout)
 {
     if (r.Chance(75))
@@ -361,8 +361,10 @@ const std::vector<OracleRow> kOracle = {
                              DeviceOf(*local).Text());
          // Next open on the local device page says the device holds what the
          // page shows, as text: a name it cannot carry is not held.
-         if (const auto* p = w.Shown(frmConfigLocalDevice); p && Usable(w.main.btnNext) && DeviceShown(*p) != DeviceOf(*local))
-             return Mismatch("local device page lets Next through", DeviceShown(*p).Text(), DeviceOf(*local).Text());
+         const auto* devicePage = w.Shown(frmConfigLocalDevice);
+         if (devicePage && Usable(w.main.btnNext) && DeviceShown(*devicePage) != DeviceOf(*local))
+             return Mismatch("local device page lets Next through", DeviceShown(*devicePage).Text(),
+                             DeviceOf(*local).Text());
          // (Bonded without a unit is no claim: Next stays shut.)
          if (frmDevDisc->Bonded && frmDevDisc->PendingStep() == TfrmDevDisc::Step::None && shown >= Rank(frmDevDisc)
              && frmDevDisc->BondTargetAddress != DeviceAddress{} && local->bondedAddress != frmDevDisc->BondTargetAddress)
@@ -478,13 +480,8 @@ const std::vector<OracleRow> kOracle = {
          const auto digit = [&](std::size_t i) { return i < t.size() && t[i] >= '0' && t[i] <= '9' ? t[i] - '0' : -1; };
          if (digit(13) < 0 || digit(15) < 0 || digit(16) < 0 || digit(13) * 100 + digit(15) * 10 + digit(16) < 209)
              return went + ", whose application \"" + t + "\" the wizard does not accept";
-         for (const sim::ReceivedFrame& f : w.device.received()) {
-             if (f.type != sim::type::GetConfig || f.payload.size() != 6 || !std::equal(bond.begin(), bond.end(), f.payload.begin()))
-                 continue;
-             const auto sent = w.line->WrittenAt(sim::encodeFrame(f.type, f.seq, f.payload));
-             if (sent && w.line->ConfigReportRead(f.seq, *sent))
-                 return {};
-         }
+         if (w.line->ConfigRead(bond))
+             return {};
          return went + ", whose configuration it never read";
      }},
     {"a way on",
