@@ -27,7 +27,14 @@ void Type(QLineEdit& edit, const QString& text)
     edit.setFocus();
     edit.selectAll();
     QTest::keyClick(&edit, Qt::Key_Delete);
-    QTest::keyClicks(&edit, text);
+    // QTest maps only ASCII to keys; other characters come as typed text,
+    // as from a keyboard layout or an input method.
+    for (const QChar c : text) {
+        if (c.unicode() < 0x80)
+            QTest::keyClick(&edit, c.toLatin1());
+        else
+            QTest::sendKeyEvent(QTest::Click, &edit, Qt::Key_unknown, QString(c), Qt::NoModifier);
+    }
 }
 
 void AnswerAdvancedDialog(const std::function<void(TfAdvanced&)>& act, bool ok)

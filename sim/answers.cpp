@@ -29,10 +29,16 @@ void AnswerQueue::beginCommand(const AnswerStyle& style)
 Clock::time_point AnswerQueue::push(std::uint8_t type, std::vector<std::uint8_t> payload, Millis after)
 {
     const Clock::time_point sent = start_ + style_.delay + after;
-    Entry e{command_, sent + style_.late, ++pushed_, Answer{type, std::move(payload), style_.copies, style_.lost, sent + style_.late}};
+    Entry e{command_, sent + style_.late, ++pushed_, style_.busy,
+            Answer{type, std::move(payload), style_.copies, style_.lost, sent + style_.late}};
     const Key key = keyOf(e);
     queue_.emplace(key, std::move(e));
     return sent;
+}
+
+bool AnswerQueue::busy() const
+{
+    return std::any_of(queue_.begin(), queue_.end(), [](const auto& kv) { return kv.second.busy; });
 }
 
 std::optional<Clock::time_point> AnswerQueue::next() const
@@ -61,11 +67,25 @@ void Simulator::setAnswerWatch(std::function<void(std::uint8_t type, Millis late
     d_->answerWatch = std::move(watch);
 }
 
-void Simulator::setInOrder(bool inOrder)
+void Simulator::setAnswerOrder(AnswerOrder order)
 {
     std::lock_guard lock(d_->m);
-    d_->answers.setInOrder(inOrder);
+    d_->answers.setInOrder(order == AnswerOrder::InOrder);
+    d_->faults.refuseWhileBusy = order == AnswerOrder::Busy;
     d_->line.wakeUp();
+}
+
+AnswerOrder Simulator::answerOrder() const
+{
+    std::lock_guard lock(d_->m);
+    if (d_->answers.inOrder())
+        return AnswerOrder::InOrder;
+    return d_->faults.refuseWhileBusy ? AnswerOrder::Busy : AnswerOrder::Overtaking;
+}
+
+void Simulator::setInOrder(bool inOrder)
+{
+    setAnswerOrder(inOrder ? AnswerOrder::InOrder : AnswerOrder::Overtaking);
 }
 
 void Simulator::sendUnasked(std::uint8_t type, std::vector<std::uint8_t> payload)

@@ -19,6 +19,7 @@ struct AnswerStyle {
     Millis late{0};     // extra time on the way back, after the device acted
     int copies = 1;     // 2: the same frame is written again, as a retransmission
     bool lost = false;  // the device sends it, the PC never gets it
+    bool busy = false;  // the device is busy with the command until its answers are out
 };
 
 struct Answer {
@@ -50,6 +51,8 @@ public:
     // The next answer that may be written by `now`.
     std::optional<Answer> pop(Clock::time_point now);
     bool empty() const { return queue_.empty(); }
+    // An answer of a command the device is busy with is still to be written.
+    bool busy() const;
     std::size_t size() const { return queue_.size(); }
     void clear() { queue_.clear(); }
 
@@ -58,6 +61,7 @@ private:
         std::uint64_t command = 0;
         Clock::time_point at{};
         std::uint64_t n = 0;   // pushed before: written before, at equal times
+        bool busy = false;
         Answer answer;
     };
     using Key = std::tuple<std::uint64_t, Clock::time_point, std::uint64_t>;

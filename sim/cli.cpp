@@ -109,6 +109,8 @@ Faults:
   --late TYPE:MS           answer command TYPE MS milliseconds later than the others
   --in-order               answer in the order the commands came, so a late answer
                            holds back all answers after it (default: they overtake it)
+  --busy                   while a late answer is still due, refuse every new command
+                           at once as busy (reason 2) and do not carry it out
   --confirm-as TYPE:OTHER  confirm command TYPE as if it were command OTHER
   --help                   this text
   --version                the version of vtrlsim
@@ -310,7 +312,9 @@ std::string applyArguments(const std::vector<std::string>& args, Simulator& sim,
                 else
                     sim.confirmAs(static_cast<std::uint8_t>(*t), static_cast<std::uint8_t>(*v));
             } else if (flag("--in-order")) {
-                sim.setInOrder(true);
+                sim.setAnswerOrder(AnswerOrder::InOrder);
+            } else if (flag("--busy")) {
+                sim.setAnswerOrder(AnswerOrder::Busy);
             } else if (flag("--no-checksum-reply")) {
                 sim.setAnswerChecksumFailures(false);
             } else if (bool invalid = false;

@@ -22,6 +22,7 @@ Verdict Faults::judge(const ReceivedFrame& f)
     v.style.delay = answerDelay + (extra == typeDelays.end() ? Millis{0} : extra->second);
     switch (fault.kind) {
     case CommandFault::Kind::Late:
+    case CommandFault::Kind::Refuse:
         v.style.late = fault.lateBy;
         break;
     case CommandFault::Kind::Mute:
@@ -45,6 +46,12 @@ Verdict Faults::judge(const ReceivedFrame& f)
         v.action = Verdict::Action::Ignore;
         return v;
     }
+    if (refuseWhileBusy && f.busy && f.type != type::Abort) {
+        v.style = AnswerStyle{answerDelay};
+        return refuse(f.type, reason::DeviceBusy);
+    }
+    // Until its answers are out a late command keeps the device busy.
+    v.style.busy = v.style.late.count() > 0 || extra != typeDelays.end();
     if (fault.kind == CommandFault::Kind::Refuse)
         return refuse(fault.refusalByte0, fault.reason);
     if (silentTypes.count(f.type)) {

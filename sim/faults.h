@@ -52,6 +52,7 @@ public:
     };
     std::map<std::uint8_t, Renaming> confirmRenames;
     FaultPlan plan;
+    bool refuseWhileBusy = false;   // AnswerOrder::Busy
 
     Verdict judge(const ReceivedFrame& command);
     AnswerStyle unaskedStyle() const { return AnswerStyle{answerDelay}; }

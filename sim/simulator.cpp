@@ -11,6 +11,7 @@ namespace vtrl::sim {
 void Simulator::Impl::onFrame(Frame&& f)
 {
     ReceivedFrame r{f.type, f.seq, f.payload, f.crcOk};
+    r.busy = answers.busy();
     const Verdict v = faults.judge(r);
     r.dropped = v.action == Verdict::Action::Drop;
     received.push_back(std::move(r));

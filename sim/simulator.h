@@ -73,6 +73,9 @@ struct ReceivedFrame {
     std::vector<std::uint8_t> payload;
     bool crcOk = false;
     bool dropped = false;   // lost on the way in by the fault plan: never acted on
+    // It came while a late answer of an older command was still due: a busy
+    // device refuses it (see AnswerOrder). The fault plan sees this.
+    bool busy = false;
 };
 
 // What the line and the device do with one command (see setFaultPlan).
@@ -83,11 +86,23 @@ struct CommandFault {
         Drop,     // lost before the device: not acted on, never answered
         Mute,     // acted on; its answers are lost on the way back
         Twice,    // acted on; every answer written twice, byte for byte (a retransmission)
-        Refuse,   // not acted on; NegativeResponse [refusalByte0, reason]
+        Refuse,   // not acted on; NegativeResponse [refusalByte0, reason], lateBy late
     } kind = Kind::Normal;
-    Millis lateBy{0};
+    Millis lateBy{0};   // Late and Refuse
     std::uint8_t reason = 2;
     std::uint8_t refusalByte0 = 0;   // a device may put anything there
+};
+
+// How the device orders its answers when some are late.
+enum class AnswerOrder {
+    Overtaking,   // each answer goes at its own time: quick ones overtake a late one
+    InOrder,      // in the order the commands came, as by a device that handles one
+                  // command at a time: a late answer holds back every answer after it
+    Busy,         // as Overtaking, but while a late answer of an older command is
+                  // still due, a new command is refused at once with
+                  // NegativeResponse [its type, 2 "Device Busy"] and not carried out:
+                  // the refusal overtakes the late answer. Abort, which the device
+                  // never answers, is not refused.
 };
 
 // Picks the fault for each command. Called on the simulator's thread with its
@@ -179,13 +194,16 @@ public:
     // travel as the plan says. A Late, Mute or Twice applies to every answer
     // of the command, the later InquiryResults and ConnectionStatus too; a
     // link still comes up when its ConnectionStatus is due, even if that
-    // report is late or lost. An empty plan: none.
+    // report is late or lost. A Refuse with a lateBy is a late refusal. A
+    // busy device's refusal (AnswerOrder::Busy) goes at once whatever the
+    // plan said, unless the plan dropped the command. An empty plan: none.
     void setFaultPlan(FaultPlan plan);
-    // On: answers are written in the order their commands arrived, as by a
-    // device that handles one command at a time, so a late answer holds back
-    // everything after it (the answers of one command keep their own order).
-    // Off (the default): each answer goes at its own time and quick ones
-    // overtake a late one.
+    // Overtaking by default. Answers late by the plan, or by
+    // setAnswerDelayFor, are the late ones a busy device is busy with. The
+    // answers of one command keep their own order in every mode.
+    void setAnswerOrder(AnswerOrder order);
+    AnswerOrder answerOrder() const;
+    // setAnswerOrder(InOrder) or (Overtaking).
     void setInOrder(bool inOrder);
     // Called on the simulator's thread for each answer as it is written, with
     // how far past its due time; for timelines. An empty watch: none.

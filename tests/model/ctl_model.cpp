@@ -63,16 +63,16 @@ struct Thrown {
     std::uint8_t type;
     sim::CommandFault fault;
     int timeout;
+    bool busy = false;  // refused at once by a busy device
+    bool Late() const { return fault.lateBy.count() > timeout; }
+    bool Refused() const { return busy || (fault.kind == Kind::Refuse && !Late()); }
+    bool Acted() const { return !busy && fault.kind != Kind::Drop && fault.kind != Kind::Refuse; }
     // The device never answered in time, or refused.
-    bool Fails() const
-    {
-        return fault.kind == Kind::Drop || fault.kind == Kind::Mute || fault.kind == Kind::Refuse
-            || (fault.kind == Kind::Late && fault.lateBy.count() > timeout);
-    }
+    bool Fails() const { return busy || fault.kind == Kind::Drop || fault.kind == Kind::Mute || fault.kind == Kind::Refuse || Late(); }
 };
 
 struct CtlDice {
-    explicit CtlDice(std::uint64_t seed, int calm) : rng(seed), calm(calm) {}
+    CtlDice(std::uint64_t seed, int calm, sim::AnswerOrder order) : rng(seed), calm(calm), order(order) {}
     sim::CommandFault Throw(const sim::ReceivedFrame& c)
     {
         std::lock_guard lock(m);
@@ -81,16 +81,20 @@ struct CtlDice {
         if (c.type != sim::type::Abort && !rng.Chance(calm)) {
             const auto& rows = BehaviourTable();
             f = rows[1 + static_cast<std::size_t>(rng.Below(static_cast<int>(rows.size()) - 1))].make(rng, timeout);
-            // Late is either well within the time-out or well past it, so
-            // that the outcome does not hang on the machine's load.
-            if (f.kind == Kind::Late)
-                f.lateBy = rng.Chance(50) ? Millis(1 + rng.Below(timeout / 4)) : Millis(timeout * 3 / 2 + rng.Below(timeout / 2));
+            // Late is either well within the time-out or well past it (up
+            // to the model's bound), so that the outcome does not hang on
+            // the machine's load.
+            if (f.lateBy.count() > 0)
+                f.lateBy = rng.Chance(50) ? Millis(1 + rng.Below(timeout / 4))
+                                          : Millis(timeout * 3 / 2 + rng.Below(kLateBound * timeout - timeout * 3 / 2 - 1));
         }
-        thrown.push_back({c.type, f, timeout});
+        const bool busy = order == sim::AnswerOrder::Busy && c.busy && c.type != sim::type::Abort && f.kind != Kind::Drop;
+        thrown.push_back({c.type, f, timeout, busy});
         return f;
     }
     Rng rng;
     int calm;
+    sim::AnswerOrder order;
     std::mutex m;
     std::vector<Thrown> thrown;
 };
@@ -131,9 +135,12 @@ std::string RunCtlSequence(std::uint64_t seed, bool verbose)
         demo::SetUpSppDevice(device);
     const std::vector<sim::DeviceProfile> remotes = device.remotes();
     const int calm[] = {95, 80, 60};
-    auto dice = std::make_shared<CtlDice>(r.Next(), calm[r.Below(3)]);
+    // The kind of device from dice of its own: the rest stays as it was for a seed.
+    const sim::AnswerOrder orders[] = {sim::AnswerOrder::InOrder, sim::AnswerOrder::Busy, sim::AnswerOrder::Overtaking};
+    const sim::AnswerOrder order = orders[Rng(seed ^ 0x0DE7C711ull).Below(3)];
+    auto dice = std::make_shared<CtlDice>(r.Next(), calm[r.Below(3)], order);
     device.setFaultPlan([dice](const sim::ReceivedFrame& f) { return dice->Throw(f); });
-    device.setInOrder(true);
+    device.setAnswerOrder(order);
     device.setAnswerDelay(Millis(1));
     device.setBondResultDelay(Millis(2));
     sim::BondingScript bonding;
@@ -197,22 +204,24 @@ std::string RunCtlSequence(std::uint64_t seed, bool verbose)
     std::string step;
     bool flashActed = false;
     for (const Thrown& t : thrown) {
-        if (t.type == sim::type::UpdateFlash && t.fault.kind != Kind::Drop && t.fault.kind != Kind::Refuse)
+        if (t.type == sim::type::UpdateFlash && t.Acted())
             flashActed = true;
         if (t.Fails()) {
-            expected = t.fault.kind == Kind::Refuse ? ctl::kExitRefused : ctl::kExitTimedOut;
+            expected = t.Refused() ? ctl::kExitRefused : ctl::kExitTimedOut;
             step = std::string("(") + CommandName(t.type) + ")";
             break;
         }
     }
     const std::string message = errText.toStdString();
     const auto said = [&](const std::string& what) {
-        std::string s = what + "; exit " + std::to_string(code) + ": " + message;
+        std::string s = what + "; exit " + std::to_string(code) + ": " + message + "\n  the device "
+            + DeviceModelName(order);
         if (verbose) {
             s += "\n  the device:";
             for (const Thrown& t : thrown)
-                s += std::string(" ") + CommandName(t.type) + "/" + std::to_string(static_cast<int>(t.fault.kind))
-                    + (t.fault.kind == Kind::Late ? "+" + std::to_string(t.fault.lateBy.count()) : std::string());
+                s += std::string(" ") + CommandName(t.type) + "/"
+                    + (t.busy ? std::string("busy") : std::to_string(static_cast<int>(t.fault.kind)))
+                    + (t.fault.lateBy.count() > 0 ? "+" + std::to_string(t.fault.lateBy.count()) : std::string());
         }
         return s;
     };

@@ -30,6 +30,16 @@ const std::vector<Replay>& Replays()
          "SetCom Next Search Search Select:0 Search Bond Select:1 Bond Select:3 Bond"},
         {"a bonding cut off by the line leaves the page bonded to its unit", 4032187,
          "SetCom Next Search Search Select:2 Bond Bond Select:0 Ping Select:2 Wait:125 Bond HangUp:31"},
+        // Found with the three kinds of device, on the ledger that picked an
+        // owner for every answer; they pass once a claim needs proof.
+        {"a refused configuration read lets the wizard on from the discovery page", 1131,
+         "SetCom Next Select:3 Bond Back Next Next"},
+        {"a connection that timed out while the version was on its way lets the wizard on from the discovery page", 5,
+         "SetCom Wait:5 SetCom Next Select:1 Ping Back Next Next"},
+        {"a late bonding result lets the wizard on from the discovery page with nothing read", 1008,
+         "SetCom SetCom Wait:60 SetCom Wait:5 CancelNo SetCom Wait:5 SetCom Wait:250 HangUp:10 SetCom Wait:5 HangUp:57 "
+         "SetCom Wait:1 Wait:1 SetCom SetCom Wait:5 SetCom Wait:5 SetCom Next Select:2 Bond Wait:1005 Back Next Next"},
+        {"a name the device cannot carry is shown as held", 1077, "SetCom Next Set Next Name:4 Set"},
     };
     return table;
 }

@@ -128,12 +128,13 @@ std::string MsSince(Clock::time_point begun)
 
 // The device's dice, thrown on the simulator's thread for each command.
 struct DeviceDice {
-    DeviceDice(std::uint64_t seed, int calm, int calmFirst, const LineWatch& line)
-        : rng(seed), calm(calm), calmFirst(calmFirst), line(line)
+    DeviceDice(std::uint64_t seed, int calm, int calmFirst, sim::AnswerOrder order, const LineWatch& line)
+        : rng(seed), crowd(seed ^ 0xB05Eull), calm(calm), calmFirst(calmFirst), order(order), line(line)
     {
     }
     sim::CommandFault Throw(const sim::ReceivedFrame& command)
     {
+        using sim::CommandFault;
         Millis onLine{0};
         if (const auto written = line.WrittenAt(sim::encodeFrame(command.type, command.seq, command.payload))) {
             onLine = std::chrono::duration_cast<Millis>(Clock::now() - *written);
@@ -155,7 +156,17 @@ struct DeviceDice {
             for (row = 1; row + 1 < rows.size() && pick >= rows[row].weight; ++row)
                 pick -= rows[row].weight;
         }
-        const sim::CommandFault fault = rows[row].make(rng, TimeoutOf(command));
+        sim::CommandFault fault = rows[row].make(rng, TimeoutOf(command));
+        // A device still working on an older command, and not refusing
+        // new ones, loses more of them: the resend after a time-out is
+        // where an answer is mistaken for another send's.
+        const bool crowded = command.busy && order != sim::AnswerOrder::Busy && command.type != sim::type::Abort;
+        std::string what = rows[row].name;
+        // (Dice of their own: the others stay what they were for a seed.)
+        if (const int lose = crowded ? crowd.Below(100) : 100; lose < 40) {
+            fault = CommandFault{lose < 20 ? CommandFault::Kind::Drop : CommandFault::Kind::Mute};
+            what = lose < 20 ? "lost on the way in while busy" : "answer lost while busy";
+        }
         std::lock_guard lock(m);
         std::string unit;
         if (command.payload.size() >= 6 && command.type != sim::type::SetDeviceConfig) {
@@ -164,9 +175,13 @@ struct DeviceDice {
             if (a != DeviceAddress{})
                 unit = " to " + sim::formatAddress(a);
         }
-        log.push_back(MsSince(begun) + " device: command " + std::to_string(command.type) + unit + " " + rows[row].name
-                      + (fault.kind == sim::CommandFault::Kind::Late ? " " + std::to_string(fault.lateBy.count()) + " ms"
-                                                                      : std::string())
+        // A busy device refuses at once what the dice did not lose.
+        const bool busy = order == sim::AnswerOrder::Busy && command.busy && command.type != sim::type::Abort
+            && fault.kind != sim::CommandFault::Kind::Drop;
+        log.push_back(MsSince(begun) + " device: command " + std::to_string(command.type) + unit + " "
+                      + (busy ? std::string("refused at once: busy with a late answer") : what)
+                      + (!busy && fault.lateBy.count() > 0 ? " +" + std::to_string(fault.lateBy.count()) + " ms"
+                                                           : std::string())
                       + (onLine.count() > 1 ? ", " + std::to_string(onLine.count()) + " ms on the line" : std::string()));
         return fault;
     }
@@ -177,9 +192,11 @@ struct DeviceDice {
                       + (late.count() > 0 ? ", " + std::to_string(late.count()) + " ms past its time" : std::string()));
     }
     Rng rng;
+    Rng crowd;
     Clock::time_point begun = Clock::now();
     int calm;       // weight of answering at once
     int calmFirst;  // commands answered at once before the dice are thrown
+    sim::AnswerOrder order;
     const LineWatch& line;
     Millis lineHeld{0};  // the longest a command took from the wizard's write to the device
     std::mutex m;
@@ -257,10 +274,15 @@ Outcome RunSequence(std::uint64_t seed, const Options& options, const std::vecto
     const int calm[] = {600, 200, 80};
     // Mostly a first connection that goes through: the pages after it are
     // where sequences go wrong.
-    auto dice = std::make_shared<DeviceDice>(setup.Next(), calm[setup.Below(3)], setup.Chance(75) ? 3 : 0, line);
+    // One of the three kinds of device, from dice of its own so that the
+    // rest of the set-up stays what it was for a seed.
+    const sim::AnswerOrder orders[] = {sim::AnswerOrder::InOrder, sim::AnswerOrder::Busy, sim::AnswerOrder::Overtaking};
+    const sim::AnswerOrder order = orders[Rng(seed ^ 0x0DE7A1C5ull).Below(3)];
+    out.deviceModel = DeviceModelName(order);
+    auto dice = std::make_shared<DeviceDice>(setup.Next(), calm[setup.Below(3)], setup.Chance(75) ? 3 : 0, order, line);
     device.setFaultPlan([dice](const sim::ReceivedFrame& f) { return dice->Throw(f); });
     device.setAnswerWatch([dice](std::uint8_t type, Millis late) { dice->Wrote(type, late); });
-    device.setInOrder(true);
+    device.setAnswerOrder(order);
     device.setAnswerDelay(Millis(1));
     device.setInquiryDelay(Millis(5));
     device.setBondResultDelay(Millis(5));
@@ -328,6 +350,7 @@ Outcome RunSequence(std::uint64_t seed, const Options& options, const std::vecto
             ports.removeItem(i);
 
     World w(device, main, function, port);
+    w.line = &line;
     w.lineDrops = setup.Chance(30);
     w.chatty = setup.Chance(50);
     QObject::connect(&frmFlashUpdate->Panel0, &StatusPanel::textSet, [&w](const QString& text) {
@@ -348,6 +371,7 @@ Outcome RunSequence(std::uint64_t seed, const Options& options, const std::vecto
             std::fputs(std::exchange(out.trace, {}).c_str(), stderr);
     };
 
+    say(std::string("the device ") + out.deviceModel);
     // Half the operators are in a hurry to get on: deeper into the wizard.
     const bool hurried = hands.Chance(50);
     const std::size_t turns = script ? script->size() : static_cast<std::size_t>(options.maxActions);
@@ -392,11 +416,17 @@ Outcome RunSequence(std::uint64_t seed, const Options& options, const std::vecto
         if (main.ShownPage() == frmFinish)
             break;
     }
-    // What is still on its way arrives, and the oracle looks once more.
+    // What is still on its way arrives, and what the pages send on it, and
+    // the oracle looks once more.
     if (w.finding.empty()) {
-        const auto until = Clock::now() + Millis(2 * LongestTimeout(main.ShownPage()) + 20);
-        while (w.Pump(1) && device.answersPending() > 0 && Clock::now() < until)
-            ;
+        const auto until = Clock::now() + Millis(2 * kLongestLate);
+        auto quiet = Clock::now();
+        while (w.Pump(1) && Clock::now() < until) {
+            if (device.answersPending() > 0)
+                quiet = Clock::now();
+            else if (Clock::now() - quiet > Millis(20))
+                break;
+        }
     }
     say(w.finding.empty() ? std::string() : "finding: " + w.finding);
     // The device's lock is taken apart from the dice's: its thread holds

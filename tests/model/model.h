@@ -54,6 +54,7 @@ struct Outcome {
     std::string check;    // the oracle row that failed
     std::vector<Action> actions;  // as played (the skipped ones left out)
     std::string trace;  // the actions and the device's dice, with times: what -v prints
+    std::string deviceModel;  // how the device orders its answers
     // The longest the line or the simulated device held a command up: what
     // no real device and line do, and a loaded machine does.
     std::chrono::milliseconds heldUp{0};

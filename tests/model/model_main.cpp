@@ -49,6 +49,8 @@ void Report(const char* kind, std::uint64_t seed, const Outcome& failed, const s
 {
     std::printf("model: %s seed %llu fails \"%s\": %s\n", kind, static_cast<unsigned long long>(seed),
                 failed.check.c_str(), failed.finding.c_str());
+    if (!failed.deviceModel.empty())
+        std::printf("  the device %s\n", failed.deviceModel.c_str());
     if (!failed.actions.empty()) {
         std::printf("  actions (%zu): %s\n", failed.actions.size(), ActionsText(failed.actions).c_str());
         std::printf("  shortened (%zu): %s\n", shortened.size(), ActionsText(shortened).c_str());

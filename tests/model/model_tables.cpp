@@ -1,11 +1,13 @@
 // The model's three tables: what the operator can do, what the device does
 // with a command, and what must hold whatever both did.
+#include "line_watch.h"
 #include "world.h"
 
 #include "demo/hands.h"
 #include "pages/localdevicesettings.h"
 #include "shell/deviceaddress.h"
 #include "sim/device.h"
+#include "sim/wire.h"
 
 #include <QTest>
 
@@ -44,10 +46,14 @@ QAbstractButton* Button(World& w, QAbstractButton* commPort, QAbstractButton* de
 }
 bool Clickable(QAbstractButton* b) { return b && Usable(*b); }
 
-const char* const kNames[] = {"Vantrel/S Bay 2", "Vantrel/S Loading Bay North 22", "", "Pump 7 spare unit, Loading Bay East"};
-const char* const kPins[] = {"1234", "135792468013579", "", "0000"};
+// Now and then text the device's fields cannot carry: the page must not
+// claim it reached the device.
+const char* const kNames[] = {"Vantrel/S Bay 2", "Vantrel/S Loading Bay North 22", "", "Pump 7 spare unit, Loading Bay East",
+                              "Łódź Pompa"};
+const char* const kPins[] = {"1234", "135792468013579", "", "0000", "12€4"};
+constexpr int kTexts = static_cast<int>(std::size(kNames));
 
-QString Latin1(const char* text) { return QString::fromLatin1(text); }
+QString Utf8(const char* text) { return QString::fromUtf8(text); }
 
 // ---- the operator's hands, and the device's own doings ------------------
 
@@ -146,12 +152,12 @@ const std::vector<ActionRow> kActions = {
     // Local device page.
     {"Name", 2, true,
      [](World& w) { return w.Shown(frmConfigLocalDevice) && Usable(frmConfigLocalDevice->ebDeviceName); },
-     [](World&, Rng& r) { return Args{r.Below(4)}; },
-     [](World&, const Args& a) { demo::Type(frmConfigLocalDevice->ebDeviceName, Latin1(kNames[a[0] % 4])); }},
+     [](World&, Rng& r) { return Args{r.Below(kTexts)}; },
+     [](World&, const Args& a) { demo::Type(frmConfigLocalDevice->ebDeviceName, Utf8(kNames[a[0] % kTexts])); }},
     {"Pin", 1, true,
      [](World& w) { return w.Shown(frmConfigLocalDevice) && Usable(frmConfigLocalDevice->ebPinCode); },
-     [](World&, Rng& r) { return Args{r.Below(4)}; },
-     [](World&, const Args& a) { demo::Type(frmConfigLocalDevice->ebPinCode, Latin1(kPins[a[0] % 4])); }},
+     [](World&, Rng& r) { return Args{r.Below(kTexts)}; },
+     [](World&, const Args& a) { demo::Type(frmConfigLocalDevice->ebPinCode, Utf8(kPins[a[0] % kTexts])); }},
     {"Auth", 1, true,
      [](World& w) { return w.Shown(frmConfigLocalDevice) && Usable(frmConfigLocalDevice->cbAuthentication); },
      [](World&, Rng&) { return Args{}; },
@@ -205,13 +211,14 @@ const std::vector<ActionRow> kActions = {
      [](World& w) { return Usable(w.main.btnCancel); },
      [](World&, Rng&) { return Args{}; },
      [](World& w, const Args&) { demo::Click(w.main.btnCancel); }},
-    // Waiting: from a glance to past twice the longest time-out of the page.
+    // Waiting: from a glance to past the latest a late answer comes.
     {"Wait", 6, false,
      [](World&) { return true; },
      [](World& w, Rng& r) {
          const int longest = LongestTimeout(w.main.ShownPage());
-         const int choices[] = {1, 1, 1, 5, 5, 5, longest / 2, longest / 2, longest + 5, 2 * longest + 10};
-         return Args{choices[r.Below(10)]};
+         const int choices[] = {1, 1, 1, 5, 5, 5, longest / 2, longest / 2, longest + 5, 2 * longest + 10,
+                                4 * longest + 5, kLateBound * longest + 10};
+         return Args{choices[r.Below(static_cast<int>(std::size(choices)))]};
      },
      [](World& w, const Args& a) { w.Pump(a[0]); }},
     // The device on its own: the line drops and comes back; frames nobody
@@ -278,26 +285,37 @@ const std::vector<ActionRow> kActions = {
 
 // ---- what the device does with one command ------------------------------
 
+// How late: mostly within one and a half time-outs, now and then far past
+// them, never more than kLateBound time-outs after the device received the
+// command (its own millisecond included). A wizard keeps a send it gave up
+// on as a possible owner of answers for twelve time-outs: the last two are
+// left to the line and a loaded machine.
+Millis Lateness(Rng& r, int timeout)
+{
+    if (r.Chance(75))
+        return Millis(1 + r.Below(timeout + timeout / 2));
+    const int from = timeout + timeout / 2;
+    return Millis(from + r.Below(kLateBound * timeout - from - 1));
+}
+
 const std::vector<BehaviourRow> kBehaviours = {
     {"at once", 70, [](Rng&, int) { return CommandFault{}; }},
     {"late", 10,
      [](Rng& r, int timeout) {
          CommandFault f{CommandFault::Kind::Late};
-         // Past the time-out, but inside the two time-outs after the send
-         // that a wizard keeps waiting for a late answer: the last half
-         // time-out is left to the line and a loaded machine, where no
-         // wizard could tell the late answer from a newer send's.
-         f.lateBy = Millis(1 + r.Below(2 * timeout - timeout / 2));
+         f.lateBy = Lateness(r, timeout);
          return f;
      }},
     {"never (lost on the way in)", 4, [](Rng&, int) { return CommandFault{CommandFault::Kind::Drop}; }},
     {"never (answer lost)", 4, [](Rng&, int) { return CommandFault{CommandFault::Kind::Mute}; }},
     {"twice", 6, [](Rng&, int) { return CommandFault{CommandFault::Kind::Twice}; }},
     {"refused", 6,
-     [](Rng& r, int) {
+     [](Rng& r, int timeout) {
          CommandFault f{CommandFault::Kind::Refuse};
          f.reason = static_cast<std::uint8_t>(r.Below(5));
          f.refusalByte0 = static_cast<std::uint8_t>(r.Below(256));  // undefined: anything
+         if (r.Chance(30))
+             f.lateBy = Lateness(r, timeout);
          return f;
      }},
 };
@@ -340,6 +358,12 @@ const std::vector<OracleRow> kOracle = {
          if (frmConfigLocalDevice->ConfigConfirmed && shown >= Rank(frmConfigLocalDevice)
              && DeviceOf(w.main.LocalConfig) != DeviceOf(*local))
              return Mismatch("local device page confirmed", DeviceOf(w.main.LocalConfig).Text(),
+                             DeviceOf(*local).Text());
+         // Next open on the local device page says the device holds what the
+         // page shows, as text: a name it cannot carry is not held.
+         const auto* devicePage = w.Shown(frmConfigLocalDevice);
+         if (devicePage && Usable(w.main.btnNext) && DeviceShown(*devicePage) != DeviceOf(*local))
+             return Mismatch("local device page lets Next through", DeviceShown(*devicePage).Text(),
                              DeviceOf(*local).Text());
          // (Bonded without a unit is no claim: Next stays shut.)
          if (frmDevDisc->Bonded && frmDevDisc->PendingStep() == TfrmDevDisc::Step::None && shown >= Rank(frmDevDisc)
@@ -405,8 +429,15 @@ const std::vector<OracleRow> kOracle = {
          const DeviceAddress bond = w.device.workingConfig({})->bondedAddress;
          TWizardChildForm* page = w.main.ShownPage();
          // A command counts as the discovery or remote page's when that page
-         // was on show before it came and still is.
+         // was on show before it came and still is. A local page reads back
+         // what its device holds after an answer it cannot place, wherever
+         // the wizard is: a GetConfig to address zero is the discovery
+         // page's only while its chain reads.
          const auto onShow = [&](TWizardChildForm* p) { return page == p && w.pageBefore == p; };
+         const auto chainReads = [] {
+             const auto step = frmDevDisc->PendingStep();
+             return step == TfrmDevDisc::Step::Version || step == TfrmDevDisc::Step::Config;
+         };
          std::string out;
          for (std::size_t i = w.framesSeen; i < frames.size() && out.empty(); ++i) {
              const sim::ReceivedFrame& f = frames[i];
@@ -422,23 +453,50 @@ const std::vector<OracleRow> kOracle = {
              if (a != DeviceAddress{} && a != bond && a != w.bondBefore)
                  out = kind + " to " + Unit(a) + " while the device is bonded to " + Unit(bond);
              else if (a == DeviceAddress{}
-                      && (f.type == sim::type::SetPortConfig ? onShow(frmConfigRemotePort) : onShow(frmDevDisc)))
+                      && (f.type == sim::type::SetPortConfig ? onShow(frmConfigRemotePort)
+                                                             : onShow(frmDevDisc) && (f.type == sim::type::GetVersion || chainReads())))
                  out = kind + " to address zero from " + page->Caption().toStdString();
          }
          w.framesSeen = frames.size();
          return out;
      }},
+    {"on from discovery only with an accepted remote read",
+     [](World& w) -> std::string {
+         // Past the discovery page the wizard configures the unit the device
+         // is bonded to: one whose application it accepts (V2.09 or later)
+         // and whose configuration it read. A read before a later bonding to
+         // the same unit still tells what that unit holds.
+         if (w.pageBefore != frmDevDisc || Rank(w.main.ShownPage()) <= Rank(frmDevDisc))
+             return {};
+         const DeviceAddress bond = w.device.workingConfig({})->bondedAddress;
+         const std::string went = "went on from the discovery page bonded to " + Unit(bond);
+         std::optional<std::string> version;
+         for (const sim::DeviceProfile& r : w.device.remotes())
+             if (r.address == bond)
+                 version = r.appVersion;
+         if (!version)
+             return went + ", which is no remote unit";
+         const std::string& t = *version;
+         const auto digit = [&](std::size_t i) { return i < t.size() && t[i] >= '0' && t[i] <= '9' ? t[i] - '0' : -1; };
+         if (digit(13) < 0 || digit(15) < 0 || digit(16) < 0 || digit(13) * 100 + digit(15) * 10 + digit(16) < 209)
+             return went + ", whose application \"" + t + "\" the wizard does not accept";
+         if (w.line->ConfigRead(bond))
+             return {};
+         return went + ", whose configuration it never read";
+     }},
     {"a way on",
      [](World& w) -> std::string {
-         // Within the longest time-out of the page (thrice, for a loaded
-         // machine), Back or some control leads on.
+         // Within the longest time-out of the page, Back or some control
+         // leads on: after a wizard's own time-out it may wait out a send
+         // given up on for as long as that send's answer may still come
+         // (twelve time-outs), and a loaded machine needs some more.
          const auto now = Clock::now();
          for (const ActionRow& row : ActionTable())
              if (row.leadsOn && row.possible(w)) {
                  w.wayOnSince = now;
                  return {};
              }
-         const int bound = 3 * LongestTimeout(w.main.ShownPage()) + 500;
+         const int bound = (kLateBound + 3) * LongestTimeout(w.main.ShownPage()) + 500;
          if (now - w.wayOnSince > Millis(bound))
              return "no way on from " + w.main.ShownPage()->Caption().toStdString() + " for " + std::to_string(bound)
                  + " ms: only Cancel";
@@ -505,18 +563,32 @@ PortFields PortShown(const TfrmConfigPort& p)
             p.PendingPortSettings.PowerByte(),
             p.PendingPortSettings.OutputOnCD};
 }
+// Names and PINs as text (UTF-8 here): the device's bytes read as Latin-1,
+// the page's as the operator sees them.
+std::string AsText(const std::string& latin1) { return QString::fromLatin1(latin1.data(), static_cast<qsizetype>(latin1.size())).toStdString(); }
+
 DeviceFields DeviceOf(const sim::DeviceConfig& c)
 {
-    return {c.name(), c.pin(), c.linkTimeout, c.authentication, c.encryption};
+    return {AsText(c.name()), AsText(c.pin()), c.linkTimeout, c.authentication, c.encryption};
 }
 DeviceFields DeviceOf(const protocol::DeviceConfig& c)
 {
-    return {Text(c.DeviceName), Pin(c.PinCode), c.LinkTimeout, c.Authentication, c.Encryption};
+    return {AsText(Text(c.DeviceName)), AsText(Pin(c.PinCode)), c.LinkTimeout, c.Authentication, c.Encryption};
 }
 DeviceFields DeviceShown(const TfrmConfigLocalDevice& p)
 {
-    return {p.ebDeviceName.text().left(29).toLatin1().toStdString(), p.ebPinCode.text().left(15).toLatin1().toStdString(),
-            p.PendingLinkTimeout, p.cbAuthentication.isChecked() ? 1 : 0, p.cbEncryption.isChecked() ? 1 : 0};
+    return {p.ebDeviceName.text().left(29).toStdString(), p.ebPinCode.text().left(15).toStdString(), p.PendingLinkTimeout,
+            p.cbAuthentication.isChecked() ? 1 : 0, p.cbEncryption.isChecked() ? 1 : 0};
+}
+
+const char* DeviceModelName(sim::AnswerOrder order)
+{
+    switch (order) {
+    case sim::AnswerOrder::InOrder: return "answers in order, however late";
+    case sim::AnswerOrder::Busy: return "refuses a new command as busy while an answer is late";
+    case sim::AnswerOrder::Overtaking: return "lets quick answers overtake a late one";
+    }
+    return "?";
 }
 
 int LongestTimeout(TWizardChildForm* page)

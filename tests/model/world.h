@@ -16,6 +16,8 @@
 
 namespace vtrl::model {
 
+class LineWatch;
+
 using Clock = std::chrono::steady_clock;
 using Millis = std::chrono::milliseconds;
 
@@ -35,6 +37,15 @@ inline constexpr Timers kTimers{};
 int LongestTimeout(TWizardChildForm* page);
 // The page's time-out for a command, by its type and unit.
 int TimeoutOf(const sim::ReceivedFrame& command);
+// A late answer or refusal comes at most this many time-outs of its command
+// after the device received it.
+inline constexpr int kLateBound = 10;
+// The longest any command's answer may take: what the end of a sequence
+// waits for.
+inline constexpr int kLongestLate = kLateBound * kTimers.inquiry;
+
+// The three kinds of device a sequence plays, as the timeline names them.
+const char* DeviceModelName(sim::AnswerOrder order);
 
 // The settings a port page sends and records, as the device holds them.
 struct PortFields {
@@ -63,6 +74,7 @@ struct World {
     TfrmMain& main;
     int function = 1;  // 1 Cable Replacement, 2 SPP Server
     int port = 0;
+    const LineWatch* line = nullptr;  // what the wizard wrote and read
     bool lineDrops = false;  // the line may hang up and come back
     bool chatty = false;     // the device sends frames nobody asked for
 
@@ -107,6 +119,7 @@ const std::vector<ActionRow>& ActionTable();
 struct BehaviourRow {
     const char* name;
     int weight;
+    // Late answers and refusals stay within kLateBound time-outs.
     sim::CommandFault (*make)(Rng&, int timeoutMs);
 };
 const std::vector<BehaviourRow>& BehaviourTable();

@@ -56,6 +56,9 @@ TEST(SimCli, OptionsScriptTheDevices)
     EXPECT_EQ(remotes[0].appVersion, "Vantrel App V2.09");
     EXPECT_EQ(remotes[0].config.name(), "Far Away");
     EXPECT_EQ(sim.workingConfig(*parseAddress("AABBCCDDEE00"))->baudCode, 2);
+    EXPECT_EQ(sim.answerOrder(), AnswerOrder::InOrder);
+    ASSERT_EQ(run(sim, {"--in-order", "--busy"}), "");
+    EXPECT_EQ(sim.answerOrder(), AnswerOrder::Busy) << "the last order given counts";
 }
 
 TEST(SimCli, DiscoveryOptionsScriptTheRemotes)

@@ -713,7 +713,7 @@ TEST_F(SimulatorLine, FlashImageShowsWhatIsKeptAndFlagsUnsavedSettings)
 
 // ---- the fault plan and answers in order ----
 
-TEST_F(SimulatorLine, FaultPlanAndInOrderShapeWhatThePcGetsAndWhatTheDeviceHolds)
+TEST_F(SimulatorLine, FaultPlanAndAnswerOrderShapeWhatThePcGetsAndWhatTheDeviceHolds)
 {
     using Kind = CommandFault::Kind;
     const DeviceAddress dock = addr("001BDC0A9ABC");
@@ -723,36 +723,46 @@ TEST_F(SimulatorLine, FaultPlanAndInOrderShapeWhatThePcGetsAndWhatTheDeviceHolds
         std::uint8_t command;   // SetPortConfig of the attached device, or InitiateBonding
         DeviceAddress target;   // the unit bonded with
         CommandFault fault;
-        bool inOrder;
+        AnswerOrder order;
         std::vector<std::uint8_t> arrives;   // frame types on the PC's side; LocalAddress answers the follower
-        Bytes refusal;                       // payload of the NegativeResponse among them
+        Bytes refusal;                       // payload of the first NegativeResponse among them
         bool acted;
     };
     const Millis late{300};
     const auto port = type::SetPortConfig;
     const auto bond = type::InitiateBonding;
     const auto ok = type::Confirmation, la = type::LocalAddress, br = type::BondResult, cs = type::ConnectionStatus;
+    const auto no = type::NegativeResponse;
+    const auto over = AnswerOrder::Overtaking, inOrder = AnswerOrder::InOrder, busy = AnswerOrder::Busy;
+    const Bytes busyRefusal{type::GetLocalAddress, reason::DeviceBusy};
     const Row rows[] = {
-        {"normal", port, {}, {}, false, {ok, la}, {}, true},
-        {"late is overtaken", port, {}, {Kind::Late, late}, false, {la, ok}, {}, true},
-        {"late holds back the next in order", port, {}, {Kind::Late, late}, true, {ok, la}, {}, true},
-        {"dropped", port, {}, {Kind::Drop}, false, {la}, {}, false},
-        {"muted", port, {}, {Kind::Mute}, false, {la}, {}, true},
-        {"twice", port, {}, {Kind::Twice}, false, {ok, ok, la}, {}, true},
-        {"refused", port, {}, {Kind::Refuse, {}, 3, 0xEE}, false, {type::NegativeResponse, la}, {0xEE, 3}, false},
-        {"bonding dropped", bond, dock, {Kind::Drop}, true, {la}, {}, false},
-        {"bonding muted: the link comes up unreported", bond, dock, {Kind::Mute}, true, {la}, {}, true},
-        {"bonding twice", bond, legacy, {Kind::Twice}, true, {br, br, cs, cs, la}, {}, true},
+        {"normal", port, {}, {}, over, {ok, la}, {}, true},
+        {"late is overtaken", port, {}, {Kind::Late, late}, over, {la, ok}, {}, true},
+        {"late holds back the next in order", port, {}, {Kind::Late, late}, inOrder, {ok, la}, {}, true},
+        {"dropped", port, {}, {Kind::Drop}, over, {la}, {}, false},
+        {"muted", port, {}, {Kind::Mute}, over, {la}, {}, true},
+        {"twice", port, {}, {Kind::Twice}, over, {ok, ok, la}, {}, true},
+        {"refused", port, {}, {Kind::Refuse, {}, 3, 0xEE}, over, {no, la}, {0xEE, 3}, false},
+        {"late refusal is overtaken", port, {}, {Kind::Refuse, late, 3, 0xEE}, over, {la, no}, {0xEE, 3}, false},
+        {"late refusal holds back the next in order", port, {}, {Kind::Refuse, late, 3, 0xEE}, inOrder, {no, la}, {0xEE, 3}, false},
+        {"busy: the next is refused at once, not carried out", port, {}, {Kind::Late, late}, busy, {no, ok}, busyRefusal, true},
+        {"busy while a late refusal is due", port, {}, {Kind::Refuse, late, 4, 0x0A}, busy, {no, no}, busyRefusal, false},
+        {"busy with nothing late answers as usual", port, {}, {Kind::Twice}, busy, {ok, ok, la}, {}, true},
+        {"busy: a lost answer is not late", port, {}, {Kind::Mute}, busy, {la}, {}, true},
+        {"bonding dropped", bond, dock, {Kind::Drop}, inOrder, {la}, {}, false},
+        {"bonding muted: the link comes up unreported", bond, dock, {Kind::Mute}, inOrder, {la}, {}, true},
+        {"bonding twice", bond, legacy, {Kind::Twice}, inOrder, {br, br, cs, cs, la}, {}, true},
+        {"busy with a late bonding", bond, dock, {Kind::Late, late}, busy, {no, br, cs}, busyRefusal, true},
     };
     std::uint8_t baud = 1;
     for (const Row& row : rows) {
         SCOPED_TRACE(row.what);
-        sim.setInOrder(row.inOrder);
+        sim.setAnswerOrder(row.order);
         sim.setFaultPlan([command = row.command, fault = row.fault](const ReceivedFrame& f) {
             return f.type == command ? fault : CommandFault{};
         });
         sim.clearReceived();
-        ++baud;
+        baud = static_cast<std::uint8_t>(baud % 10 + 1);   // always a new code in range
         Bytes both = row.command == port ? encodeFrame(port, 1, withAddress(kLocal, {baud, 2, 1, 1, 2, 3, 0x10, 0}))
                                          : encodeFrame(bond, 1, withAddress(row.target));
         const Bytes follower = encodeFrame(type::GetLocalAddress, 2, {});
@@ -765,12 +775,13 @@ TEST_F(SimulatorLine, FaultPlanAndInOrderShapeWhatThePcGetsAndWhatTheDeviceHolds
             got.push_back(*f);
 
         std::vector<std::uint8_t> types;
+        bool refusalSeen = false;
         for (std::size_t i = 0; i < got.size(); ++i) {
             types.push_back(got[i].type);
-            if (got[i].type == type::NegativeResponse) {
+            if (got[i].type == type::NegativeResponse && !std::exchange(refusalSeen, true)) {
                 EXPECT_EQ(got[i].payload, row.refusal);
             }
-            if (i > 0 && got[i].type == got[i - 1].type) {
+            if (row.fault.kind == Kind::Twice && i > 0 && got[i].type == got[i - 1].type) {
                 EXPECT_EQ(got[i].seq, got[i - 1].seq) << "a retransmission is the same frame";
                 EXPECT_EQ(got[i].crc, got[i - 1].crc);
                 EXPECT_EQ(got[i].payload, got[i - 1].payload);
@@ -778,6 +789,7 @@ TEST_F(SimulatorLine, FaultPlanAndInOrderShapeWhatThePcGetsAndWhatTheDeviceHolds
         }
         EXPECT_EQ(types, row.arrives);
         EXPECT_EQ(sim.received().at(0).dropped, row.fault.kind == Kind::Drop);
+        EXPECT_EQ(sim.received().at(1).busy, row.fault.lateBy > 0ms) << "the follower came while a late answer was due";
         if (row.command == port) {
             EXPECT_EQ(sim.workingConfig(kLocal)->baudCode == baud, row.acted);
         } else {
