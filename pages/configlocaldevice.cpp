@@ -103,11 +103,13 @@ bool TfrmConfigLocalDevice::ShownTextFits() const
 
 bool TfrmConfigLocalDevice::DeviceHoldsShown()
 {
-    // A send given up on that is still unanswered was carried out, if at
-    // all, before what proved the holding: the device takes commands in the
-    // order they reach it, only its answers may come late or out of order.
-    return held_ && frmMain && held_->first == frmMain->LocalDeviceAddress && held_->second.SameAs(ShownSettings())
-        && ShownTextFits() && wait_.Idle();
+    return frmMain && settings_.Holds(frmMain->LocalDeviceAddress, ShownSettings()) && ShownTextFits();
+}
+
+bool TfrmConfigLocalDevice::Awaiting()
+{
+    // Within the first tick; after it the send is still taken, but given up on.
+    return !settings_.Idle() && Ledger() && Ledger()->Waiting(settings_.Send());
 }
 
 void TfrmConfigLocalDevice::ShowConfirmed(const QString& text)
@@ -118,12 +120,10 @@ void TfrmConfigLocalDevice::ShowConfirmed(const QString& text)
     SetStatus(text);
 }
 
-void TfrmConfigLocalDevice::Hold(const Settings& held)
+void TfrmConfigLocalDevice::KeepHeld()
 {
-    if (!frmMain)
-        return;
-    held.Into(frmMain->LocalConfig);
-    held_ = std::make_pair(frmMain->LocalDeviceAddress, held);
+    if (const auto& held = settings_.Held(); held && frmMain)
+        held->values.Into(frmMain->LocalConfig);
 }
 
 void TfrmConfigLocalDevice::Show(const Settings& held)
@@ -143,39 +143,30 @@ void TfrmConfigLocalDevice::Show(const Settings& held)
 bool TfrmConfigLocalDevice::ReadBack()
 {
     protocol::CommandSender* send = Commands();
-    if (!send)
+    if (!send || !frmMain)
         return false;
-    if (send->SendGetConfig(DeviceAddress{}) < 0) {
+    if (settings_.ReadBack(*send, Ledger(), frmMain->LocalDeviceAddress, DeviceAddress{}, tmrConfig.intervalAsDuration())
+        != 0) {
         SetStatus(QStringLiteral("Error writing configuration to comm port.  Please retry."));
         return false;
     }
-    settle_ = false;
-    wait_.End(Ledger());
-    wait_.Begin(Step::ReadBack, send->LastExchange(), Ledger(), tmrConfig.intervalAsDuration());
     tmrConfig.stop();
     tmrConfig.start();
     ConfigConfirmed = false;
     btnSetLocalDeviceConfig.setEnabled(false);
     bAdvanced.setEnabled(false);
-    if (frmMain && isVisible())
+    if (isVisible())
         frmMain->btnNext.setEnabled(false);
     SetStatus(QStringLiteral("The device's answer may be for an earlier command.  Reading its settings back..."));
     return true;
 }
 
-void TfrmConfigLocalDevice::InDoubt(const Reply& reply)
+void TfrmConfigLocalDevice::InDoubt(bool waited)
 {
-    held_.reset();
     ConfigConfirmed = false;
-    if (wait_.Is(Step::DeviceConfig) && wait_.MayAnswer(reply)) {
-        if (!ReadBack())
-            settle_ = true;
-        return;
-    }
-    // While a send of its own waits, its answer tells more.
-    settle_ = true;
-    const bool waits = wait_.Is(Step::ReadBack) || (Ledger() && Ledger()->Waiting(wait_.send()));
-    if (!waits && isVisible())
+    // The answer waited for may be another send's: only a read-back tells.
+    // While a send of its own is still awaited, its answer tells more.
+    if (waited || (!Awaiting() && settings_.step() != core::DeviceSettingsExchange::Step::ReadBack && isVisible()))
         ReadBack();
 }
 
@@ -213,8 +204,8 @@ std::uint8_t TfrmConfigLocalDevice::PageEntered(TfrmMain& main)
     main.SetNotifyWindow(this);
     ConfigConfirmed = DeviceHoldsShown();
     main.btnNext.setEnabled(ConfigConfirmed);
-    btnSetLocalDeviceConfig.setEnabled(!ConfigConfirmed && !(Ledger() && Ledger()->Waiting(wait_.send())));
-    if (settle_ && !(Ledger() && Ledger()->Waiting(wait_.send())))
+    btnSetLocalDeviceConfig.setEnabled(!ConfigConfirmed && !Awaiting());
+    if (settings_.SettleDue() && !Awaiting())
         ReadBack();
     return 0;
 }
@@ -222,7 +213,7 @@ std::uint8_t TfrmConfigLocalDevice::PageEntered(TfrmMain& main)
 void TfrmConfigLocalDevice::cboParameterChange()
 {
     // While a send waits for its answer, a second could not be told from it.
-    btnSetLocalDeviceConfig.setEnabled(!(Ledger() && Ledger()->Waiting(wait_.send())));
+    btnSetLocalDeviceConfig.setEnabled(!Awaiting());
     if (frmMain)
         frmMain->btnNext.setEnabled(false);
     SetStatus(kChanged);
@@ -261,40 +252,32 @@ void TfrmConfigLocalDevice::btnSetLocalDeviceConfigClick()
         return;
     }
     protocol::CommandSender* send = Commands();
-    const Settings s = ShownSettings();
-    if (!send || send->SendSetDeviceConfig(s) != 0) {
+    // An earlier send given up on is over for this page; the ledger keeps it
+    // as a candidate, so that its late answer is not taken for this one's.
+    if (!send || !frmMain
+        || settings_.SendValues(*send, Ledger(), frmMain->LocalDeviceAddress, DeviceAddress{}, ShownSettings(),
+                                tmrConfig.intervalAsDuration())
+            != 0) {
         SetStatus(QStringLiteral("Error writing configuration to comm port.  Please retry."));
         return;
     }
-    // An earlier send given up on is over for this page; the ledger keeps it
-    // as a candidate, so that its late answer is not taken for this one's.
-    wait_.End(Ledger());
-    wait_.Begin(Step::DeviceConfig, send->LastExchange(), Ledger(), tmrConfig.intervalAsDuration());
-    sent_ = s;
     ConfigConfirmed = false;
     SetStatus(QStringLiteral("Configuration sent correctly. Waiting on confirmation..."));
     if (!tmrConfig.isActive())
         tmrConfig.start();
     btnSetLocalDeviceConfig.setEnabled(false);
     bAdvanced.setEnabled(false);
-    if (frmMain)
-        frmMain->btnNext.setEnabled(false);
+    frmMain->btnNext.setEnabled(false);
 }
 
 void TfrmConfigLocalDevice::tmrConfigTimer()
 {
-    if (wait_.Is(Step::ReadBack)) {
-        // Asked again when the page can.
-        wait_.End(Ledger());
-        settle_ = true;
-        tmrConfig.stop();
-    }
     // Keeps ticking: an answer after the first time-out is still taken. From
-    // the first, the device may or may not hold what was sent.
-    if (Ledger() && Ledger()->Waiting(wait_.send())) {
-        held_.reset();
-        Ledger()->GiveUp(wait_.send());
-    }
+    // the first, the device may or may not hold what was sent. A read-back
+    // unanswered is asked again when the page can.
+    if (settings_.step() == core::DeviceSettingsExchange::Step::ReadBack)
+        tmrConfig.stop();
+    settings_.Late(Ledger());
     SetStatus(QStringLiteral("Device Timeout Occurred.  Please retry."));
     btnSetLocalDeviceConfig.setEnabled(true);
     bAdvanced.setEnabled(true);
@@ -303,10 +286,8 @@ void TfrmConfigLocalDevice::tmrConfigTimer()
 void TfrmConfigLocalDevice::PortGone(int port, bool shown)
 {
     // The device may have restarted: what it holds is to be sent again.
-    held_.reset();
-    settle_ = false;
+    settings_.Forget();
     ConfigConfirmed = false;
-    wait_.End(nullptr);
     tmrConfig.stop();
     btnSetLocalDeviceConfig.setEnabled(true);
     bAdvanced.setEnabled(true);
@@ -326,37 +307,31 @@ void TfrmConfigLocalDevice::bAdvancedClick()
 
 void TfrmConfigLocalDevice::ConfirmationReceived(const Reply& reply)
 {
-    const protocol::Exchange* answered = reply.Send();
-    if (reply.Ambiguous() && (!answered || answered->command != protocol::SetDeviceConfig)) {
-        InDoubt(reply);
+    const bool waited = settings_.step() == core::DeviceSettingsExchange::Step::Send;
+    switch (settings_.Confirmation(reply.Notice(), reply.tag)) {
+    case core::DeviceSettingsExchange::Outcome::InDoubt:
+        InDoubt(waited && settings_.Idle());
+        return;
+    case core::DeviceSettingsExchange::Outcome::Forgotten:
+        // A SetDeviceConfig carried out that no send of the wizard explains.
+        ConfigConfirmed = false;
+        if (isVisible())
+            cboParameterChange();
+        return;
+    case core::DeviceSettingsExchange::Outcome::Proved:
+        break;
+    default:
         return;
     }
-    // Unasked, or naming another command: not this send's answer, which may
-    // still come. A SetDeviceConfig carried out that no send of the wizard
-    // explains leaves what the device holds unknown.
-    if (!answered || !frmMain) {
-        if (reply.block && protocol::FirstByte(*reply.block) == protocol::SetDeviceConfig && held_) {
-            held_.reset();
-            ConfigConfirmed = false;
-            if (isVisible())
-                cboParameterChange();
-        }
-        return;
-    }
-    if (wait_.Is(Step::DeviceConfig) && wait_.Answers(reply)) {
+    if (waited && settings_.Idle()) {
         tmrConfig.stop();
-        wait_.End(nullptr);
         bAdvanced.setEnabled(true);
     }
-    const auto sent = protocol::DeviceSettings::Decode(answered->payload);
-    if (!sent)
-        return;
-    // The device holds what that send carried, whatever the page shows now.
-    Hold(*sent);
+    KeepHeld();
     // A reset ticked after this send went out is still to be sent.
-    if (sent->resetLinkKeys)
+    if (settings_.Held()->values.resetLinkKeys)
         ResetLinkKeysRequested = false;
-    if (!wait_.Idle())
+    if (!settings_.Idle())
         return;  // an older send's answer: the one waited for tells more
     ConfigConfirmed = DeviceHoldsShown();
     if (!isVisible())
@@ -371,17 +346,17 @@ void TfrmConfigLocalDevice::ConfirmationReceived(const Reply& reply)
 
 void TfrmConfigLocalDevice::ConfigReportReceived(const Reply& reply)
 {
-    if (!wait_.Is(Step::ReadBack) || !wait_.Answers(reply) || !reply.block || reply.block->empty() || !frmMain)
+    if (settings_.Report(reply.Notice(), reply.tag) != core::DeviceSettingsExchange::Outcome::Proved)
         return;
     tmrConfig.stop();
-    wait_.End(nullptr);
     bAdvanced.setEnabled(true);
-    const Settings held = Settings::Of(protocol::ConfigReportPayload::Decode(*reply.block)->config);
-    Hold(held);
+    KeepHeld();
+    const Settings held = settings_.Held()->values;
     // Nothing edited since the last send: the page shows what the device
     // holds, whether or not that send took.
     const Settings shown = ShownSettings();
-    const bool edited = sent_ && !sent_->SameAs(shown);
+    const auto& sent = settings_.LastSent();
+    const bool edited = sent && !sent->values.SameAs(shown);
     if (!shown.SameAs(held) && !edited)
         Show(held);
     ConfigConfirmed = DeviceHoldsShown();
@@ -391,7 +366,7 @@ void TfrmConfigLocalDevice::ConfigReportReceived(const Reply& reply)
         cboParameterChange();
         return;
     }
-    ShowConfirmed(sent_ && !sent_->SameAs(held)
+    ShowConfirmed(sent && !sent->values.SameAs(held)
                       ? QStringLiteral("The device did not take the settings sent last.  It holds the settings shown.")
                       : QStringLiteral("Configuration confirmed by reading it back from the device."));
 }
@@ -400,22 +375,20 @@ void TfrmConfigLocalDevice::NegativeResponseReceived(const Reply& reply)
 {
     // A refused send was not carried out; one that may be the refused one
     // leaves what the device holds unknown. The ticks go on as before.
-    if (reply.Ambiguous()) {
-        held_.reset();
+    const auto outcome = settings_.Refusal(reply.tag);
+    if (outcome == core::DeviceSettingsExchange::Outcome::InDoubt)
         ConfigConfirmed = false;
-        if (!isVisible()) {
-            settle_ = settle_ || !(Ledger() && Ledger()->Waiting(wait_.send()));
-            return;
-        }
-    } else if ((reply.Credited() && !wait_.Answers(reply)) || !isVisible()) {
+    else if (reply.Credited() && outcome != core::DeviceSettingsExchange::Outcome::Refused)
         return;
-    }
+    if (!isVisible())
+        return;
     QString text = QStringLiteral("A negative response was received");
     if (reply.block)
         text += QStringLiteral(" with reason ") + QString::fromStdString(protocol::RefusalReason(reply.block));
     text += QStringLiteral(".  Please try again.");
     platform::ShowMessageBox(this, text, QStringLiteral("Warning"), MbButtons::Ok, MbIcon::Error);
-    if (reply.Ambiguous() && !(Ledger() && Ledger()->Waiting(wait_.send())))
+    if (outcome == core::DeviceSettingsExchange::Outcome::InDoubt && !Awaiting()
+        && settings_.step() != core::DeviceSettingsExchange::Step::ReadBack)
         ReadBack();
 }
 

@@ -5,7 +5,7 @@
 #include "protocol/params.h"
 #include "protocol/payloads.h"
 #include "shell/childform.h"
-#include "shell/step.h"
+#include "core/settings.h"
 
 #include <QCheckBox>
 #include <QFrame>
@@ -70,31 +70,30 @@ protected:
     void ConfigReportReceived(const Reply& reply) override;
 
 private:
-    enum class Step { None, DeviceConfig, ReadBack };
     using Settings = protocol::DeviceSettings;
     Settings ShownSettings() const;
     // The name and PIN shown are text the device can hold.
     bool ShownTextFits() const;
     bool DeviceHoldsShown();
     void ShowConfirmed(const QString& text);
-    // The device holds `settings`: the record and what the page knows.
-    void Hold(const Settings& settings);
+    // A send waits for its answer within its first tick.
+    bool Awaiting();
+    // The record takes what the device is proven to hold.
+    void KeepHeld();
     // Shows `settings` in the controls, as no edit.
     void Show(const Settings& settings);
     // Asks the device what it holds, after an answer that may have been
     // another send's. False when nothing went out.
     bool ReadBack();
-    void InDoubt(const Reply& reply);
+    // An answer of this page's sends was ambiguous: what the device holds is
+    // to be read back, now (`waited`: it may have been the answer waited
+    // for) or when the page can.
+    void InDoubt(bool waited);
     void SetStatus(const QString& text) { Panel0.SetText(text); }
 
-    Waiting<Step> wait_;
-    // What the device holds as far as a confirmed send of this page tells,
-    // and which device that was. Unknown once a send goes unanswered.
-    std::optional<std::pair<DeviceAddress, Settings>> held_;
-    // What the page sent last, to tell an edit made since.
-    std::optional<Settings> sent_;
-    // An ambiguous answer left what the device holds unknown: read it back.
-    bool settle_ = false;
+    // What the device holds of these settings, and the send or read-back
+    // the page waits for.
+    core::DeviceSettingsExchange settings_;
 };
 
 }  // namespace vtrl

@@ -17,11 +17,6 @@ protocol::DeviceConfig* TfrmConfigLocalPort::Record() const
     return frmMain ? &frmMain->LocalConfig : nullptr;
 }
 
-int TfrmConfigLocalPort::SendPendingSettings(protocol::CommandSender& send)
-{
-    return send.SendSetLocalPortConfig(WireOf(PendingPortSettings));
-}
-
 QString TfrmConfigLocalPort::NegativeResponseText(const Reply& reply) const
 {
     return QStringLiteral("A negative response was received from the Cable Replacement Device with reason ")

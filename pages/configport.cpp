@@ -131,7 +131,7 @@ void TfrmConfigPort::EnablePortControls(bool editable)
 {
     // While a send waits for its answer nothing can be changed or sent again:
     // a second answer could not be told from the first.
-    const bool waiting = !wait_.Idle();
+    const bool waiting = !settings_.Idle();
     btnSet.setEnabled(!editable && !waiting);
     if (frmMain)
         frmMain->btnNext.setEnabled(ConfigConfirmed);
@@ -142,10 +142,13 @@ void TfrmConfigPort::EnablePortControls(bool editable)
 
 bool TfrmConfigPort::DeviceHoldsShown()
 {
-    // A send given up on that is still unanswered was carried out, if at
-    // all, before what proved the holding: the device takes commands in the
-    // order they reach it, only its answers may come late or out of order.
-    return held_ && held_->unit == Unit() && held_->wire == WireOf(ShownSettings()) && wait_.Idle();
+    return settings_.Holds(Unit(), WireOf(ShownSettings()));
+}
+
+bool TfrmConfigPort::KnowsUnit() const
+{
+    const auto& held = settings_.Held();
+    return held && held->unit == Unit();
 }
 
 void TfrmConfigPort::ShowWhetherHeld(TfrmMain& main)
@@ -155,7 +158,7 @@ void TfrmConfigPort::ShowWhetherHeld(TfrmMain& main)
     btnSet.setEnabled(!ConfigConfirmed);
     // What the page shows now is not what it last had confirmed on this unit,
     // e.g. the local page's settings handed to the remote record.
-    if (!ConfigConfirmed && held_ && held_->unit == Unit())
+    if (!ConfigConfirmed && KnowsUnit())
         cboParameterChange();
 }
 
@@ -183,13 +186,13 @@ void TfrmConfigPort::LoadFromRecord(TfrmMain& main)
         }
     }
     main.SetNotifyWindow(this);
-    if (settle_ && wait_.Idle())
+    if (settings_.SettleDue() && settings_.Idle())
         ReadBack();
 }
 
 void TfrmConfigPort::cboParameterChange()
 {
-    btnSet.setEnabled(wait_.Idle());
+    btnSet.setEnabled(settings_.Idle());
     if (frmMain)
         frmMain->btnNext.setEnabled(false);
     SetStatus(QStringLiteral("The Port Configuration has been changed.  (Re)send Configuration when ready to proceed."));
@@ -210,30 +213,33 @@ PortSettings TfrmConfigPort::ShownSettings() const
 void TfrmConfigPort::SendPortConfig()
 {
     PendingPortSettings = ShownSettings();
-    if (!wait_.Idle())
+    if (!settings_.Idle())
         return;
     protocol::CommandSender* send = Commands();
-    if (!send || SendPendingSettings(*send) != 0) {
+    // Without the bonded device's address there is nobody to send to.
+    const bool addressed = !remote_ || Unit() != DeviceAddress{};
+    if (!send || !addressed
+        || settings_.SendValues(*send, Ledger(), Unit(), Address(), WireOf(PendingPortSettings), tmrConfig.intervalAsDuration())
+            != 0) {
         SetStatus(QStringLiteral("Error writing configuration to comm port.  Please retry."));
         return;
     }
-    sent_ = Held{Unit(), WireOf(PendingPortSettings)};
-    wait_.Begin(Step::PortConfig, send->LastExchange(), Ledger(), tmrConfig.intervalAsDuration());
     SetStatus(QStringLiteral("Configuration sent correctly. Waiting on confirmation..."));
     tmrConfig.start();
     ConfigConfirmed = false;
     EnablePortControls(false);
 }
 
+DeviceAddress TfrmConfigPort::Address() const
+{
+    return remote_ ? Unit() : DeviceAddress{};
+}
+
 void TfrmConfigPort::EndWaitUnanswered()
 {
     // Unanswered, the send may or may not have been taken; refused, it was
     // not. A read-back unanswered is tried again when the page can.
-    if (wait_.Is(Step::ReadBack))
-        settle_ = true;
-    else if (Ledger() && Ledger()->Open(wait_.send()))
-        held_.reset();
-    wait_.End(Ledger());
+    settings_.GiveUp(Ledger());
     tmrConfig.stop();
     ConfigConfirmed = false;
     SetStatus(QString::fromLatin1(timeoutText_));
@@ -247,7 +253,7 @@ void TfrmConfigPort::tmrConfigTimer()
 
 void TfrmConfigPort::AbandonWait()
 {
-    if (wait_.Idle())
+    if (settings_.Idle())
         return;
     EndWaitUnanswered();
     // btnNext now belongs to the page being entered.
@@ -260,16 +266,13 @@ void TfrmConfigPort::AbandonWait()
 bool TfrmConfigPort::ReadBack()
 {
     protocol::CommandSender* send = Commands();
-    const DeviceAddress unit = Unit();
     // The remote without a bonded unit has nobody to ask.
-    if (!send || (remote_ && unit == DeviceAddress{}))
+    if (!send || (remote_ && Unit() == DeviceAddress{}))
         return false;
-    if (send->SendGetConfig(remote_ ? unit : DeviceAddress{}) < 0) {
+    if (settings_.ReadBack(*send, Ledger(), Unit(), Address(), tmrConfig.intervalAsDuration()) != 0) {
         SetStatus(QStringLiteral("Error writing configuration to comm port.  Please retry."));
         return false;
     }
-    settle_ = false;
-    wait_.Begin(Step::ReadBack, send->LastExchange(), Ledger(), tmrConfig.intervalAsDuration());
     tmrConfig.stop();
     tmrConfig.start();
     ConfigConfirmed = false;
@@ -278,11 +281,11 @@ bool TfrmConfigPort::ReadBack()
     return true;
 }
 
-void TfrmConfigPort::Hold(const DeviceAddress& unit, const Wire& wire)
+void TfrmConfigPort::KeepHeld()
 {
-    if (protocol::DeviceConfig* record = Record())
-        wire.Into(*record);
-    held_ = Held{unit, wire};
+    if (const auto& held = settings_.Held())
+        if (protocol::DeviceConfig* record = Record())
+            held->values.Into(*record);
 }
 
 void TfrmConfigPort::Show(const Wire& wire)
@@ -301,32 +304,29 @@ void TfrmConfigPort::Show(const Wire& wire)
     PendingPortSettings.OutputOnCD = wire.cdOutput;
 }
 
-void TfrmConfigPort::InDoubt(const Reply& reply)
+void TfrmConfigPort::InDoubt(bool waited)
 {
-    held_.reset();
     ConfigConfirmed = false;
-    if (wait_.Is(Step::PortConfig) && wait_.MayAnswer(reply)) {
+    if (waited) {
+        // The answer waited for may be another send's: only a read-back tells.
         tmrConfig.stop();
-        wait_.End(Ledger());
         if (!ReadBack()) {
             EnablePortControls(true);
             SetStatus(QString::fromLatin1(timeoutText_));
         }
         return;
     }
-    settle_ = true;
-    if (wait_.Idle() && isVisible())
+    if (settings_.Idle() && isVisible())
         ReadBack();
 }
 
 void TfrmConfigPort::PortGone(int port, bool shown)
 {
     // The device may have restarted: what it holds is to be sent again.
-    held_.reset();
-    settle_ = false;
+    const bool waiting = !settings_.Idle();
+    settings_.Forget();
     ConfigConfirmed = false;
-    if (!wait_.Idle()) {
-        wait_.End(nullptr);
+    if (waiting) {
         tmrConfig.stop();
         EnablePortControls(true);
     }
@@ -348,72 +348,62 @@ void TfrmConfigPort::bAdvancedClick()
 
 void TfrmConfigPort::ConfirmationReceived(const Reply& reply)
 {
-    const protocol::Exchange* answered = reply.Send();
-    if (reply.Ambiguous() && (!answered || answered->command != protocol::SetPortConfig)) {
-        InDoubt(reply);
+    const bool waited = settings_.step() == core::PortSettingsExchange::Step::Send;
+    switch (settings_.Confirmation(reply.Notice(), reply.tag)) {
+    case core::PortSettingsExchange::Outcome::InDoubt:
+        InDoubt(waited && settings_.Idle());
         return;
-    }
-    // Unasked, or naming another command: not this send's answer, which may
-    // still come. A SetPortConfig carried out that no send of the wizard
-    // explains leaves what the device holds unknown.
-    if (!answered) {
-        if (reply.block && protocol::FirstByte(*reply.block) == protocol::SetPortConfig && held_) {
-            held_.reset();
-            ConfigConfirmed = false;
-            if (isVisible() && wait_.Idle()) {
-                EnablePortControls(true);
-                cboParameterChange();
-            }
+    case core::PortSettingsExchange::Outcome::Forgotten:
+        // A SetPortConfig carried out that no send of the wizard explains.
+        ConfigConfirmed = false;
+        if (isVisible() && settings_.Idle()) {
+            EnablePortControls(true);
+            cboParameterChange();
         }
         return;
-    }
-    if (wait_.Is(Step::PortConfig) && wait_.Answers(reply)) {
-        tmrConfig.stop();
-        wait_.End(nullptr);
-    }
-    // The device holds what that send carried (or every candidate, which
-    // carried the same), whatever the page shows now.
-    const auto sent = protocol::PortConfigCommand::Decode(answered->payload);
-    if (!sent)
+    case core::PortSettingsExchange::Outcome::Proved:
+        break;
+    default:
         return;
-    Hold(remote_ ? answered->unit : Unit(), sent->settings);
-    if (!wait_.Idle())
+    }
+    if (waited && settings_.Idle())
+        tmrConfig.stop();
+    KeepHeld();
+    if (!settings_.Idle())
         return;  // an older send's answer: the read-back waited for tells more
     ConfigConfirmed = DeviceHoldsShown();
     if (!isVisible())
         return;  // shown again on entry
+    EnablePortControls(true);
     if (ConfigConfirmed) {
         SetStatus(QStringLiteral("Configuration confirmation received."));
-        EnablePortControls(true);
         return;
     }
     // Changed while the device was answering: the change has not reached it.
-    EnablePortControls(true);
     cboParameterChange();
 }
 
 void TfrmConfigPort::ConfigReportReceived(const Reply& reply)
 {
-    if (!wait_.Is(Step::ReadBack) || !wait_.Answers(reply) || !reply.block || reply.block->empty())
+    if (settings_.Report(reply.Notice(), reply.tag) != core::PortSettingsExchange::Outcome::Proved)
         return;
     tmrConfig.stop();
-    wait_.End(nullptr);
-    const auto report = protocol::ConfigReportPayload::Decode(*reply.block);
-    const Wire wire = protocol::PortSettings::Of(report->config);
-    Hold(Unit(), wire);
+    KeepHeld();
+    const Wire held = settings_.Held()->values;
     const Wire shown = WireOf(ShownSettings());
     // Nothing edited since the last send: the page shows what the device
     // holds, whether or not that send took.
-    const bool edited = sent_ && sent_->wire != shown;
-    if (shown != wire && !edited)
-        Show(wire);
+    const auto& sent = settings_.LastSent();
+    const bool edited = sent && sent->values != shown;
+    if (shown != held && !edited)
+        Show(held);
     ConfigConfirmed = DeviceHoldsShown();
     EnablePortControls(true);
     if (!ConfigConfirmed) {
         cboParameterChange();
         return;
     }
-    SetStatus(sent_ && sent_->wire != wire
+    SetStatus(sent && sent->values != held
                   ? QStringLiteral("The device did not take the settings sent last.  It holds the settings shown.")
                   : QStringLiteral("Configuration confirmed by reading it back from the device."));
 }
@@ -422,21 +412,16 @@ void TfrmConfigPort::NegativeResponseReceived(const Reply& reply)
 {
     // A refused send was not carried out; one that may be the refused one
     // leaves what the device holds unknown. A wait runs out as before.
-    if (reply.Ambiguous()) {
-        held_.reset();
+    const auto outcome = settings_.Refusal(reply.tag);
+    if (outcome == core::PortSettingsExchange::Outcome::InDoubt)
         ConfigConfirmed = false;
-        if (!isVisible()) {
-            settle_ = settle_ || wait_.Idle();
-            return;
-        }
-    } else if (reply.Credited() && !wait_.Answers(reply)) {
+    else if (reply.Credited() && outcome != core::PortSettingsExchange::Outcome::Refused)
         return;
-    }
     if (!isVisible())
         return;
     platform::ShowMessageBox(this, NegativeResponseText(reply), QStringLiteral("Warning"), platform::MbButtons::Ok,
                              platform::MbIcon::Error);
-    if (reply.Ambiguous() && wait_.Idle())
+    if (outcome == core::PortSettingsExchange::Outcome::InDoubt && settings_.Idle())
         ReadBack();
 }
 

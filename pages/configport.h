@@ -8,7 +8,7 @@
 #include "protocol/payloads.h"
 #include "pages/pagekit.h"
 #include "shell/childform.h"
-#include "shell/step.h"
+#include "core/settings.h"
 
 #include <QCheckBox>
 #include <QComboBox>
@@ -96,8 +96,6 @@ protected:
 
     // The record this page reads and writes; null without a main window.
     virtual protocol::DeviceConfig* Record() const = 0;
-    // Sends PendingPortSettings: 0 when written, -1 when not.
-    virtual int SendPendingSettings(protocol::CommandSender& send) = 0;
     virtual QString NegativeResponseText(const Reply& reply) const = 0;
     // The unit the page configures now.
     virtual DeviceAddress Unit() const = 0;
@@ -122,14 +120,18 @@ protected:
     void ConfigReportReceived(const Reply& reply) override;
 
 private:
-    enum class Step { None, PortConfig, ReadBack };
-    // The device holds `wire`: the record and what the page knows.
-    void Hold(const DeviceAddress& unit, const Wire& wire);
+    // Where the page's commands go: zero for the attached device.
+    DeviceAddress Address() const;
+    // What the page knows the device holds is of the unit it shows.
+    bool KnowsUnit() const;
+    // The record takes what the device is proven to hold.
+    void KeepHeld();
     // Shows `wire` in the lists, chkDCE and the pending power and CD values.
     void Show(const Wire& wire);
     // An answer of this page's sends was ambiguous: what the device holds
-    // is to be read back, now or when the page can.
-    void InDoubt(const Reply& reply);
+    // is to be read back, now (`waited`: it may have been the answer waited
+    // for) or when the page can.
+    void InDoubt(bool waited);
 
     // The codes the controls show with the pending power and CD values.
     PortSettings ShownSettings() const;
@@ -141,18 +143,9 @@ private:
 
     const char* timeoutText_;
     bool remote_;
-    Waiting<Step> wait_;
-    // What the device holds as far as a confirmed send of this page tells.
-    // Unknown from the time a send goes unanswered.
-    struct Held {
-        DeviceAddress unit;
-        Wire wire;
-    };
-    std::optional<Held> held_;
-    // What the page sent last, to tell an edit made since.
-    std::optional<Held> sent_;
-    // An ambiguous answer left what the device holds unknown: read it back.
-    bool settle_ = false;
+    // What the device holds of these settings, and the send or read-back
+    // the page waits for.
+    core::PortSettingsExchange settings_;
 };
 
 }  // namespace vtrl

@@ -20,14 +20,6 @@ protocol::DeviceConfig* TfrmConfigRemotePort::Record() const
     return frmMain ? &frmMain->RemoteConfig : nullptr;
 }
 
-int TfrmConfigRemotePort::SendPendingSettings(protocol::CommandSender& send)
-{
-    // Without the bonded device's address there is nobody to send to.
-    if (Unit() == DeviceAddress{})
-        return -1;
-    return send.SendSetRemotePortConfig(Unit(), WireOf(PendingPortSettings));
-}
-
 QString TfrmConfigRemotePort::NegativeResponseText(const Reply&) const
 {
     return QStringLiteral("An error was received from the device.  Please try again.");

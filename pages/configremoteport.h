@@ -23,7 +23,6 @@ public:
 
 protected:
     protocol::DeviceConfig* Record() const override;
-    int SendPendingSettings(protocol::CommandSender& send) override;
     QString NegativeResponseText(const Reply& reply) const override;
     DeviceAddress Unit() const override;
 };

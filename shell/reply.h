@@ -25,6 +25,8 @@ struct Reply {
     bool Refusal() const { return tag.verdict == protocol::Verdict::Refusal; }
     bool Misnamed() const { return tag.verdict == protocol::Verdict::Misnamed; }
     bool Ambiguous() const { return tag.verdict == protocol::Verdict::Ambiguous; }
+    // The notification itself, as the core's procedures take it.
+    protocol::Notification Notice() const { return {message, 0, block}; }
     // The send it is credited to, or null.
     const protocol::Exchange* Send() const { return tag.exchange ? &*tag.exchange : nullptr; }
 };
