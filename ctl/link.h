@@ -12,8 +12,9 @@
 #include "protocol/exchange.h"
 #include "protocol/packet.h"
 #include "serial.h"
+#include "ctl/trace.h"
+#include "ctl/wake.h"
 
-#include <QElapsedTimer>
 #include <QString>
 #include <QTextStream>
 
@@ -27,36 +28,6 @@
 namespace vtrl::ctl {
 
 using Millis = std::chrono::milliseconds;
-
-// One line per frame: time, direction, type name, sequence, payload in hex
-// and the decoded fields. PINs are shown only when asked for.
-class Trace {
-public:
-    Trace() = default;
-    Trace(QTextStream* out, bool showPin) : out_(out), showPin_(showPin) { clock_.start(); }
-
-    bool enabled() const { return out_ != nullptr; }
-    void Frame(bool sent, std::uint8_t type, std::uint8_t sequence, std::span<const std::uint8_t> payload);
-    // A received frame dropped for its CRC, with the bytes it carried.
-    void Refused(const protocol::Packet& frame);
-    // A line could not be written (full disk): the first error, empty while none.
-    const QString& WriteError() const { return writeError_; }
-
-private:
-    void Line(const QString& text);
-
-    QTextStream* out_ = nullptr;
-    bool showPin_ = false;
-    QElapsedTimer clock_;
-    QString writeError_;
-};
-
-// Name of a frame type in its direction ("GetConfig", "ConfigReport").
-QString FrameTypeName(bool sent, std::uint8_t type);
-// The decoded fields of a frame, and its payload in hex with PIN bytes
-// masked unless `showPin`.
-QString FrameFields(bool sent, std::uint8_t type, std::span<const std::uint8_t> payload, bool showPin);
-QString PayloadHex(bool sent, std::uint8_t type, std::span<const std::uint8_t> payload, bool showPin);
 
 class DeviceLink final : private protocol::PortWriter, private protocol::NotificationSink {
 public:
@@ -105,8 +76,6 @@ private:
     // Reads what the port holds into the receiver; a read that fails marks
     // the port lost.
     void Drain();
-    // Sleeps until a port event, a stop request or `timeout`.
-    void Sleep(std::chrono::steady_clock::duration timeout);
 
     Trace& trace_;
     std::int32_t handle_ = 0;
@@ -119,8 +88,8 @@ private:
     std::chrono::steady_clock::duration waited_{};
     bool lost_ = false;
 
-    // The monitor thread writes a byte for every port event; the wait polls it.
-    int wake_[2] = {-1, -1};
+    // The monitor thread wakes the wait for every port event.
+    Wake wake_;
 };
 
 }  // namespace vtrl::ctl

@@ -337,7 +337,7 @@ std::variant<Profile, QString> LoadProfile(const QByteArray& json)
         p.local = LoadPort(Section(portObject, QStringLiteral("local")));
 
         for (const QString& key : kDeviceKeys)
-            if (localObject.contains(key) && p.function != 2)
+            if (localObject.contains(key) && p.function != protocol::kSppServer)
                 Fail(local.Key(key), QStringLiteral("is set only on an SPP Server; this profile is for %1")
                                          .arg(FunctionText(p.function)));
         if (local.Has(QStringLiteral("name")))
@@ -357,7 +357,7 @@ std::variant<Profile, QString> LoadProfile(const QByteArray& json)
                  QStringLiteral("true is allowed only with \"authentication\": true"));
 
         if (top.contains(QStringLiteral("remote"))) {
-            if (p.function != 1)
+            if (p.function != protocol::kCableReplacement)
                 Fail(QStringLiteral("remote"), QStringLiteral("only a Cable Replacement pair has a remote device"));
             const QJsonValue remoteValue = top.value(QStringLiteral("remote"));
             if (!remoteValue.isObject())
@@ -401,10 +401,10 @@ Profile ProfileFromConfig(const protocol::DeviceConfig& local, const protocol::D
 {
     Profile p;
     p.function = local.DeviceFunction;
-    if (p.function != 1 && p.function != 2)
+    if (p.function != protocol::kCableReplacement && p.function != protocol::kSppServer)
         warnings << QStringLiteral("local.function: the device reports code %1, which names no device function").arg(p.function);
     p.local = PortFromConfig(local, QStringLiteral("local"), warnings);
-    if (p.function == 2) {
+    if (p.function == protocol::kSppServer) {
         p.device.name = protocol::FieldText(local.DeviceName.data(), local.DeviceName.size());
         p.device.linkTimeout = static_cast<std::uint8_t>(std::min<int>(local.LinkTimeout, 255));
         if (local.LinkTimeout > kLinkTimeoutMax)

@@ -48,7 +48,7 @@ struct DeviceSettings {
 };
 
 struct Profile {
-    std::uint8_t function = 1;  // 1 Cable Replacement, 2 SPP Server
+    std::uint8_t function = protocol::kCableReplacement;  // or protocol::kSppServer
     PortSettings local;
     DeviceSettings device;
     std::optional<PortSettings> remote;

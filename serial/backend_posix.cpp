@@ -107,8 +107,7 @@ SystemError InUseBy(const std::string& path, const PortHolder& holder) {
     e.kind = SystemError::Kind::InUse;
     e.code = EBUSY;
     e.holder = holder;
-    const std::string who = HolderText(holder);
-    e.detail = path + " is in use by " + (who.empty() ? "another program" : who);
+    e.detail = path + " is " + InUseText(holder);
     return e;
 }
 

@@ -213,8 +213,7 @@ void Judge(PortEntry& entry, const std::map<std::string, std::vector<PortHolder>
         entry.holder = it->second.front();
     }
     if (entry.state == PortEntry::State::InUse) {
-        const std::string who = HolderText(entry.holder);
-        entry.detail = entry.path + " is in use by " + (who.empty() ? "another program" : who);
+        entry.detail = entry.path + " is " + InUseText(entry.holder);
         return;
     }
     if (::faccessat(AT_FDCWD, entry.device.c_str(), R_OK | W_OK, AT_EACCESS) != 0) {
