@@ -1,10 +1,15 @@
 #include "ctl/command.h"
 #include "ctl/stop.h"
 
+#include "holders.h"
 #include "portnames.h"
 #include "probe.h"
 
+#include <QCryptographicHash>
+#include <QDateTime>
+#include <QSysInfo>
 #include <QJsonDocument>
+#include <QRegularExpression>
 
 namespace vtrl::ctl {
 
@@ -17,28 +22,48 @@ std::variant<PortChoice, QString> ResolvePort(const QString& text)
         digits = digits.mid(3);
     bool isNumber = false;
     const uint n = digits.toUInt(&isNumber);
+    const auto numbered = [](std::uint32_t k, const std::string& path) {
+        return PortChoice{k, path, QStringLiteral("COM Port %1 (%2)").arg(k).arg(QString::fromStdString(path))};
+    };
     if (isNumber) {
         if (n < 1 || n > serial::kLastPort)
             return QStringLiteral("--port %1: COM numbers run from 1 to %2").arg(text).arg(serial::kLastPort);
         const std::string path = serial::PortDevicePath(n);
         if (path.empty())
             return QStringLiteral("--port %1: COM %2 names no device (see vtrlctl ports)").arg(text).arg(n);
-        return PortChoice{n, path};
+        return numbered(n, path);
     }
     // A bare device name is one under /dev.
     const std::string path = text.contains(QLatin1Char('/')) ? text.toStdString() : "/dev/" + text.toStdString();
     for (std::uint32_t k = 1; k < serial::kFirstRegisteredPort; ++k)
         if (serial::PortDevicePath(k) == path)
-            return PortChoice{k, path};
+            return numbered(k, path);
+    // One device has one name however it is reached: a path that leads to a
+    // port of VTRLCFG_PORTS is that port.
+    const std::string device = serial::RealDevice(path);
+    const QStringList listed = qEnvironmentVariable("VTRLCFG_PORTS").split(QLatin1Char(':'), Qt::SkipEmptyParts);
+    for (std::uint32_t k = serial::kFirstRegisteredPort; k <= serial::kLastPort; ++k) {
+        const std::string registered = serial::PortDevicePath(k);
+        if (registered.empty())
+            break;
+        if (listed.contains(QString::fromStdString(registered)) && (registered == path || serial::RealDevice(registered) == device))
+            return numbered(k, registered);
+    }
     const std::uint32_t k = serial::RegisterPortPath(path);
     if (k == 0)
         return QStringLiteral("--port %1: no free COM number is left for it").arg(text);
-    return PortChoice{k, path};
+    if (k < serial::kFirstRegisteredPort)
+        return numbered(k, serial::PortDevicePath(k));
+    // Not a numbered port: the number is the driver's own business.
+    PortChoice choice{k, path, QString::fromStdString(path)};
+    if (device != path)
+        choice.name += QStringLiteral(" (%1)").arg(QString::fromStdString(device));
+    return choice;
 }
 
 QString PortName(const PortChoice& p)
 {
-    return QStringLiteral("COM Port %1 (%2)").arg(p.number).arg(QString::fromStdString(p.path));
+    return p.name.isEmpty() ? QStringLiteral("COM Port %1 (%2)").arg(p.number).arg(QString::fromStdString(p.path)) : p.name;
 }
 
 QString Text(const std::string& text) { return QString::fromStdString(text); }
@@ -105,6 +130,9 @@ QJsonObject MaskedProfile(const Profile& p)
 Command::Command(const QCommandLineParser& parser, QTextStream& out, QTextStream& err, const Timeouts& t)
     : parser_(parser), out_(out), err_(err), t_(t)
 {
+    quiet_ = parser_.isSet(QStringLiteral("quiet"));
+    verbose_ = parser_.isSet(QStringLiteral("verbose"));
+    clock_.start();
 }
 
 Command::~Command() = default;
@@ -144,6 +172,8 @@ int Command::Stop(const Failure& f)
 }
 void Command::Progress(const QString& text)
 {
+    if (quiet_)
+        return;
     if (!where_.isEmpty())
         err_ << where_ << ": ";
     err_ << text << '\n';
@@ -216,7 +246,7 @@ std::optional<int> Command::OpenDevice()
         return Error(openFailure_->code, openFailure_->text);
     }
     where_ = PortName(port_);
-    session_ = std::make_unique<Session>(*link_, t_, err_, where_);
+    session_ = std::make_unique<Session>(*link_, t_, SessionProgress(), where_);
     return std::nullopt;
 }
 
@@ -239,6 +269,122 @@ QJsonObject Command::PortJson() const
 {
     return QJsonObject{{QStringLiteral("port"), static_cast<int>(port_.number)},
                        {QStringLiteral("path"), QString::fromStdString(port_.path)}};
+}
+
+QTextStream& Command::SessionProgress()
+{
+    if (!quiet_)
+        return err_;
+    if (!silent_) {
+        nowhere_ = std::make_unique<Nowhere>();
+        silent_ = std::make_unique<QTextStream>(nowhere_.get());
+    }
+    return *silent_;
+}
+
+RemoteChoice Command::RemoteChoiceOption(bool& bad)
+{
+    bad = false;
+    if (parser_.isSet(QStringLiteral("remote")) && parser_.value(QStringLiteral("remote")) == QLatin1String("bonded"))
+        return RemoteChoice{RemoteChoice::Kind::Bonded, {}};
+    const auto address = RemoteOption(bad);
+    return address ? RemoteChoice{RemoteChoice::Kind::Address, *address} : RemoteChoice{};
+}
+
+std::variant<Profile, int> Command::LoadTheProfile(const QString& name)
+{
+    QFile file;
+    const bool stdinput = name == QLatin1String("-");
+    profileName_ = stdinput ? QStringLiteral("standard input") : name;
+    if (stdinput ? !file.open(stdin, QIODevice::ReadOnly) : (file.setFileName(name), !file.open(QIODevice::ReadOnly)))
+        return Error(kExitUsage, QStringLiteral("cannot read the profile %1: %2").arg(profileName_, file.errorString()));
+    // A profile is a few hundred bytes; a device node such as /dev/zero never ends.
+    QByteArray text;
+    while (text.size() <= kProfileMaxBytes) {
+        const QByteArray part = file.read(kProfileMaxBytes + 1 - text.size());
+        if (part.isEmpty())
+            break;
+        text += part;
+    }
+    if (text.size() > kProfileMaxBytes)
+        return Error(kExitUsage, QStringLiteral("%1: larger than %2 bytes, so not a profile").arg(profileName_).arg(kProfileMaxBytes));
+    auto loaded = LoadProfile(text);
+    if (auto* why = std::get_if<QString>(&loaded))
+        return Error(kExitUsage, QStringLiteral("%1: %2").arg(profileName_, *why));
+    return std::get<Profile>(loaded);
+}
+
+std::variant<QMap<QString, QString>, QString> ParseLabels(const QStringList& values)
+{
+    static const QRegularExpression key(QStringLiteral("^[A-Za-z0-9_.-]{1,64}$"));
+    QMap<QString, QString> labels;
+    for (const QString& v : values) {
+        const qsizetype eq = v.indexOf(QLatin1Char('='));
+        if (eq <= 0 || !key.match(v.left(eq)).hasMatch())
+            return QStringLiteral("--label %1: give key=value, the key of letters, digits, '_', '.' or '-'").arg(v);
+        if (labels.contains(v.left(eq)))
+            return QStringLiteral("--label %1: the key %2 is given twice").arg(v, v.left(eq));
+        labels.insert(v.left(eq), v.mid(eq + 1));
+    }
+    return labels;
+}
+
+QString HostName()
+{
+    const QString host = QSysInfo::machineHostName();
+    return host.isEmpty() ? QStringLiteral("localhost") : host;
+}
+
+QString ProfileHash(const Profile& p)
+{
+    return QString::fromLatin1(
+        QCryptographicHash::hash(QJsonDocument(MaskedProfile(p)).toJson(QJsonDocument::Compact), QCryptographicHash::Sha256).toHex());
+}
+
+std::optional<int> Command::OpenRecord()
+{
+    auto labels = ParseLabels(parser_.values(QStringLiteral("label")));
+    if (auto* why = std::get_if<QString>(&labels))
+        return Error(kExitUsage, *why);
+    labels_ = std::get<QMap<QString, QString>>(labels);
+    const QString where = parser_.isSet(QStringLiteral("record")) ? parser_.value(QStringLiteral("record")) : record::DefaultLocation();
+    if (record::IsOff(where))
+        return std::nullopt;
+    QString error;
+    record_ = record::Store::Open(where, error);
+    if (!record_)
+        return Error(kExitFailure, QStringLiteral("cannot open the record %1: %2").arg(where, error));
+    return std::nullopt;
+}
+
+std::optional<int> Command::AppendRecord(const QJsonObject& run, int code)
+{
+    if (!record_)
+        return std::nullopt;
+    const QString why = record_->Append(run);
+    if (why.isEmpty())
+        return std::nullopt;
+    where_.clear();
+    return Error(code == kExitDone ? kExitFailure : code,
+                 QStringLiteral("cannot append to the record %1: %2; this run is not in it").arg(record_->Name(), why));
+}
+
+QJsonObject Command::RunRecord(const QString& program, const Profile& profile, const QString& profileFile) const
+{
+    QJsonObject labels;
+    for (auto it = labels_.cbegin(); it != labels_.cend(); ++it)
+        labels[it.key()] = it.value();
+    return QJsonObject{
+        {QStringLiteral("time"), QDateTime::currentDateTimeUtc().toString(Qt::ISODateWithMs)},
+        {QStringLiteral("program"), program},
+        {QStringLiteral("station"), labels_.value(QStringLiteral("station"), HostName())},
+        {QStringLiteral("host"), HostName()},
+        {QStringLiteral("labels"), labels},
+        {QStringLiteral("port"), PortName(port_)},
+        {QStringLiteral("path"), QString::fromStdString(port_.path)},
+        {QStringLiteral("profile"), QJsonObject{{QStringLiteral("file"), profileFile},
+                                                {QStringLiteral("sha256"), ProfileHash(profile)},
+                                                {QStringLiteral("settings"), MaskedProfile(profile)}}}};
 }
 
 }  // namespace vtrl::ctl

@@ -6,9 +6,13 @@
 #include "ctl/link.h"
 #include "ctl/profile.h"
 #include "ctl/session.h"
+#include "ctl/commission.h"
+#include "record/record.h"
 
 #include <QCommandLineParser>
+#include <QElapsedTimer>
 #include <QFile>
+#include <QMap>
 #include <QJsonObject>
 #include <QString>
 #include <QTextStream>
@@ -24,6 +28,10 @@ namespace vtrl::ctl {
 struct PortChoice {
     std::uint32_t number = 0;
     std::string path;
+    // What messages, the trace and the record call it: "COM Port 33
+    // (/dev/ttyUSB0)" for a port of the table or of VTRLCFG_PORTS, else the
+    // path the user gave and the device it leads to.
+    QString name = {};
 };
 
 std::variant<PortChoice, QString> ResolvePort(const QString& text);
@@ -45,6 +53,16 @@ QString StreamError(const QTextStream& s);
 QJsonObject MaskedProfile(const Profile& p);
 
 inline constexpr qint64 kProfileMaxBytes = 64 * 1024;
+
+// Takes what is written and keeps none of it (a session's progress under -q).
+class Nowhere final : public QIODevice {
+public:
+    Nowhere() { open(QIODevice::WriteOnly); }
+
+protected:
+    qint64 readData(char*, qint64) override { return -1; }
+    qint64 writeData(const char*, qint64 size) override { return size; }
+};
 
 // Whether the program asked for stop signals to be caught (CatchStopSignals).
 bool StopSignalsWanted();
@@ -77,7 +95,21 @@ protected:
     std::optional<int> OpenDevice();
     // --remote, checked; `bad` after an error was printed.
     std::optional<DeviceAddress> RemoteOption(bool& bad);
+    // --remote ADDR or --remote bonded.
+    RemoteChoice RemoteChoiceOption(bool& bad);
     QJsonObject PortJson() const;
+    // The profile named on the command line, or standard input for "-".
+    std::variant<Profile, int> LoadTheProfile(const QString& name);
+    // The database --record (or the default) names; nothing with "off".
+    std::optional<int> OpenRecord();
+    // Appends a run; an exit code when that failed (and was said).
+    std::optional<int> AppendRecord(const QJsonObject& run, int code);
+    // What every record starts with: time, program, station, host, labels,
+    // port and the profile (PIN masked, hashed).
+    QJsonObject RunRecord(const QString& program, const Profile& profile, const QString& profileFile) const;
+    qint64 Elapsed() const { return clock_.elapsed(); }
+    // Where a session's own progress goes: nowhere with -q.
+    QTextStream& SessionProgress();
 
     const QCommandLineParser& parser_;
     QTextStream& out_;
@@ -91,7 +123,24 @@ protected:
     std::unique_ptr<DeviceLink> link_;
     std::unique_ptr<Session> session_;
     std::optional<Failure> openFailure_;
+    bool quiet_ = false;    // -q: errors only
+    bool verbose_ = false;  // -v: every step as it starts
+    QMap<QString, QString> labels_;
+    QString profileName_;
+    std::unique_ptr<record::Store> record_;
+    QElapsedTimer clock_;
+
+private:
+    std::unique_ptr<QIODevice> nowhere_;
+    std::unique_ptr<QTextStream> silent_;
 };
+
+// --label key=value pairs, checked; the error text when one is bad.
+std::variant<QMap<QString, QString>, QString> ParseLabels(const QStringList& values);
+// The host name, the station a record names when no label says one.
+QString HostName();
+// sha256 of a profile as records show it.
+QString ProfileHash(const Profile& p);
 
 // The commands, each in its own file.
 using CommandRunner = int (*)(const QCommandLineParser&, QTextStream& out, QTextStream& err, const Timeouts&);
@@ -100,6 +149,8 @@ int RunInfo(const QCommandLineParser& parser, QTextStream& out, QTextStream& err
 int RunDiscover(const QCommandLineParser& parser, QTextStream& out, QTextStream& err, const Timeouts& t);
 int RunRead(const QCommandLineParser& parser, QTextStream& out, QTextStream& err, const Timeouts& t);
 int RunApply(const QCommandLineParser& parser, QTextStream& out, QTextStream& err, const Timeouts& t);
+int RunVerify(const QCommandLineParser& parser, QTextStream& out, QTextStream& err, const Timeouts& t);
+int RunLine(const QCommandLineParser& parser, QTextStream& out, QTextStream& err, const Timeouts& t);
 int RunReport(const QCommandLineParser& parser, QTextStream& out, QTextStream& err, const Timeouts& t);
 
 }  // namespace vtrl::ctl

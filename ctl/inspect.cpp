@@ -111,13 +111,25 @@ private:
         if (file == QLatin1String("-") && parser_.isSet(QStringLiteral("json")))
             return Error(kExitUsage, QStringLiteral("--json: with -o - the profile itself is the JSON output; drop one of them"));
         bool bad = false;
-        readRemote_ = RemoteOption(bad);
+        readRemote_ = RemoteChoiceOption(bad);
         if (bad)
             return kExitUsage;
         if (file == QLatin1String("-"))
             return std::nullopt;
-        // Nothing reaches the file before the commit at the end.
-        profileFile_ = std::make_unique<QSaveFile>(file);
+        // A safe replacement is for a regular file; anything else (a device,
+        // a FIFO, /dev/stdout) is written to as it is, never renamed over.
+        const QFileInfo info(file);
+        if (info.exists() && info.isDir())
+            return Error(kExitUsage, QStringLiteral("-o %1 is a folder; give a file to write the profile to").arg(file));
+        if (info.exists() && !info.isFile()) {
+            streamFile_ = std::make_unique<QFile>(file);
+            if (!streamFile_->open(QIODevice::WriteOnly | QIODevice::Unbuffered))
+                return Error(kExitFailure, QStringLiteral("cannot write %1: %2").arg(file, streamFile_->errorString()));
+            return std::nullopt;
+        }
+        // Nothing reaches the file before the commit at the end; a link stays
+        // a link, and the file it leads to is replaced.
+        profileFile_ = std::make_unique<QSaveFile>(info.isSymLink() && info.exists() ? info.canonicalFilePath() : file);
         // Unbuffered: a write refused by a full disk must fail the write
         // itself. Buffered, the refusal comes at the commit, which (Qt 6.4)
         // loses it and puts an empty file in place of the old one.
@@ -131,10 +143,18 @@ private:
 
     int Read()
     {
-        const std::optional<DeviceAddress> remote = readRemote_;
         if (auto f = session_->Connect())
             return Stop(*f);
         const protocol::DeviceConfig local = session_->LocalConfig();
+        std::optional<DeviceAddress> remote;
+        if (readRemote_.kind == RemoteChoice::Kind::Address)
+            remote = readRemote_.address;
+        if (readRemote_.kind == RemoteChoice::Kind::Bonded) {
+            if (local.BondedAddress == DeviceAddress{})
+                return Stop(Failure{kExitUsage, QStringLiteral("--remote bonded: the device on %1 is bonded to no remote device")
+                                                    .arg(PortName(port_))});
+            remote = local.BondedAddress;
+        }
         protocol::DeviceConfig remoteConfig{};
         VersionRecord remoteVersion{};
         if (remote) {
@@ -150,6 +170,14 @@ private:
         for (const QString& w : warnings)
             Progress(QStringLiteral("warning: ") + w);
         const QByteArray json = ProfileJson(profile);
+        if (streamFile_) {
+            if (streamFile_->write(json) != json.size())
+                return Error(kExitFailure, QStringLiteral("cannot write %1: %2").arg(streamFile_->fileName(), streamFile_->errorString()));
+            streamFile_->close();
+            Progress(QStringLiteral("Profile written to %1%2.")
+                         .arg(streamFile_->fileName(), remote ? QStringLiteral(" (with the remote device)") : QString()));
+            return kExitDone;
+        }
         if (!profileFile_) {
             out_ << QString::fromUtf8(json);
             return kExitDone;
@@ -175,8 +203,9 @@ private:
         return kExitDone;
     }
 
-    std::optional<DeviceAddress> readRemote_;
+    RemoteChoice readRemote_;
     std::unique_ptr<QSaveFile> profileFile_;  // committed only when complete
+    std::unique_ptr<QFile> streamFile_;       // a device or a FIFO, written as it is
 };
 
 }  // namespace

@@ -77,8 +77,10 @@ std::int32_t DeviceLink::Write(const std::uint8_t* bytes, std::uint32_t count)
     Drain();
     if (count >= protocol::kHeaderSize + protocol::kCrcSize) {
         const std::uint16_t length = static_cast<std::uint16_t>(bytes[3] | (bytes[4] << 8));
-        if (protocol::kHeaderSize + length + protocol::kCrcSize == count)
+        if (protocol::kHeaderSize + length + protocol::kCrcSize == count) {
             trace_.Frame(true, bytes[1], bytes[2], std::span<const std::uint8_t>(bytes + protocol::kHeaderSize, length));
+            lastSequence_ = bytes[2];
+        }
     }
     const std::int32_t written = SerialWrite(handle_, count, bytes);
     if (written == SERIAL_ERR_GONE)
@@ -120,9 +122,11 @@ DeviceLink::Result DeviceLink::Await(protocol::ExchangeId id, Millis timeout)
         ~Count() { total += Clock::now() - from; }
     } count{waited_, started};
     const std::uint32_t badBefore = receiver_.BadCrcFrames();
+    std::optional<std::uint8_t> strayReport;
     const auto ended = [&](Outcome outcome) {
         Result r{outcome, {}, {}};
         r.badCrc = receiver_.BadCrcFrames() - badBefore;
+        r.strayReportFor = strayReport;
         return r;
     };
     for (;;) {
@@ -131,9 +135,14 @@ DeviceLink::Result DeviceLink::Await(protocol::ExchangeId id, Millis timeout)
         while (!inbox_.empty()) {
             Result r{Outcome::Answer, std::move(inbox_.front().first), std::move(inbox_.front().second)};
             inbox_.pop_front();
-            // Anything else is an answer to another send, or unasked: the trace has it.
-            if (!r.tag.Answers(id))
+            // Anything else is an answer to another send, or unasked: the trace
+            // has it. A report that answered none of ours is said, though.
+            if (!r.tag.Answers(id)) {
+                if (r.notification.message == protocol::MsgConfigReport && r.tag.verdict == protocol::Verdict::Unasked
+                    && r.notification.block && !r.notification.block->empty())
+                    strayReport = r.notification.block->front();
                 continue;
+            }
             if (r.tag.verdict == protocol::Verdict::Refusal)
                 r.outcome = Outcome::Refused;
             else if (r.tag.verdict == protocol::Verdict::Misnamed)

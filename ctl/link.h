@@ -22,6 +22,7 @@
 #include <cstdint>
 #include <deque>
 #include <functional>
+#include <optional>
 #include <span>
 #include <string>
 
@@ -37,6 +38,9 @@ public:
         protocol::Notification notification;  // the answer, or the NegativeResponse
         protocol::Tag tag;                    // the send it answers
         std::uint32_t badCrc = 0;             // frames refused for their CRC during the wait
+        // The request a ConfigReport that answered no send of this wait named
+        // (its first byte), the latest such; none when no report strayed in.
+        std::optional<std::uint8_t> strayReportFor = std::nullopt;
     };
 
     explicit DeviceLink(Trace& trace);
@@ -52,6 +56,8 @@ public:
     const std::string& Path() const { return path_; }
 
     protocol::CommandSender& Commands() { return commands_; }
+    // The sequence number of the last frame written.
+    std::uint8_t LastSequence() const { return lastSequence_; }
 
     // Waits for the next notification the ledger credits to send `id`: an
     // answer (Answer; a Confirmation naming another command: Misnamed), a
@@ -87,6 +93,7 @@ private:
     std::deque<std::pair<protocol::Notification, protocol::Tag>> inbox_;
     std::chrono::steady_clock::duration waited_{};
     bool lost_ = false;
+    std::uint8_t lastSequence_ = 0;
 
     // The monitor thread wakes the wait for every port event.
     Wake wake_;

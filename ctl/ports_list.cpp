@@ -50,6 +50,8 @@ QJsonObject EntryJson(const serial::PortEntry& e)
                   {QStringLiteral("state"), EntryState(e.state)}};
     if (!e.detail.empty())
         o[QStringLiteral("detail")] = Text(e.detail);
+    if (e.console)
+        o[QStringLiteral("console")] = true;
     if (!e.joinGroup.empty())
         o[QStringLiteral("joinGroup")] = Text(e.joinGroup);
     if (e.holder.pid > 0 || !e.holder.program.empty()) {
@@ -73,6 +75,8 @@ QString EntryLines(const serial::PortEntry& e, const QString& state, int width, 
     const QString indent(lead.size() + width + 2 + 13 + 2, QLatin1Char(' '));
     const QString identity = Text(serial::IdentitySummary(e.identity));
     QStringList notes;
+    if (e.console)
+        notes << QStringLiteral("the kernel's console: used only when named with --port");
     if (!e.listed())
         notes << EntryReason(e);
     if (!identity.isEmpty())
@@ -109,7 +113,7 @@ private:
             if (json)
                 list.append(EntryJson(e));
             else
-                out_ << EntryLines(e, EntryState(e.state), static_cast<int>(width));
+                out_ << EntryLines(e, e.console ? QStringLiteral("console") : EntryState(e.state), static_cast<int>(width));
         }
         if (json)
             out_ << QJsonDocument(list).toJson(QJsonDocument::Indented);

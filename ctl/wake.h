@@ -28,6 +28,9 @@ private:
     int fds_[2] = {-1, -1};
 };
 
+// Whether standard output is a terminal (line's live table).
+bool OutputIsTerminal();
+
 // While it lives, the stop signals are blocked on the calling thread, so that
 // threads started meanwhile (the driver's monitor) never take them.
 class StopSignalsBlocked {

@@ -54,6 +54,8 @@ void Wake::Sleep(std::chrono::steady_clock::duration timeout)
     }
 }
 
+bool OutputIsTerminal() { return ::isatty(STDOUT_FILENO) == 1; }
+
 StopSignalsBlocked::StopSignalsBlocked()
 {
     sigset_t stops;

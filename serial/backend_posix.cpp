@@ -595,6 +595,15 @@ int OpenExclusive(const std::string& path, SystemError& error) {
         ::close(fd);
         return -1;
     }
+    // A program that merely has the port open (a shell's exec 3<>, a terminal
+    // program that takes no lock) would read our frames or write into them.
+    const std::string real = RealDevice(path);
+    const auto openers = OpenersOf({real});
+    if (auto it = openers.find(real); it != openers.end() && !it->second.empty()) {
+        error = InUseBy(path, it->second.front());
+        ::close(fd);
+        return -1;
+    }
     return fd;
 }
 

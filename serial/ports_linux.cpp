@@ -295,9 +295,13 @@ std::vector<PortEntry> ListPorts(DeviceDatabase* database) {
         if (const auto it = identities.find(device); it != identities.end()) entry.identity = it->second;
         ports[entry.port] = std::move(entry);
     }
+    const std::set<std::string> consoles = ConsoleDevices();
     std::vector<PortEntry> list;
     list.reserve(ports.size());
-    for (auto& [port, entry] : ports) list.push_back(std::move(entry));
+    for (auto& [port, entry] : ports) {
+        entry.console = consoles.count(entry.device) > 0;
+        list.push_back(std::move(entry));
+    }
     return list;
 }
 
