@@ -481,6 +481,8 @@ private:
         QString ignored;
         QTextStream plan(&ignored);
         QJsonObject record = RunRecord(QStringLiteral("line"), profile_, profileName_);
+        record[QStringLiteral("port")] = PortName(slot.port);
+        record[QStringLiteral("path")] = QString::fromStdString(slot.port.path);
         ctl::Commission job(session, link, t_, setup, profile_);
         int code = kExitDone;
         if (connectFailed) {

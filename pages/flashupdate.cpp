@@ -150,6 +150,7 @@ void TfrmFlashUpdate::ConfirmationReceived(const Reply& reply)
     btnSave.setEnabled(true);
     if (!frmMain)
         return;
+    frmMain->SaveConfirmed();
     frmMain->btnNext.setEnabled(true);
     SetStatus(QStringLiteral("All settings were saved successfully."));
     // Saved: the wizard moves on to the Finish page by itself.

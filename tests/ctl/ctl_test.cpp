@@ -2,7 +2,9 @@
 // command line and what the devices end up holding.
 #include "ctl/cli.h"
 #include "sim/simulator.h"
+#include "tests/support/pg_server.h"
 #include "tests/support/posix_ports.h"
+#include "record/record.h"
 
 #include "holders.h"
 #include "portnames.h"
@@ -16,6 +18,8 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QRegularExpression>
+#include <QSqlDatabase>
+#include <QSqlQuery>
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
@@ -989,6 +993,62 @@ TEST_F(CtlTest, LineCommissionsAUnitOnEveryPortNamesThemAndRecordsEach)
     EXPECT_EQ(again.code, 0) << again.err.toStdString();
     EXPECT_TRUE(again.out.contains("already commissioned")) << again.out.toStdString();
     EXPECT_EQ(Count(*units[0], sim::type::SetPortConfig) + Count(*units[1], sim::type::SetPortConfig), 0u);
+}
+
+// Two line processes, on three simulators each, write one database at once:
+// an SQLite file on this PC, and a PostgreSQL server as a plant's line PCs would.
+TEST_F(CtlTest, TwoLinesAtOnceLoseNoRecordInSqliteOrPostgreSql)
+{
+    test::PgServer postgres;
+    if (!postgres.skip.isEmpty())
+        GTEST_SKIP() << postgres.skip.toStdString();
+    ASSERT_FALSE(postgres.url.isEmpty()) << postgres.error.toStdString();
+    Write("spp.json", R"({"format": "vtrlctl profile", "version": 1, "local": {"function": "SPP Server", "baud": 19200}})");
+    for (const QString& db : {File("shared.sqlite"), postgres.url}) {
+        SCOPED_TRACE(db.toStdString());
+        std::vector<std::unique_ptr<sim::Simulator>> units;
+        Launch lines[2];
+        for (int l = 0; l < 2; ++l) {
+            lines[l].args = {"line", File("spp.json"), "--once", "--record", db, "--label", QString("station=%1").arg(l + 1)};
+            for (int u = 0; u < 3; ++u) {
+                const std::string address = "001BDC0" + std::to_string(l + 1) + "000" + std::to_string(u + 1);
+                units.push_back(Spp(address.c_str()));
+                lines[l].args << "--port" << Path(*units.back());
+            }
+        }
+        Outcome second;
+        const Outcome first = Program(lines[0], [&](pid_t, int) { second = Program(lines[1]); });
+        EXPECT_EQ(first.code, 0) << first.err.toStdString();
+        EXPECT_EQ(second.code, 0) << second.err.toStdString();
+        const Outcome report = Cli({"report", db, "--json"});
+        EXPECT_EQ(report.code, 0) << report.err.toStdString();
+        const QJsonObject o = QJsonDocument::fromJson(report.out.toUtf8()).object();
+        EXPECT_EQ(o["runs"].toInt(), 6) << report.out.toStdString();
+        EXPECT_EQ(o["stations"]["1"]["done"].toInt(), 3);
+        EXPECT_EQ(o["stations"]["2"]["done"].toInt(), 3);
+        for (const auto& u : units)
+            EXPECT_EQ(u->flashConfig(kLocal)->baudCode, 7);
+    }
+}
+
+TEST_F(CtlTest, ARecordOfANewerSchemaIsRefusedAndNothingIsSent)
+{
+    auto dev = Device("001BDC0A0001", "001BDC0A0002", 1);
+    ASSERT_EQ(Cli({"read", "--port", Path(*dev), "-o", File("p.json")}).code, 0);
+    {
+        QString error;
+        ASSERT_TRUE(record::Store::Open(File("record.sqlite"), error)) << error.toStdString();
+        QSqlDatabase db = QSqlDatabase::addDatabase("QSQLITE", "newer");
+        db.setDatabaseName(File("record.sqlite"));
+        ASSERT_TRUE(db.open());
+        QSqlQuery(db).exec("UPDATE vtrl_schema SET version = 99");
+    }
+    QSqlDatabase::removeDatabase("newer");
+    dev->clearReceived();
+    const Outcome r = Cli({"apply", "--port", Path(*dev), File("p.json")});
+    EXPECT_EQ(r.code, ctl::kExitFailure);
+    EXPECT_TRUE(r.err.contains("schema version 99, newer than this program's 1")) << r.err.toStdString();
+    EXPECT_EQ(dev->receivedCount(), 0u);
 }
 
 }  // namespace
