@@ -57,6 +57,15 @@ QString FieldProblem(const QString& what, const QString& text, qsizetype max, bo
     return QString();
 }
 
+// The step a unit failed at, in the record's words.
+QString failedStep(const Commission& job)
+{
+    QJsonObject record;
+    job.Fill(record);
+    const QJsonObject f = record.value(QStringLiteral("failure")).toObject();
+    return f.value(QStringLiteral("step")).toString() + QStringLiteral(": ") + f.value(QStringLiteral("result")).toString();
+}
+
 class LineCommand final : public Command {
 public:
     using Command::Command;
@@ -349,13 +358,17 @@ private:
         const auto now = Clock::now();
         int done = 0, failed = 0;
         QStringList rows;
-        rows << QStringLiteral("%1  %2  %3  %4  %5").arg(QStringLiteral("port"), -34).arg(QStringLiteral("unit"), -26)
-                    .arg(QStringLiteral("step"), -34).arg(QStringLiteral("result"), -24).arg(QStringLiteral("time"));
+        qsizetype width = 4;
+        for (const Slot& s : slots_)
+            width = std::max(width, PortName(s.port).size());
+        const int w = static_cast<int>(std::min<qsizetype>(width, 60));
+        rows << QStringLiteral("%1  %2  %3  %4  %5").arg(QStringLiteral("port"), -w).arg(QStringLiteral("unit"), -12)
+                    .arg(QStringLiteral("step"), -30).arg(QStringLiteral("time"), 7).arg(QStringLiteral("last result"));
         for (const Slot& s : slots_) {
             done += s.view.done, failed += s.view.failed;
             const auto secs = std::chrono::duration_cast<std::chrono::milliseconds>(now - s.view.since).count() / 1000.0;
-            rows << QStringLiteral("%1  %2  %3  %4  %5 s").arg(PortName(s.port).left(34), -34).arg(s.view.unit.left(26), -26)
-                        .arg(s.view.step.left(34), -34).arg(s.view.result.left(24), -24).arg(secs, 5, 'f', 1);
+            rows << QStringLiteral("%1  %2  %3  %4 s  %5").arg(PortName(s.port).right(w), -w).arg(s.view.unit, -12)
+                        .arg(s.view.step.left(30), -30).arg(secs, 5, 'f', 1).arg(s.view.result.left(40));
         }
         rows << QStringLiteral("units done: %1   failed: %2   %3").arg(done).arg(failed).arg(last ? QStringLiteral("(ended)") : QString());
         for (const QString& r : rows)
@@ -372,11 +385,13 @@ private:
                                    slot.view.unit.isEmpty() ? QString() : slot.view.unit + QStringLiteral(": "), text));
     }
 
+    // A step under way; `result` replaces the last unit's result when given.
     void Show(Slot& slot, const QString& step, const QString& result = QString(), bool event = true)
     {
         std::lock_guard lock(mutex_);
         slot.view.step = step;
-        slot.view.result = result;
+        if (!result.isEmpty())
+            slot.view.result = result;
         slot.view.since = Clock::now();
         if (event)
             Event(slot, result.isEmpty() ? step : step + QStringLiteral(": ") + result);
@@ -384,12 +399,20 @@ private:
 
     bool Ending() const { return finishing_ || stop::Requested() != 0; }
 
+    // Sleeps, but not past the line's end; false when it ends.
+    bool Pause(std::chrono::milliseconds total)
+    {
+        Wake wake;
+        for (auto slept = std::chrono::milliseconds(0); slept < total && !Ending(); slept += std::chrono::milliseconds(25))
+            wake.Sleep(std::chrono::milliseconds(25));
+        return !Ending();
+    }
+
     void SlotMain(Slot& slot)
     {
         Trace trace;
         Nowhere nowhere;
         QTextStream progress(&nowhere);
-        Wake pause;
         DeviceLink link(trace);
         QString lastWhy;
         while (!Ending()) {
@@ -401,9 +424,9 @@ private:
                         ? QString::fromStdString(serial::InUseText(probe.holder))
                         : QStringLiteral("no device");
                     if (why != lastWhy)
-                        Show(slot, QStringLiteral("waiting for the port"), why);
+                        Show(slot, QStringLiteral("waiting for the port: ") + why);
                     lastWhy = why;
-                    pause.Sleep(std::chrono::milliseconds(500));
+                    Pause(std::chrono::milliseconds(500));
                     continue;
                 }
                 lastWhy.clear();
@@ -417,7 +440,7 @@ private:
             // A quiet port is asked again; one that went away is opened again.
             const Step connected = session.Connect();
             if (connected && connected->code == kExitTimedOut && !connected->garbled) {
-                pause.Sleep(std::chrono::milliseconds(300));
+                Pause(std::chrono::milliseconds(300));
                 continue;
             }
             if (connected && connected->code == kExitPort) {
@@ -509,7 +532,7 @@ private:
             ++slot.view.failed;
             lastFailure_ = code;
             slot.view.step = QStringLiteral("failed, waiting for it to go");
-            slot.view.result = QStringLiteral("exit %1").arg(code);
+            slot.view.result = QStringLiteral("failed (exit %1): %2").arg(code).arg(failedStep(job));
         }
         Event(slot, code == kExitDone ? QStringLiteral("done: ") + slot.view.result
                                       : QStringLiteral("failed (exit %1): %2").arg(code).arg(QString(job.FailureText()).replace(QLatin1Char('\n'), QStringLiteral(" | "))));
@@ -522,9 +545,9 @@ private:
     // Until the unit stops answering, the port hangs up, or another unit answers.
     void WaitForGoing(Slot& slot, DeviceLink& link, const DeviceAddress& unit)
     {
-        Wake pause;
         while (!Ending() && link.IsOpen() && !link.Lost()) {
-            pause.Sleep(std::chrono::milliseconds(500));
+            if (!Pause(std::chrono::milliseconds(500)))
+                break;
             if (link.Commands().SendGetLocalAddress() < 0)
                 break;
             const DeviceLink::Result r = link.Await(link.Commands().LastExchange(), t_.portCheck);
