@@ -995,6 +995,33 @@ TEST_F(CtlTest, LineCommissionsAUnitOnEveryPortNamesThemAndRecordsEach)
     EXPECT_EQ(Count(*units[0], sim::type::SetPortConfig) + Count(*units[1], sim::type::SetPortConfig), 0u);
 }
 
+// A stop while one slot saves and another waits for its next unit: the
+// saving unit is told with Abort and its record says what it holds.
+TEST_F(CtlTest, LineStoppedBySigtermEndsEachSlotAndRecordsTheUnitInTheMiddle)
+{
+    auto saving = Spp("001BDC0A0001");
+    auto done = Spp("001BDC0A0002");
+    saving->setAnswerDelayFor(sim::type::UpdateFlash, 20s);
+    Write("spp.json", R"({"format": "vtrlctl profile", "version": 1, "local": {"function": "SPP Server", "baud": 19200}})");
+    const Outcome r = Program({.args = {"line", File("spp.json"), "--port", Path(*saving), "--port", Path(*done)}, .scaled = false},
+                              [&](pid_t pid, int) {
+                                  // The other slot's unit done, waiting for it to go.
+                                  for (int i = 0; i < 500 && done->flashConfig(kLocal)->baudCode != 7; ++i)
+                                      std::this_thread::sleep_for(10ms);
+                                  if (saving->waitForCommand(sim::type::UpdateFlash, 1, 10s) && done->waitForCommand(sim::type::GetLocalAddress, 3, 10s))
+                                      ::kill(pid, SIGTERM);
+                              });
+    EXPECT_EQ(r.code, 143) << r.err.toStdString();
+    EXPECT_TRUE(r.out.contains("001BDC0A0001: failed (exit 143): save to flash (UpdateFlash): stopped by SIGTERM")) << r.out.toStdString();
+    EXPECT_TRUE(r.out.contains("its flash may hold the old or the new settings. | Abort sent")) << r.out.toStdString();
+    EXPECT_TRUE(saving->waitForCommand(sim::type::Abort, 1, 5s));
+    const QJsonObject o = QJsonDocument::fromJson(Cli({"report", "--json"}).out.toUtf8()).object();
+    EXPECT_EQ(o["runs"].toInt(), 2);
+    EXPECT_EQ(o["done"][0]["unit"].toString(), "001BDC0A0002") << "the other slot's unit stays done";
+    EXPECT_EQ(o["failed"][0]["unit"].toString(), "001BDC0A0001");
+    EXPECT_EQ(o["failed"][0]["exit"].toInt(), 143);
+}
+
 // Two line processes, on three simulators each, write one database at once:
 // an SQLite file on this PC, and a PostgreSQL server as a plant's line PCs would.
 TEST_F(CtlTest, TwoLinesAtOnceLoseNoRecordInSqliteOrPostgreSql)
