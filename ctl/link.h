@@ -12,8 +12,9 @@
 #include "protocol/exchange.h"
 #include "protocol/packet.h"
 #include "serial.h"
+#include "ctl/trace.h"
+#include "ctl/wake.h"
 
-#include <QElapsedTimer>
 #include <QString>
 #include <QTextStream>
 
@@ -21,42 +22,13 @@
 #include <cstdint>
 #include <deque>
 #include <functional>
+#include <optional>
 #include <span>
 #include <string>
 
 namespace vtrl::ctl {
 
 using Millis = std::chrono::milliseconds;
-
-// One line per frame: time, direction, type name, sequence, payload in hex
-// and the decoded fields. PINs are shown only when asked for.
-class Trace {
-public:
-    Trace() = default;
-    Trace(QTextStream* out, bool showPin) : out_(out), showPin_(showPin) { clock_.start(); }
-
-    bool enabled() const { return out_ != nullptr; }
-    void Frame(bool sent, std::uint8_t type, std::uint8_t sequence, std::span<const std::uint8_t> payload);
-    // A received frame dropped for its CRC, with the bytes it carried.
-    void Refused(const protocol::Packet& frame);
-    // A line could not be written (full disk): the first error, empty while none.
-    const QString& WriteError() const { return writeError_; }
-
-private:
-    void Line(const QString& text);
-
-    QTextStream* out_ = nullptr;
-    bool showPin_ = false;
-    QElapsedTimer clock_;
-    QString writeError_;
-};
-
-// Name of a frame type in its direction ("GetConfig", "ConfigReport").
-QString FrameTypeName(bool sent, std::uint8_t type);
-// The decoded fields of a frame, and its payload in hex with PIN bytes
-// masked unless `showPin`.
-QString FrameFields(bool sent, std::uint8_t type, std::span<const std::uint8_t> payload, bool showPin);
-QString PayloadHex(bool sent, std::uint8_t type, std::span<const std::uint8_t> payload, bool showPin);
 
 class DeviceLink final : private protocol::PortWriter, private protocol::NotificationSink {
 public:
@@ -66,6 +38,9 @@ public:
         protocol::Notification notification;  // the answer, or the NegativeResponse
         protocol::Tag tag;                    // the send it answers
         std::uint32_t badCrc = 0;             // frames refused for their CRC during the wait
+        // The request a ConfigReport that answered no send of this wait named
+        // (its first byte), the latest such; none when no report strayed in.
+        std::optional<std::uint8_t> strayReportFor = std::nullopt;
     };
 
     explicit DeviceLink(Trace& trace);
@@ -81,6 +56,8 @@ public:
     const std::string& Path() const { return path_; }
 
     protocol::CommandSender& Commands() { return commands_; }
+    // The sequence number of the last frame written.
+    std::uint8_t LastSequence() const { return lastSequence_; }
 
     // Waits for the next notification the ledger credits to send `id`, or
     // that may be its answer: an answer (Answer, also one of several sends
@@ -107,8 +84,6 @@ private:
     // Reads what the port holds into the receiver; a read that fails marks
     // the port lost.
     void Drain();
-    // Sleeps until a port event, a stop request or `timeout`.
-    void Sleep(std::chrono::steady_clock::duration timeout);
 
     Trace& trace_;
     std::int32_t handle_ = 0;
@@ -120,9 +95,10 @@ private:
     std::deque<std::pair<protocol::Notification, protocol::Tag>> inbox_;
     std::chrono::steady_clock::duration waited_{};
     bool lost_ = false;
+    std::uint8_t lastSequence_ = 0;
 
-    // The monitor thread writes a byte for every port event; the wait polls it.
-    int wake_[2] = {-1, -1};
+    // The monitor thread wakes the wait for every port event.
+    Wake wake_;
 };
 
 }  // namespace vtrl::ctl

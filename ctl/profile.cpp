@@ -151,20 +151,26 @@ private:
 PortSettings LoadPort(const Section& s)
 {
     s.AllowOnly(kPortKeys);
-    s.Require(kPortKeys.mid(0, 6));
     PortSettings p;
-    p.baud = s.Number(QStringLiteral("baud"), kBauds);
-    p.dataBits = s.Number(QStringLiteral("dataBits"), std::array<int, 2>{7, 8});
-    p.parity = s.Word(QStringLiteral("parity"), kParities);
-    p.stopBits = s.Number(QStringLiteral("stopBits"), std::array<int, 2>{1, 2});
-    p.flow = s.Word(QStringLiteral("flow"), kFlows);
-    p.interfaceCode = s.Word(QStringLiteral("role"), kRoles);
+    if (s.Has(QStringLiteral("baud")))
+        p.baud = s.Number(QStringLiteral("baud"), kBauds);
+    if (s.Has(QStringLiteral("dataBits")))
+        p.dataBits = s.Number(QStringLiteral("dataBits"), std::array<int, 2>{7, 8});
+    if (s.Has(QStringLiteral("parity")))
+        p.parity = s.Word(QStringLiteral("parity"), kParities);
+    if (s.Has(QStringLiteral("stopBits")))
+        p.stopBits = s.Number(QStringLiteral("stopBits"), std::array<int, 2>{1, 2});
+    if (s.Has(QStringLiteral("flow")))
+        p.flow = s.Word(QStringLiteral("flow"), kFlows);
+    if (s.Has(QStringLiteral("role")))
+        p.interfaceCode = s.Word(QStringLiteral("role"), kRoles);
     if (s.Has(QStringLiteral("powerLevel")))
         p.powerLevel = static_cast<std::uint8_t>(s.Integer(QStringLiteral("powerLevel"), 0, kPowerLevelMax));
     if (s.Has(QStringLiteral("cdOutput"))) {
         p.cdOutput = s.Bool(QStringLiteral("cdOutput"));
         // Only a DCE drives CD; the wizard offers the switch for DCE only.
-        if (*p.cdOutput && p.interfaceCode != 2)
+        // Without a role the device's decides, once it is read.
+        if (*p.cdOutput && p.interfaceCode && *p.interfaceCode != 2)
             Fail(s.Key(QStringLiteral("cdOutput")), QStringLiteral("true is allowed only with \"role\": \"DCE\""));
     }
     return p;
@@ -183,12 +189,18 @@ QJsonObject PortJson(const PortSettings& p)
             return words[code - 1];
         return code;
     };
-    o[QStringLiteral("baud")] = number(p.baud, kBauds);
-    o[QStringLiteral("dataBits")] = number(p.dataBits, std::array<int, 2>{7, 8});
-    o[QStringLiteral("parity")] = word(p.parity, kParities);
-    o[QStringLiteral("stopBits")] = number(p.stopBits, std::array<int, 2>{1, 2});
-    o[QStringLiteral("flow")] = word(p.flow, kFlows);
-    o[QStringLiteral("role")] = RoleText(p.interfaceCode);
+    if (p.baud)
+        o[QStringLiteral("baud")] = number(*p.baud, kBauds);
+    if (p.dataBits)
+        o[QStringLiteral("dataBits")] = number(*p.dataBits, std::array<int, 2>{7, 8});
+    if (p.parity)
+        o[QStringLiteral("parity")] = word(*p.parity, kParities);
+    if (p.stopBits)
+        o[QStringLiteral("stopBits")] = number(*p.stopBits, std::array<int, 2>{1, 2});
+    if (p.flow)
+        o[QStringLiteral("flow")] = word(*p.flow, kFlows);
+    if (p.interfaceCode)
+        o[QStringLiteral("role")] = RoleText(*p.interfaceCode);
     if (p.powerLevel)
         o[QStringLiteral("powerLevel")] = *p.powerLevel;
     if (p.cdOutput)
@@ -211,11 +223,11 @@ PortSettings PortFromConfig(const protocol::DeviceConfig& c, const QString& pref
         if (code < 1 || code > count)
             warnings << QStringLiteral("%1.%2: the device reports code %3, which names no setting").arg(prefix, QLatin1String(key)).arg(code);
     };
-    check("baud", p.baud, 10);
-    check("dataBits", p.dataBits, 2);
-    check("parity", p.parity, 3);
-    check("stopBits", p.stopBits, 2);
-    check("flow", p.flow, 3);
+    check("baud", c.BaudCode, 10);
+    check("dataBits", c.DataBitsCode, 2);
+    check("parity", c.ParityCode, 3);
+    check("stopBits", c.StopBitsCode, 2);
+    check("flow", c.FlowControlCode, 3);
     return p;
 }
 
@@ -234,6 +246,22 @@ QString FlowText(std::uint8_t code)
     return code >= 1 && code <= kFlows.size() ? kFlows[code - 1] : QStringLiteral("code %1").arg(code);
 }
 QString RoleText(std::uint8_t interfaceCode) { return interfaceCode == 2 ? kRoles[1] : kRoles[0]; }
+QString DataBitsText(std::uint8_t code)
+{
+    return code == 1 || code == 2 ? QString::number(code == 1 ? 7 : 8) : QStringLiteral("code %1").arg(code);
+}
+
+PortSettings Filled(const PortSettings& partial, const protocol::DeviceConfig& c)
+{
+    PortSettings p = partial;
+    p.baud = partial.baud.value_or(c.BaudCode);
+    p.dataBits = partial.dataBits.value_or(c.DataBitsCode);
+    p.parity = partial.parity.value_or(c.ParityCode);
+    p.stopBits = partial.stopBits.value_or(c.StopBitsCode);
+    p.flow = partial.flow.value_or(c.FlowControlCode);
+    p.interfaceCode = partial.interfaceCode.value_or(c.InterfaceCode == 2 ? 2 : 1);
+    return p;
+}
 QString FunctionText(std::uint8_t code)
 {
     return code >= 1 && code <= kFunctions.size() ? kFunctions[code - 1] : QStringLiteral("code %1").arg(code);
@@ -340,7 +368,7 @@ std::variant<Profile, QString> LoadProfile(const QByteArray& json)
         p.local = LoadPort(Section(portObject, QStringLiteral("local")));
 
         for (const QString& key : kDeviceKeys)
-            if (localObject.contains(key) && p.function != 2)
+            if (localObject.contains(key) && p.function != protocol::kSppServer)
                 Fail(local.Key(key), QStringLiteral("is set only on an SPP Server; this profile is for %1")
                                          .arg(FunctionText(p.function)));
         if (local.Has(QStringLiteral("name")))
@@ -360,7 +388,7 @@ std::variant<Profile, QString> LoadProfile(const QByteArray& json)
                  QStringLiteral("true is allowed only with \"authentication\": true"));
 
         if (top.contains(QStringLiteral("remote"))) {
-            if (p.function != 1)
+            if (p.function != protocol::kCableReplacement)
                 Fail(QStringLiteral("remote"), QStringLiteral("only a Cable Replacement pair has a remote device"));
             const QJsonValue remoteValue = top.value(QStringLiteral("remote"));
             if (!remoteValue.isObject())
@@ -404,10 +432,10 @@ Profile ProfileFromConfig(const protocol::DeviceConfig& local, const protocol::D
 {
     Profile p;
     p.function = local.DeviceFunction;
-    if (p.function != 1 && p.function != 2)
+    if (p.function != protocol::kCableReplacement && p.function != protocol::kSppServer)
         warnings << QStringLiteral("local.function: the device reports code %1, which names no device function").arg(p.function);
     p.local = PortFromConfig(local, QStringLiteral("local"), warnings);
-    if (p.function == 2) {
+    if (p.function == protocol::kSppServer) {
         p.device.name = protocol::FieldText(local.DeviceName.data(), local.DeviceName.size());
         p.device.linkTimeout = static_cast<std::uint8_t>(std::min<int>(local.LinkTimeout, 255));
         if (local.LinkTimeout > kLinkTimeoutMax)
@@ -422,40 +450,58 @@ Profile ProfileFromConfig(const protocol::DeviceConfig& local, const protocol::D
     return p;
 }
 
+QList<SettingValue> SettingValues(const QString& prefix, const PortSettings& want, const DeviceSettings* device,
+                                  const protocol::DeviceConfig& have)
+{
+    QList<SettingValue> out;
+    const auto value = [&](const char* key, const QString& profile, const QString& actual) {
+        out.append(SettingValue{prefix + QLatin1Char('.') + QLatin1String(key), profile, actual, profile == actual});
+    };
+    const auto yesNo = [](bool b) { return b ? QStringLiteral("true") : QStringLiteral("false"); };
+    if (want.baud)
+        value("baud", BaudText(*want.baud), BaudText(have.BaudCode));
+    if (want.dataBits)
+        value("dataBits", DataBitsText(*want.dataBits), DataBitsText(have.DataBitsCode));
+    if (want.parity)
+        value("parity", ParityText(*want.parity), ParityText(have.ParityCode));
+    if (want.stopBits)
+        value("stopBits", QString::number(*want.stopBits), QString::number(have.StopBitsCode));
+    if (want.flow)
+        value("flow", FlowText(*want.flow), FlowText(have.FlowControlCode));
+    if (want.interfaceCode)
+        value("role", RoleText(*want.interfaceCode), RoleText(have.InterfaceCode));
+    if (want.powerLevel)
+        value("powerLevel", QString::number(*want.powerLevel), QString::number(have.PowerByte & 0x0F));
+    if (want.cdOutput)
+        value("cdOutput", yesNo(*want.cdOutput), yesNo(have.OutputOnCD != 0));
+    if (device) {
+        if (device->name)
+            value("name", DeviceText(*device->name), DeviceText(protocol::FieldText(have.DeviceName.data(), have.DeviceName.size())));
+        if (device->linkTimeout)
+            value("linkTimeout", QString::number(*device->linkTimeout), QString::number(have.LinkTimeout));
+        if (device->authentication)
+            value("authentication", yesNo(*device->authentication), yesNo(have.Authentication != 0));
+        if (device->encryption)
+            value("encryption", yesNo(*device->encryption), yesNo(have.Encryption != 0));
+        // The PIN is compared but never shown.
+        if (device->pin)
+            out.append(SettingValue{prefix + QStringLiteral(".pin"), QStringLiteral("(hidden)"), QStringLiteral("(hidden)"),
+                                    *device->pin == protocol::FieldText(have.PinCode.data(), have.PinCode.size())});
+    }
+    return out;
+}
+
 QStringList CompareSettings(const QString& prefix, const PortSettings& want, const DeviceSettings* device,
                             const protocol::DeviceConfig& have)
 {
     QStringList out;
-    const auto differ = [&](const char* key, const QString& profile, const QString& actual) {
-        if (profile != actual)
-            out << QStringLiteral("%1.%2: profile %3, device %4").arg(prefix, QLatin1String(key), profile, actual);
-    };
-    differ("baud", BaudText(want.baud), BaudText(have.BaudCode));
-    differ("dataBits", QString::number(want.dataBits == 1 ? 7 : 8),
-           have.DataBitsCode == 1 || have.DataBitsCode == 2 ? QString::number(have.DataBitsCode == 1 ? 7 : 8)
-                                                            : QStringLiteral("code %1").arg(have.DataBitsCode));
-    differ("parity", ParityText(want.parity), ParityText(have.ParityCode));
-    differ("stopBits", QString::number(want.stopBits), QString::number(have.StopBitsCode));
-    differ("flow", FlowText(want.flow), FlowText(have.FlowControlCode));
-    differ("role", RoleText(want.interfaceCode), RoleText(have.InterfaceCode));
-    if (want.powerLevel)
-        differ("powerLevel", QString::number(*want.powerLevel), QString::number(have.PowerByte & 0x0F));
-    if (want.cdOutput)
-        differ("cdOutput", *want.cdOutput ? QStringLiteral("true") : QStringLiteral("false"),
-               have.OutputOnCD ? QStringLiteral("true") : QStringLiteral("false"));
-    if (device) {
-        const auto yesNo = [](bool b) { return b ? QStringLiteral("true") : QStringLiteral("false"); };
-        if (device->name)
-            differ("name", DeviceText(*device->name), DeviceText(protocol::FieldText(have.DeviceName.data(), have.DeviceName.size())));
-        if (device->linkTimeout)
-            differ("linkTimeout", QString::number(*device->linkTimeout), QString::number(have.LinkTimeout));
-        if (device->authentication)
-            differ("authentication", yesNo(*device->authentication), yesNo(have.Authentication != 0));
-        if (device->encryption)
-            differ("encryption", yesNo(*device->encryption), yesNo(have.Encryption != 0));
-        // The PIN is compared but never printed.
-        if (device->pin && *device->pin != protocol::FieldText(have.PinCode.data(), have.PinCode.size()))
-            out << QStringLiteral("%1.pin: the device holds another PIN than the profile").arg(prefix);
+    for (const SettingValue& v : SettingValues(prefix, want, device, have)) {
+        if (v.same)
+            continue;
+        if (v.key.endsWith(QLatin1String(".pin")))
+            out << QStringLiteral("%1: the device holds another PIN than the profile").arg(v.key);
+        else
+            out << QStringLiteral("%1: profile %2, device %3").arg(v.key, v.want, v.have);
     }
     return out;
 }

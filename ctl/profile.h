@@ -5,6 +5,7 @@
 #include "protocol/params.h"
 
 #include <QByteArray>
+#include <QList>
 #include <QString>
 #include <QStringList>
 
@@ -18,19 +19,25 @@ namespace vtrl::ctl {
 inline constexpr int kProfileVersion = 1;
 inline constexpr const char* kProfileFormat = "vtrlctl profile";
 
-// What SetPortConfig carries. Codes are the record's 1-based codes. Power
-// level and CD output are optional: without them the device keeps its own.
+// What SetPortConfig carries. Codes are the record's 1-based codes. A
+// profile may give only the keys to change: a key left out keeps the
+// device's value (read before anything is sent). Power level and CD output
+// without a value keep the device's too.
 struct PortSettings {
-    std::uint8_t baud = 0;
-    std::uint8_t dataBits = 0;
-    std::uint8_t parity = 0;
-    std::uint8_t stopBits = 0;
-    std::uint8_t flow = 0;
-    std::uint8_t interfaceCode = 0;  // 1 DTE, 2 DCE
+    std::optional<std::uint8_t> baud;
+    std::optional<std::uint8_t> dataBits;
+    std::optional<std::uint8_t> parity;
+    std::optional<std::uint8_t> stopBits;
+    std::optional<std::uint8_t> flow;
+    std::optional<std::uint8_t> interfaceCode;  // 1 DTE, 2 DCE
     std::optional<std::uint8_t> powerLevel;
     std::optional<bool> cdOutput;
     bool operator==(const PortSettings&) const = default;
 };
+
+// `partial` with every key it leaves out taken from `current`; power level
+// and CD output stay as given.
+PortSettings Filled(const PortSettings& partial, const protocol::DeviceConfig& current);
 
 // What SetDeviceConfig carries (SPP Server only). A missing field keeps the
 // device's value; resetLinkKeys is a one-shot request, never read back. Name
@@ -48,7 +55,7 @@ struct DeviceSettings {
 };
 
 struct Profile {
-    std::uint8_t function = 1;  // 1 Cable Replacement, 2 SPP Server
+    std::uint8_t function = protocol::kCableReplacement;  // or protocol::kSppServer
     PortSettings local;
     DeviceSettings device;
     std::optional<PortSettings> remote;
@@ -72,10 +79,22 @@ QString BaudText(std::uint8_t code);
 QString ParityText(std::uint8_t code);
 QString FlowText(std::uint8_t code);
 QString RoleText(std::uint8_t interfaceCode);
+QString DataBitsText(std::uint8_t code);
 QString FunctionText(std::uint8_t code);
 
 // A name or PIN as the device holds it (Latin-1), for profiles and messages.
 QString DeviceText(const std::string& bytes);
+
+// Each setting `want` names, with what the profile and the device say:
+// {"local.baud", "19200", "9600", false}. PINs are never shown.
+struct SettingValue {
+    QString key;
+    QString want;
+    QString have;
+    bool same = false;
+};
+QList<SettingValue> SettingValues(const QString& prefix, const PortSettings& want, const DeviceSettings* device,
+                                  const protocol::DeviceConfig& have);
 
 // The settings of `want` that `have` does not hold, one line each
 // ("local.baud: profile 19200, device 9600"). `prefix` is "local" or "remote".

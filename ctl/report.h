@@ -1,7 +1,7 @@
 #pragma once
-// The commissioning record: apply --report appends one JSON line per run to
-// a file that several vtrlctl processes on one PC may share, and report
-// summarises it.
+// The JSON-lines file of apply --report: one line per run, appended by
+// several vtrlctl processes on one PC at once. vtrlctl report reads it as
+// it reads the record database.
 
 #include <QJsonObject>
 #include <QString>
@@ -25,9 +25,5 @@ public:
 private:
     int fd_ = -1;
 };
-
-// Prints what a report file says: units done and failed, and why. Returns
-// the exit code (0, or 1 when the file cannot be read).
-int SummariseReport(const QString& path, bool json, QTextStream& out, QTextStream& err);
 
 }  // namespace vtrl::ctl

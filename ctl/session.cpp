@@ -45,6 +45,15 @@ Timeouts Timeouts::Scaled(double f) const
     return t;
 }
 
+Timeouts Timeouts::EachAnswer(Millis each) const
+{
+    Timeouts t = *this;
+    for (Millis* m : {&t.portCheck, &t.portSettings, &t.flash, &t.bondStep})
+        *m = each;
+    t.deviceSettingsTick = std::max(Millis{1}, each / t.deviceSettingsTicks);
+    return t;
+}
+
 QString FormatAddress(const DeviceAddress& a)
 {
     return QString::fromStdString(protocol::FormatAddress(a));
@@ -93,10 +102,21 @@ Step Session::Exchange(const QString& step, const std::function<int(protocol::Co
         return Failure{kExitPort, QStringLiteral("%1: could not write to the port %2")
                                       .arg(step, QString::fromStdString(link_.Path()))};
     }
+    asked_ = link_.LastSequence();
     Step f = Wait(step, link_.Commands().LastExchange(), timeout, answer);
     if (f)
         f->sent = true;
     return f;
+}
+
+Step Session::Read(const QString& step, const std::function<int(protocol::CommandSender&)>& send, Millis timeout,
+                   Notification* answer)
+{
+    Step f = Exchange(step, send, timeout, answer);
+    if (!f || !f->garbled)
+        return f;
+    Say(QStringLiteral("%1: the answer failed its checksum; asking once more").arg(step));
+    return Exchange(step, send, timeout, answer);
 }
 
 Step Session::Wait(const QString& step, protocol::ExchangeId id, Millis timeout, Notification* answer)
@@ -115,11 +135,13 @@ Failure Session::Failed(const QString& step, const DeviceLink::Result& r, Millis
     switch (r.outcome) {
     case DeviceLink::Outcome::Refused: {
         const int reason = Byte(r.notification, 1);
-        return Failure{kExitRefused, QStringLiteral("%1: the device refused it with reason %2 \"%3\" (NegativeResponse %4)")
-                                         .arg(step)
-                                         .arg(reason)
-                                         .arg(QString::fromStdString(protocol::ReasonText(reason)),
-                                              PayloadHex(false, protocol::NegativeResponse, *r.notification.block, false))};
+        Failure f{kExitRefused, QStringLiteral("%1: the device refused it with reason %2 \"%3\" (NegativeResponse %4)")
+                                    .arg(step)
+                                    .arg(reason)
+                                    .arg(QString::fromStdString(protocol::ReasonText(reason)),
+                                         PayloadHex(false, protocol::NegativeResponse, *r.notification.block, false))};
+        f.refused = true;
+        return f;
     }
     case DeviceLink::Outcome::Misnamed: {
         // Not a refusal: the device may have carried the command out.
@@ -143,6 +165,13 @@ Failure Session::Failed(const QString& step, const DeviceLink::Result& r, Millis
             f.garbled = true;
             return f;
         }
+        if (r.strayReportFor)
+            return Failure{kExitTimedOut, QStringLiteral("%1: the device answered request %2 with a report for request %3 "
+                                                         "(and nothing else within %4 ms)")
+                                              .arg(step)
+                                              .arg(asked_)
+                                              .arg(*r.strayReportFor)
+                                              .arg(timeout.count())};
         return Failure{kExitTimedOut, QStringLiteral("%1: the device did not answer within %2 ms").arg(step).arg(timeout.count())};
     case DeviceLink::Outcome::Interrupted: {
         const int signal = stop::Requested();
@@ -163,13 +192,13 @@ Step Session::Connect()
 {
     connected_ = false;
     Notification n;
-    if (auto f = Exchange(QStringLiteral("port check (GetLocalAddress)"), [](auto& send) { return send.SendGetLocalAddress(); },
+    if (auto f = Read(QStringLiteral("port check (GetLocalAddress)"), [](auto& send) { return send.SendGetLocalAddress(); },
                           t_.portCheck, &n))
         return f;
     std::copy_n(n.block->begin(), 6, localAddress_.begin());
     connected_ = true;
 
-    if (auto f = Exchange(QStringLiteral("version (GetVersion)"), [](auto& send) { return send.SendGetVersion(DeviceAddress{}); },
+    if (auto f = Read(QStringLiteral("version (GetVersion)"), [](auto& send) { return send.SendGetVersion(DeviceAddress{}); },
                           t_.portCheck, &n))
         return f;
     localVersion_ = protocol::ToVersionRecord(*n.block);
@@ -177,7 +206,7 @@ Step Session::Connect()
         return Failure{kExitRefused, QStringLiteral("version (GetVersion): the device runs \"%1\": %2")
                                          .arg(VersionText(localVersion_, true), kVersionRefusal)};
 
-    if (auto f = Exchange(QStringLiteral("configuration (GetConfig)"), [](auto& send) { return send.SendGetConfig(DeviceAddress{}); },
+    if (auto f = Read(QStringLiteral("configuration (GetConfig)"), [](auto& send) { return send.SendGetConfig(DeviceAddress{}); },
                           t_.portCheck, &n))
         return f;
     localConfig_ = Decoded(n);
@@ -187,7 +216,7 @@ Step Session::Connect()
 Step Session::ReadConfig(const DeviceAddress& address, const QString& what, Millis timeout, protocol::DeviceConfig& out)
 {
     Notification n;
-    if (auto f = Exchange(QStringLiteral("%1 configuration (GetConfig)").arg(what),
+    if (auto f = Read(QStringLiteral("%1 configuration (GetConfig)").arg(what),
                           [&](auto& send) { return send.SendGetConfig(address); }, timeout, &n))
         return f;
     out = Decoded(n);
@@ -232,7 +261,7 @@ Step Session::ReachRemote(const DeviceAddress& remote, VersionRecord& version, p
     }
     const QString who = FormatAddress(remote);
     Notification n;
-    if (auto f = Exchange(QStringLiteral("remote %1 version (GetVersion)").arg(who),
+    if (auto f = Read(QStringLiteral("remote %1 version (GetVersion)").arg(who),
                           [&](auto& send) { return send.SendGetVersion(remote); }, t_.bondStep, &n))
         return f;
     version = protocol::ToVersionRecord(*n.block);
@@ -304,22 +333,28 @@ std::variant<std::pair<std::uint8_t, std::uint8_t>, Failure> PortExtras(const QS
                                        .arg(level)
                                        .arg(powerClass >> 4)
                                        .arg(maxLevel)};
+    const bool dce = s.interfaceCode.value_or(current.InterfaceCode) == 2;
+    if (s.cdOutput && *s.cdOutput && !dce)
+        return Failure{kExitUsage, QStringLiteral("%1.cdOutput: true is allowed only on a DCE; the device is a DTE and the profile "
+                                                  "gives no \"role\"")
+                                       .arg(what)};
     std::uint8_t cd = s.cdOutput ? (*s.cdOutput ? 1 : 0) : current.OutputOnCD;
-    if (s.interfaceCode != 2)
+    if (!dce)
         cd = 0;  // a DTE has no CD output to drive
     return std::make_pair(static_cast<std::uint8_t>(powerClass | level), cd);
 }
 
-Step Session::SetPort(const DeviceAddress& address, const QString& what, const PortSettings& s,
+Step Session::SetPort(const DeviceAddress& address, const QString& what, const PortSettings& partial,
                       const protocol::DeviceConfig& current)
 {
+    const PortSettings s = Filled(partial, current);
     auto extras = PortExtras(what, s, current);
     if (auto* f = std::get_if<Failure>(&extras))
         return *f;
     // Plain names: a lambda may not capture structured bindings with clang 14.
     const std::uint8_t power = std::get<0>(extras).first;
     const std::uint8_t cd = std::get<0>(extras).second;
-    const protocol::PortSettings wire{s.baud, s.dataBits, s.stopBits, s.parity, s.interfaceCode, s.flow, power, cd};
+    const protocol::PortSettings wire{*s.baud, *s.dataBits, *s.stopBits, *s.parity, *s.interfaceCode, *s.flow, power, cd};
     return Exchange(QStringLiteral("%1 port settings (SetPortConfig)").arg(what), [&](protocol::CommandSender& send) {
         return send.SendSetRemotePortConfig(address, wire);
     }, t_.portSettings);

@@ -28,6 +28,7 @@ enum ExitCode : int {
     kExitRefused = 4,   // the device refused a step, or its version is too old
     kExitTimedOut = 5,  // the device did not answer a step in time
     kExitMismatch = 6,  // the fresh read after apply differs from the profile
+    kExitUnitsFailed = 7,  // report: the latest run of a unit failed
     kExitSignal = 128,  // plus the signal that stopped the command
 };
 
@@ -45,6 +46,8 @@ struct Timeouts {
 
     // Every time-out multiplied by `factor` (at least 1 ms each).
     Timeouts Scaled(double factor) const;
+    // Every wait for one answer `each` (--timeout); the inquiry keeps its time.
+    Timeouts EachAnswer(Millis each) const;
 };
 
 struct Failure {
@@ -54,6 +57,7 @@ struct Failure {
     int signal = 0;     // a stop request ended the step
     bool garbled = false;  // answers came but failed their checksum
     bool unclear = false;  // an answer came that does not say whether the command was carried out
+    bool refused = false;  // a NegativeResponse: the device did not carry the command out
 };
 using Step = std::optional<Failure>;
 
@@ -106,6 +110,10 @@ private:
     // requested, and waits for its answer.
     Step Exchange(const QString& step, const std::function<int(protocol::CommandSender&)>& send, Millis timeout,
                   protocol::Notification* answer = nullptr);
+    // A read (it changes nothing on the device) asked once more when its
+    // answer failed the checksum.
+    Step Read(const QString& step, const std::function<int(protocol::CommandSender&)>& send, Millis timeout,
+              protocol::Notification* answer);
     Step Wait(const QString& step, protocol::ExchangeId id, Millis timeout, protocol::Notification* answer);
     Failure Failed(const QString& step, const DeviceLink::Result& result, Millis timeout);
     Step Bond(const DeviceAddress& remote);
@@ -116,6 +124,7 @@ private:
     QTextStream& progress_;
     QString where_;
     bool connected_ = false;
+    std::uint8_t asked_ = 0;  // the sequence of the command waited for
     DeviceAddress localAddress_{};
     VersionRecord localVersion_{};
     protocol::DeviceConfig localConfig_{};

@@ -63,7 +63,9 @@ set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
 set(CPACK_DEBIAN_VTRLCFG_PACKAGE_NAME vtrlcfg)
 # Qt starts no window without a platform plug-in, and libqt6gui6 only
 # recommends them.
-set(CPACK_DEBIAN_VTRLCFG_PACKAGE_DEPENDS qt6-qpa-plugins)
+# The record's database drivers are plug-ins too: SQLite for the default file.
+set(CPACK_DEBIAN_VTRLCFG_PACKAGE_DEPENDS "qt6-qpa-plugins, libqt6sql6-sqlite")
+set(CPACK_DEBIAN_VTRLCFG_PACKAGE_RECOMMENDS libqt6sql6-psql)
 set(CPACK_DEBIAN_VTRLCFG_PACKAGE_SUGGESTS "vtrlctl, vtrlsim")
 set(CPACK_DEBIAN_VTRLCFG_DESCRIPTION "configuration wizard for Vantrel Bluetooth RS-232 radios
 vtrlcfg commissions a Vantrel Bluetooth RS-232 cable-replacement radio
@@ -75,6 +77,8 @@ device save them in flash.
 Opening a serial port needs membership of the dialout group.")
 
 set(CPACK_DEBIAN_VTRLCTL_PACKAGE_NAME vtrlctl)
+set(CPACK_DEBIAN_VTRLCTL_PACKAGE_DEPENDS libqt6sql6-sqlite)
+set(CPACK_DEBIAN_VTRLCTL_PACKAGE_RECOMMENDS libqt6sql6-psql)
 set(CPACK_DEBIAN_VTRLCTL_PACKAGE_SUGGESTS vtrlsim)
 set(CPACK_DEBIAN_VTRLCTL_DESCRIPTION "command line for Vantrel Bluetooth RS-232 radios
 vtrlctl reads the settings of a Vantrel Bluetooth RS-232 radio into a

@@ -225,12 +225,11 @@ void TfrmCommPortSel::ShowRefusedPorts(std::vector<serial::PortEntry> refused)
     QString prefix = QStringLiteral("No access to ");
     QString suffix = QStringLiteral(": ") + (first.joinGroup.empty()
                                                  ? QStringLiteral("check its permissions")
-                                                 : QStringLiteral("join group %1").arg(QString::fromStdString(first.joinGroup)));
+                                                 : QString::fromStdString(serial::JoinGroupText(first.joinGroup)));
     if (first.state == serial::PortEntry::State::InUse) {
         // Who holds it, where that can be found: close that program first.
         prefix.clear();
-        const std::string holder = serial::HolderText(first.holder);
-        suffix = QStringLiteral(" is in use") + (holder.empty() ? QString() : QStringLiteral(" by ") + QString::fromStdString(holder));
+        suffix = QStringLiteral(" is ") + QString::fromStdString(serial::InUseText(first.holder));
     }
     const QFontMetrics metrics = Panel0.fontMetrics();
     const int room = Panel0.contentsRect().width() - Panel0.indent();

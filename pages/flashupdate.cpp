@@ -173,6 +173,7 @@ void TfrmFlashUpdate::ConfirmationReceived(const Reply& reply)
         SetStatus(QStringLiteral("The device confirmed a save, but it may have been an earlier one.  Please save again."));
         return;
     }
+    frmMain->SaveConfirmed();
     frmMain->btnNext.setEnabled(true);
     SetStatus(QStringLiteral("All settings were saved successfully."));
     // Saved: the wizard moves on to the Finish page by itself.

@@ -20,6 +20,7 @@ sets and saves the settings of both.
 Qt's own options, with one dash (-platform NAME, -style NAME, ...), go to Qt.
 Environment:
   VTRLCFG_PORTS   colon-separated device paths to add to the COM port list
+  VTRLCFG_RECORD  the record every confirmed save is appended to (off: none)
 See vtrlcfg(1).
 )";
 

@@ -1,4 +1,6 @@
 #include "wizard.h"
+#include "protocol/rules.h"
+#include "record/record.h"
 
 #include "shell/startup.h"
 #include "serial/portnames.h"
@@ -7,6 +9,10 @@
 #include "vtrl_version.h"
 
 #include <QApplication>
+#include <QDateTime>
+#include <QJsonArray>
+#include <QJsonObject>
+#include <QSysInfo>
 #include <QIcon>
 #include <QPainter>
 #include <QPixmap>
@@ -137,6 +143,50 @@ QIcon WizardIcon()
 
 }  // namespace
 
+QString RecordSave(const TfrmMain& main, const QString& where)
+{
+    if (record::IsOff(where))
+        return QString();
+    const auto unit = [](const DeviceAddress& a, const VersionRecord& v) {
+        return QJsonObject{{QStringLiteral("address"), QString::fromStdString(protocol::FormatAddress(a))},
+                           {QStringLiteral("applicationVersion"), QString::fromLatin1(protocol::ApplicationVersionText(v))},
+                           {QStringLiteral("bluetoothVersion"), QString::fromLatin1(protocol::BluetoothVersionText(v))}};
+    };
+    const auto lines = [](const protocol::DeviceConfig& c) {
+        const protocol::ConfigurationLines l = protocol::DescribeConfiguration(c);
+        QJsonArray a{QString::fromStdString(l.format), QString::fromStdString(l.flowControl), QString::fromStdString(l.deviceType)};
+        if (l.bondedTo)
+            a.append(QString::fromStdString(*l.bondedTo));
+        return a;
+    };
+    const QString station = qEnvironmentVariable("VTRLCFG_STATION", QSysInfo::machineHostName());
+    QJsonObject settings{{QStringLiteral("local"), lines(main.LocalConfig)}};
+    QJsonObject run{{QStringLiteral("time"), QDateTime::currentDateTimeUtc().toString(Qt::ISODateWithMs)},
+                    {QStringLiteral("program"), QStringLiteral("wizard")},
+                    {QStringLiteral("station"), station},
+                    {QStringLiteral("host"), QSysInfo::machineHostName()},
+                    {QStringLiteral("labels"), QJsonObject{}},
+                    {QStringLiteral("port"), QStringLiteral("COM Port %1").arg(main.OpenedPort)},
+                    {QStringLiteral("device"), unit(main.LocalDeviceAddress, main.LocalVersion)},
+                    {QStringLiteral("steps"), QJsonArray{QJsonObject{{QStringLiteral("step"), QStringLiteral("save to flash")},
+                                                                     {QStringLiteral("result"), QStringLiteral("ok")}}}},
+                    {QStringLiteral("verification"), QJsonObject{{QStringLiteral("result"), QStringLiteral("not done")}}},
+                    {QStringLiteral("flash"), QStringLiteral("saved")},
+                    {QStringLiteral("ms"), 0},
+                    {QStringLiteral("exit"), 0}};
+    // Only a pair has a remote; the PIN is never written (the lines hold none).
+    if (main.DeviceFunction == protocol::kCableReplacement && main.LocalConfig.BondedAddress != DeviceAddress{}) {
+        run[QStringLiteral("remote")] = unit(main.LocalConfig.BondedAddress, main.RemoteVersion);
+        settings[QStringLiteral("remote")] = lines(main.RemoteConfig);
+    }
+    run[QStringLiteral("profile")] = QJsonObject{{QStringLiteral("settings"), settings}};
+    QString error;
+    const auto store = record::Store::Open(where, error);
+    if (!store)
+        return error;
+    return store->Append(run);
+}
+
 int RunWizard()
 {
     QApplication::setApplicationName(QStringLiteral("VtrlCfg"));
@@ -148,6 +198,12 @@ int RunWizard()
         // Extra device paths (the simulator's pseudo-terminal) join the COM list.
         serial::RegisterPortsFromEnvironment();
         Wizard wizard;
+        wizard.main().OnSaveConfirmed = [](const TfrmMain& main) {
+            const QString where = record::DefaultLocation();
+            const QString why = RecordSave(main, where);
+            if (!why.isEmpty())
+                std::fprintf(stderr, "vtrlcfg: cannot append the save to the record %s: %s\n", qPrintable(where), qPrintable(why));
+        };
         wizard.main().show();
         if (qEnvironmentVariableIntValue("VTRLCFG_EXIT_AFTER_SHOW") == 1) {
             // Queued behind the first paint of the shown page.

@@ -13,6 +13,8 @@
 #include "shell/mainform.h"
 #include "shell/pagetable.h"
 
+#include <QString>
+
 #include <array>
 #include <memory>
 
@@ -44,6 +46,11 @@ private:
     std::unique_ptr<TfrmConfigLocalPort> configLocalPort_;
     std::unique_ptr<TfrmConfigLocalDevice> configLocalDevice_;
 };
+
+// A desk is one more station: the save the device confirmed, appended to the
+// record `where` (record/record.h) as one run of the program "wizard". The
+// error, empty on success.
+QString RecordSave(const TfrmMain& main, const QString& where);
 
 // The whole program after the application object exists: title, forms, event
 // loop, with an escaped exception shown in the standard error box (exit 0).

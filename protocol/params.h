@@ -11,6 +11,10 @@
 
 namespace vtrl::protocol {
 
+// The device functions DeviceConfig::DeviceFunction names.
+inline constexpr std::uint8_t kCableReplacement = 1;
+inline constexpr std::uint8_t kSppServer = 2;
+
 // One field per parameter tag 1..18, in tag order. Codes are 1-based.
 struct DeviceConfig {
     std::uint8_t Tag1Value = 0;

@@ -12,6 +12,7 @@ packages=("$@")
   clang libclang-rt-14-dev
   g++-mingw-w64-x86-64 googletest wine64
   libudev-dev
+  libqt6sql6-sqlite libqt6sql6-psql postgresql
   xvfb xauth fonts-dejavu-core fonts-dejavu-extra
 )
 

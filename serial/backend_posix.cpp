@@ -107,8 +107,7 @@ SystemError InUseBy(const std::string& path, const PortHolder& holder) {
     e.kind = SystemError::Kind::InUse;
     e.code = EBUSY;
     e.holder = holder;
-    const std::string who = HolderText(holder);
-    e.detail = path + " is in use by " + (who.empty() ? "another program" : who);
+    e.detail = path + " is " + InUseText(holder);
     return e;
 }
 
@@ -593,6 +592,15 @@ int OpenExclusive(const std::string& path, SystemError& error) {
     // second open from this very process.
     if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
         error = ErrorFromErrno(errno, path);
+        ::close(fd);
+        return -1;
+    }
+    // A program that merely has the port open (a shell's exec 3<>, a terminal
+    // program that takes no lock) would read our frames or write into them.
+    const std::string real = RealDevice(path);
+    const auto openers = OpenersOf({real});
+    if (auto it = openers.find(real); it != openers.end() && !it->second.empty()) {
+        error = InUseBy(path, it->second.front());
         ::close(fd);
         return -1;
     }

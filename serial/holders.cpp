@@ -259,6 +259,7 @@ std::map<std::string, std::vector<PortHolder>> OpenersOf(const std::set<std::str
         DIR* fds = ::opendir(fdPath.c_str());
         if (fds == nullptr) continue;  // gone, or not ours to look at
         std::set<std::string> hit;
+        std::set<std::string> multiplexed;  // pseudo-terminals whose other end this process holds
         while (const dirent* fd = ::readdir(fds)) {
             if (fd->d_name[0] == '.') continue;
             char target[PATH_MAX];
@@ -266,10 +267,22 @@ std::map<std::string, std::vector<PortHolder>> OpenersOf(const std::set<std::str
             if (n <= 0) continue;
             const std::string path(target, static_cast<std::size_t>(n));
             if (devices.count(path)) hit.insert(path);
+            if (path == "/dev/ptmx" || path == "/dev/pts/ptmx") {
+                // The master's fdinfo names its terminal: "tty-index:\t3".
+                const std::string info =
+                    ReadSmallFile(std::string("/proc/") + entry->d_name + "/fdinfo/" + fd->d_name, 4096);
+                const std::size_t at = info.find("tty-index:");
+                if (at != std::string::npos)
+                    multiplexed.insert("/dev/pts/" + std::to_string(std::strtol(info.c_str() + at + 10, nullptr, 10)));
+            }
         }
         ::closedir(fds);
-        for (const std::string& device : hit)
+        for (const std::string& device : hit) {
+            // The program at a pseudo-terminal's other end (a simulator, a
+            // terminal multiplexer) is the line, not a holder of the port.
+            if (multiplexed.count(device)) continue;
             found[device].push_back(PortHolder{static_cast<int>(pid), ProgramName(static_cast<int>(pid))});
+        }
     }
     ::closedir(proc);
     return found;
@@ -360,6 +373,30 @@ bool ClaimedHere(const std::string& device) {
     const std::string real = RealDevice(device);
     std::lock_guard<std::mutex> guard(S().mutex);
     return S().claimed.count(real) > 0;
+}
+
+namespace {
+std::string g_consolesFile;  // tests only
+}
+
+void SetConsolesFileForTesting(const std::string& file) { g_consolesFile = file; }
+
+std::set<std::string> ConsoleDevices() {
+    // "ttyS0                -W- (EC  p a)    4:64", one console a line.
+    const std::string text = ReadSmallFile(g_consolesFile.empty() ? "/proc/consoles" : g_consolesFile, 64 * 1024);
+    std::set<std::string> devices;
+    std::size_t at = 0;
+    while (at < text.size()) {
+        std::size_t end = text.find('\n', at);
+        if (end == std::string::npos) end = text.size();
+        const std::string line = text.substr(at, end - at);
+        at = end + 1;
+        const std::size_t name = line.find_first_not_of(' ');
+        if (name == std::string::npos) continue;
+        const std::string word = line.substr(name, line.find(' ', name) - name);
+        if (!word.empty() && word.find("..") == std::string::npos) devices.insert("/dev/" + word);
+    }
+    return devices;
 }
 
 }  // namespace vtrl::serial

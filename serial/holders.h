@@ -37,7 +37,8 @@ std::optional<PortHolder> LockHolder(const std::string& device);
 
 // Running processes other than this one that have the devices open; a device
 // nobody else has open has no entry. Only the processes whose descriptors
-// this user may see are found.
+// this user may see are found. The process holding a pseudo-terminal's master
+// is its other end, not a holder.
 std::map<std::string, std::vector<PortHolder>> OpenersOf(const std::set<std::string>& devices);
 
 // The process other than this one that holds the device's flock, from
@@ -65,6 +66,12 @@ private:
     std::string device_;
     std::string lockFile_;  // "" when no lock file could be written
 };
+
+// The devices the kernel writes its console to (/proc/consoles: "ttyS0"
+// becomes "/dev/ttyS0"). Frames sent there would land on the console.
+std::set<std::string> ConsoleDevices();
+// Tests: read `file` instead of /proc/consoles; "" restores it.
+void SetConsolesFileForTesting(const std::string& file);
 
 // Whether a port of this process holds the device now.
 bool ClaimedHere(const std::string& device);

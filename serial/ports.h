@@ -50,6 +50,8 @@ struct PortEntry {
     std::string joinGroup;   // Denied: a group that may use the device, when this user is not in it
     PortHolder holder{};     // InUse: who holds it, where that can be found
     PortIdentity identity{};
+    // The kernel's console: offered to nobody who did not name it.
+    bool console = false;
 
     bool listed() const { return state == State::Free || state == State::OpenHere; }
 };

@@ -213,8 +213,7 @@ void Judge(PortEntry& entry, const std::map<std::string, std::vector<PortHolder>
         entry.holder = it->second.front();
     }
     if (entry.state == PortEntry::State::InUse) {
-        const std::string who = HolderText(entry.holder);
-        entry.detail = entry.path + " is in use by " + (who.empty() ? "another program" : who);
+        entry.detail = entry.path + " is " + InUseText(entry.holder);
         return;
     }
     if (::faccessat(AT_FDCWD, entry.device.c_str(), R_OK | W_OK, AT_EACCESS) != 0) {
@@ -296,9 +295,13 @@ std::vector<PortEntry> ListPorts(DeviceDatabase* database) {
         if (const auto it = identities.find(device); it != identities.end()) entry.identity = it->second;
         ports[entry.port] = std::move(entry);
     }
+    const std::set<std::string> consoles = ConsoleDevices();
     std::vector<PortEntry> list;
     list.reserve(ports.size());
-    for (auto& [port, entry] : ports) list.push_back(std::move(entry));
+    for (auto& [port, entry] : ports) {
+        entry.console = consoles.count(entry.device) > 0;
+        list.push_back(std::move(entry));
+    }
     return list;
 }
 

@@ -19,6 +19,16 @@ inline std::string HolderText(const PortHolder& holder) {
     return holder.program.empty() ? pid : holder.program + " (" + pid + ")";
 }
 
+// The one text for a port another program holds, in the wizard and in
+// vtrlctl: "in use by minicom (PID 1234)", "in use by another program".
+inline std::string InUseText(const PortHolder& holder) {
+    const std::string who = HolderText(holder);
+    return "in use by " + (who.empty() ? std::string("another program") : who);
+}
+
+// The one hint for a port refused to a user outside its group.
+inline std::string JoinGroupText(const std::string& group) { return "join group " + group; }
+
 struct PortProbe {
     enum class Outcome { Opened, Missing, InUse, Denied, Failed } outcome = Outcome::Failed;
     std::uint32_t port = 0;

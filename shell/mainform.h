@@ -113,6 +113,15 @@ public:
     std::function<void(TfrmMain&)> OnFormClose;
     void FormClose();
 
+    // Called by the save page once the device confirmed the save, with the
+    // wizard's data as saved; the start-up code installs the record here.
+    std::function<void(const TfrmMain&)> OnSaveConfirmed;
+    void SaveConfirmed() const
+    {
+        if (OnSaveConfirmed)
+            OnSaveConfirmed(*this);
+    }
+
 protected:
     bool event(QEvent* event) override;
     void showEvent(QShowEvent* event) override;

@@ -2,18 +2,24 @@
 // command line and what the devices end up holding.
 #include "ctl/cli.h"
 #include "sim/simulator.h"
+#include "tests/support/pg_server.h"
 #include "tests/support/posix_ports.h"
+#include "record/record.h"
 
 #include "holders.h"
 #include "portnames.h"
 #include "serial.h"
 
+#include <QDateTime>
 #include <QDir>
+#include <QFileInfo>
 #include <QFile>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QRegularExpression>
+#include <QSqlDatabase>
+#include <QSqlQuery>
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
@@ -22,6 +28,7 @@
 #include <poll.h>
 #include <signal.h>
 #include <sys/resource.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -81,7 +88,12 @@ QString Path(const sim::Simulator& s) { return QString::fromStdString(s.slavePat
 
 class CtlTest : public ::testing::Test {
 protected:
-    void SetUp() override { serial::ResetRegisteredPortsForTesting(); }
+    void SetUp() override
+    {
+        serial::ResetRegisteredPortsForTesting();
+        // Each test's runs go to its own default record.
+        qputenv("VTRLCFG_RECORD", File("record.sqlite").toUtf8());
+    }
     QString File(const char* name) const { return dir.filePath(QLatin1String(name)); }
     void Write(const char* name, const QByteArray& text) const
     {
@@ -181,7 +193,6 @@ TEST_F(CtlTest, BadProfilesAreRefusedByKeyAndNothingIsSent)
         {"\"parity\": \"none\"", "\"parity\": \"evn\"", "local.parity: \"evn\" is not allowed; use one of \"none\", \"odd\", \"even\""},
         {"\"flow\": \"hardware\"", "\"flow\": true", "local.flow: true is not allowed"},
         {"\"role\": \"DCE\"", "\"role\": \"DCE\", \"buad\": 1", "local.buad: unknown key; allowed keys are"},
-        {", \"stopBits\": 1", "", "local.stopBits: missing"},
         {"\"version\": 1", "\"version\": 2", "version: 2 is not supported"},
         {"\"role\": \"DCE\"", "\"role\": \"DCE\", \"name\": \"x\"", "local.name: is set only on an SPP Server"},
         {"\"role\": \"DCE\"", "\"role\": \"DTE\", \"cdOutput\": true", "local.cdOutput: true is allowed only with \"role\": \"DCE\""},
@@ -226,7 +237,7 @@ TEST_F(CtlTest, BadProfilesAreRefusedByKeyAndNothingIsSent)
     EXPECT_EQ(dev->receivedCount(), 0u);
     const Outcome r = Cli({"apply", "--port", Path(*dev), File("spp.json")});
     EXPECT_EQ(r.code, ctl::kExitUsage);
-    EXPECT_TRUE(r.err.contains("is for a SPP Server; the device on COM Port")) << r.err.toStdString();
+    EXPECT_TRUE(r.err.contains("is for a SPP Server; the device on " + Path(*dev) + " is a Cable Replacement")) << r.err.toStdString();
     EXPECT_EQ(Count(*dev, sim::type::SetPortConfig), 0u);
 }
 
@@ -269,20 +280,32 @@ TEST_F(CtlTest, ApplyThatFailsMidwayNeverSavesToFlash)
     }
 }
 
-TEST_F(CtlTest, DryRunSendsNothingAndInfoTraceHoldsThePortCheckInOrder)
+TEST_F(CtlTest, DryRunAndVerifyReadTheDeviceAndWriteNothing)
 {
     auto dev = Device("001BDC0A0001", "001BDC0A0002", 1);
-    ASSERT_EQ(Cli({"read", "--port", Path(*dev), "-o", File("p.json")}).code, 0);
+    // A partial profile: only the keys to change.
+    Write("p.json", R"({"format": "vtrlctl profile", "version": 1, "local": {"function": "Cable Replacement", "baud": 19200}})");
     dev->clearReceived();
     const Outcome dry = Cli({"apply", "--port", Path(*dev), File("p.json"), "--dry-run"});
-    EXPECT_EQ(dry.code, 0);
-    EXPECT_TRUE(dry.out.contains("SetPortConfig to the attached device: baud 9600")) << dry.out.toStdString();
+    EXPECT_EQ(dry.code, 0) << dry.err.toStdString();
+    EXPECT_TRUE(dry.out.contains("local.baud: 9600 -> 19200\n")) << dry.out.toStdString();
+    EXPECT_TRUE(dry.out.contains("1 setting(s) would change")) << dry.out.toStdString();
+    const Outcome differs = Cli({"verify", "--port", Path(*dev), File("p.json")});
+    EXPECT_EQ(differs.code, ctl::kExitMismatch);
+    EXPECT_TRUE(differs.err.contains("local.baud: profile 19200, device 9600")) << differs.err.toStdString();
     EXPECT_TRUE(dev->waitIdle(200ms));
-    EXPECT_EQ(dev->receivedCount(), 0u);
+    for (const auto& f : dev->received())
+        EXPECT_TRUE(f.type == sim::type::GetLocalAddress || f.type == sim::type::GetVersion || f.type == sim::type::GetConfig)
+            << "only reads, not type " << int(f.type);
+    // Applied, the partial profile changes the baud alone; a verification then holds.
+    ASSERT_EQ(Cli({"apply", "--port", Path(*dev), File("p.json")}).code, 0);
+    EXPECT_EQ(dev->flashConfig(kLocal)->baudCode, 7);
+    EXPECT_EQ(dev->flashConfig(kLocal)->flowControlCode, Device("001BDC0C0001", "001BDC0C0002", 1)->flashConfig(kLocal)->flowControlCode);
+    EXPECT_EQ(Cli({"verify", "--port", Path(*dev), File("p.json")}).code, 0);
 
     const Outcome info = Cli({"info", "--port", Path(*dev), "--trace", File("t.log")});
     ASSERT_EQ(info.code, 0) << info.err.toStdString();
-    EXPECT_TRUE(info.out.contains("Data Format  : 9600,8,N,1\n  Flow Control  : Hardware")) << info.out.toStdString();
+    EXPECT_TRUE(info.out.contains("Data Format  : 19200,8,N,1\n  Flow Control  : Hardware")) << info.out.toStdString();
     QFile log(File("t.log"));
     ASSERT_TRUE(log.open(QIODevice::ReadOnly));
     QStringList kinds;
@@ -327,7 +350,7 @@ TEST_F(CtlTest, InfoFailuresNameTheStepAndEndWithTheirClassOfExitCode)
          ctl::kExitRefused, "configuration (GetConfig): the device refused it with reason 4 \"Error Executing Command\""},
         // A report that answers another request is no answer to this one.
         {"stale report", [](sim::Simulator& s) { s.setWrongConfigSeq(1); }, ctl::kExitTimedOut,
-         "configuration (GetConfig): the device did not answer"},
+         "configuration (GetConfig): the device answered request 2 with a report for request 3"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
@@ -340,7 +363,8 @@ TEST_F(CtlTest, InfoFailuresNameTheStepAndEndWithTheirClassOfExitCode)
     }
     const Outcome r = Cli({"info", "--port", File("no-such-tty")});
     EXPECT_EQ(r.code, ctl::kExitPort);
-    EXPECT_TRUE(r.err.contains("cannot open COM Port") && r.err.contains("no-such-tty: No such file")) << r.err.toStdString();
+    EXPECT_TRUE(r.err.contains("cannot open " + File("no-such-tty") + ": ") && r.err.contains("no-such-tty: No such file"))
+        << r.err.toStdString();
 }
 
 TEST_F(CtlTest, VerificationReadsWhatTheDeviceHoldsAfterApplying)
@@ -493,11 +517,23 @@ Outcome Program(const Launch& run, const std::function<void(pid_t, int)>& during
 // the live process named in the port's lock file.
 class Holder {
 public:
-    enum Kind { None, Opened, Locked };
+    enum Kind { None, Opened, Locked, Shell };
     Holder(Kind kind, const std::string& path)
     {
         if (kind == None)
             return;
+        if (kind == Shell) {
+            // A shell's exec 3<>: open, no lock, nothing of the test's own inherited.
+            shell_ = ::fork();
+            if (shell_ == 0) {
+                ::execl("/bin/sh", "sh", "-c", ("exec 3<>'" + path + "'; sleep 30 3>&-").c_str(), static_cast<char*>(nullptr));
+                ::_exit(127);
+            }
+            // Until the shell has the port open (its sleep has it then).
+            for (int i = 0; i < 200 && !serial::OpenersOf({serial::RealDevice(path)}).count(serial::RealDevice(path)); ++i)
+                std::this_thread::sleep_for(10ms);
+            return;
+        }
         using Grip = test::ForkedHolder::Grip;
         program_.emplace(path, kind == Opened ? Grip::Flock : Grip::Nothing);
         // Written after the holder started, or it would count as stale.
@@ -508,14 +544,19 @@ public:
     }
     ~Holder()
     {
+        if (shell_ > 0) {
+            ::kill(shell_, SIGKILL);
+            ::waitpid(shell_, nullptr, 0);
+        }
         if (!lockFile_.empty())
             ::unlink(lockFile_.c_str());
     }
-    int pid() const { return program_ ? program_->pid() : -1; }
+    int pid() const { return shell_ > 0 ? shell_ : program_ ? program_->pid() : -1; }
 
 private:
     std::optional<test::ForkedHolder> program_;
     std::string lockFile_;
+    pid_t shell_ = -1;
 };
 
 QByteArray Contents(const QString& path)
@@ -558,8 +599,10 @@ TEST_F(CtlTest, FailuresOnTheLineEndWithTheirCodeAndMessageAndLeaveDeviceAndFile
          {"cannot write " + File("old.json") + ": ", "was left as it was"}},
         {"full disk under the trace", {.args = {"info", "--trace", File("t.log")}, .stdoutTo = "/dev/null", .fullDisk = true}, {}, {}, ctl::kExitFailure,
          {"cannot write the trace " + File("t.log"), "the trace is incomplete"}},
-        {"full disk under the report", {.args = {"apply", File("p.json"), "--report", File("r.log")}, .fullDisk = true}, {}, {},
-         ctl::kExitFailure, {"cannot append to the report " + File("r.log"), "this run is not in it"}, true, true},
+        {"full disk under the report", {.args = {"apply", File("p.json"), "--report", File("r.log"), "--record", "off"}, .fullDisk = true},
+         {}, {}, ctl::kExitFailure, {"cannot append to the report " + File("r.log"), "this run is not in it"}, true, true},
+        {"full disk under the record", {.args = {"apply", File("p.json")}, .fullDisk = true}, {}, {}, ctl::kExitFailure,
+         {"cannot open the record " + File("record.sqlite")}},
         {"info into /dev/full", {.args = {"info"}, .stdoutTo = "/dev/full"}, {}, {}, ctl::kExitFailure, {"cannot write the output: No space left on device"}},
         {"read -o - into /dev/full", {.args = {"read", "-o", "-"}, .stdoutTo = "/dev/full"}, {}, {}, ctl::kExitFailure, {"cannot write the output"}},
         {"SIGINT while the port settings are unanswered", {.args = {"apply", File("p.json")}, .scaled = false},
@@ -586,8 +629,13 @@ TEST_F(CtlTest, FailuresOnTheLineEndWithTheirCodeAndMessageAndLeaveDeviceAndFile
         {"vanished mid-inquiry", {.args = {"discover"}, .scaled = false}, {}, when(sim::type::InitiateInquiry, hangUp),
          ctl::kExitPort, {"the port " + File("dev.tty") + " is gone (the device vanished or was unplugged)"}},
         {"a lock file of a live program", {.args = {"info"}}, {}, {}, ctl::kExitPort,
-         {"cannot open COM Port 97 (" + File("dev.tty") + "): in use by vtrl-holder (PID $PID)"}, false, false, false,
+         {"cannot open " + File("dev.tty") + " ($DEVICE): in use by vtrl-holder (PID $PID)"}, false, false, false,
          Holder::Locked},
+        {"a shell that has the port open, without a lock", {.args = {"info"}}, {}, {}, ctl::kExitPort,
+         {"cannot open " + File("dev.tty") + " ($DEVICE): in use by sh (PID $PID)"}, false, false, false, Holder::Shell},
+        {"a refused setting", {.args = {"apply", File("p.json")}}, [](sim::Simulator& s) { s.refuse(sim::type::SetPortConfig, 2); }, {},
+         ctl::kExitRefused, {"The device refused the local port settings and did not carry them out.", "the device is unchanged"},
+         false, false, true},
         {"ports: held under flock without a lock file", {.args = {"ports"}}, {}, {}, ctl::kExitDone,
          {"COM Port 97 (" + File("dev.tty") + ")  in use         by vtrl-holder (PID $PID)"}, false, false, false,
          Holder::Opened},
@@ -725,7 +773,7 @@ TEST_F(CtlTest, ReportHoldsOneLinePerRunWithoutThePinAndSummarisesUnitsDoneAndFa
     EXPECT_EQ(failed.code, ctl::kExitTimedOut);
     for (const Outcome* r : {&ok, &failed})
         for (const QString& line : r->err.split('\n', Qt::SkipEmptyParts))
-            EXPECT_TRUE(line.startsWith("COM Port ") || line.startsWith("vtrlctl: COM Port "))
+            EXPECT_TRUE(line.startsWith("/dev/pts/") || line.startsWith("vtrlctl: /dev/pts/"))
                 << "a progress line without its port: " << line.toStdString();
 
     const QByteArray text = Contents(log);
@@ -746,7 +794,7 @@ TEST_F(CtlTest, ReportHoldsOneLinePerRunWithoutThePinAndSummarisesUnitsDoneAndFa
     EXPECT_EQ(second["profile"]["sha256"], first["profile"]["sha256"]);
 
     const Outcome summary = Cli({"report", log});
-    EXPECT_EQ(summary.code, 0);
+    EXPECT_EQ(summary.code, ctl::kExitUnitsFailed) << "a unit's latest run failed";
     EXPECT_TRUE(summary.out.contains("2 run(s), 2 unit(s): 1 done, 1 failed")) << summary.out.toStdString();
     EXPECT_TRUE(summary.out.contains(QRegularExpression(
         "001BDC0B0001 .* exit 5  local device settings \\(SetDeviceConfig\\): the device did not answer")))
@@ -779,6 +827,9 @@ TEST_F(CtlTest, CommandLineConventions)
         {{"apply", "--port", Path(*dev), File("empty.json")}, ctl::kExitUsage, "empty.json: the profile is empty"},
         {{"info", "--port", "ttyVTRLNONE"}, ctl::kExitPort, "/dev/ttyVTRLNONE: No such file or directory; vtrlctl ports lists"},
         {{"read", "--port", Path(*dev), "-o", "-", "--json"}, ctl::kExitUsage, "--json: with -o - the profile itself is the JSON"},
+        {{"info", "-p", "97", "-p", Path(*dev)}, ctl::kExitUsage, "--port is given twice; give it once"},
+        {{"apply", "--port", Path(*dev), File("p.json"), "--label", "station"}, ctl::kExitUsage, "--label station: give key=value"},
+        {{"info", "--port", Path(*dev), "--timeout", "0"}, ctl::kExitUsage, "--timeout 0: give the milliseconds"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.message);
@@ -789,6 +840,249 @@ TEST_F(CtlTest, CommandLineConventions)
     EXPECT_EQ(Count(*dev, sim::type::SetPortConfig), 0u);
     const Outcome piped = Program({.args = {"apply", "--port", Path(*dev), "-"}, .stdinFrom = File("p.json").toStdString()});
     EXPECT_EQ(piped.code, 0) << piped.err.toStdString();
+}
+
+// What a profile file, a FIFO or a folder given to -o become.
+TEST_F(CtlTest, ReadWritesIntoWhatIsNoRegularFileAndReplacesOnlyRegularOnes)
+{
+    auto dev = Device("001BDC0A0001", "001BDC0A0002", 1);
+    const std::string fifo = File("fifo").toStdString();
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    std::string read;
+    std::thread reader([&] { read = ReadAll(::open(fifo.c_str(), O_RDONLY)); });
+    const Outcome toFifo = Cli({"read", "--port", Path(*dev), "-o", File("fifo")});
+    reader.join();
+    EXPECT_EQ(toFifo.code, 0) << toFifo.err.toStdString();
+    EXPECT_NE(read.find("\"vtrlctl profile\""), std::string::npos) << "the reader got the profile";
+    struct stat st{};
+    ASSERT_EQ(::stat(fifo.c_str(), &st), 0);
+    EXPECT_TRUE(S_ISFIFO(st.st_mode)) << "the FIFO is still a FIFO";
+
+    ASSERT_TRUE(QDir(dir.path()).mkdir("folder"));
+    const Outcome toFolder = Cli({"read", "--port", Path(*dev), "-o", File("folder")});
+    EXPECT_EQ(toFolder.code, ctl::kExitUsage);
+    EXPECT_TRUE(toFolder.err.contains("is a folder")) << toFolder.err.toStdString();
+
+    Write("real.json", "old");
+    ASSERT_TRUE(QFile::link(File("real.json"), File("link.json")));
+    ASSERT_EQ(Cli({"read", "--port", Path(*dev), "-o", File("link.json")}).code, 0);
+    EXPECT_TRUE(QFileInfo(File("link.json")).isSymLink()) << "a link stays a link";
+    EXPECT_TRUE(Contents(File("real.json")).contains("vtrlctl profile"));
+}
+
+TEST_F(CtlTest, TheConsoleIsMarkedAndAPathIsNamedAsGiven)
+{
+    auto dev = Device("001BDC0A0001", "001BDC0A0002", 1);
+    const std::string device = serial::RealDevice(dev->slavePath());
+    Write("consoles", QByteArray("tty0                 -WU (EC  p  )    4:1\n") + QByteArray(device.c_str() + 5) + "  -W- (E  p a)  4:64\n");
+    serial::SetConsolesFileForTesting(File("consoles").toStdString());
+    qputenv("VTRLCFG_PORTS", Path(*dev).toUtf8());
+    const Outcome ports = Cli({"ports"});
+    qunsetenv("VTRLCFG_PORTS");
+    serial::SetConsolesFileForTesting("");
+    EXPECT_TRUE(ports.out.contains(QRegularExpression("COM Port 97 \\(" + QRegularExpression::escape(Path(*dev)) + "\\) +console +the kernel's console")))
+        << ports.out.toStdString();
+
+    // A link named on the command line is called by itself and its device, in messages and the record.
+    serial::ResetRegisteredPortsForTesting();
+    ASSERT_TRUE(dev->setStablePath(File("unit.tty").toStdString()));
+    ASSERT_EQ(Cli({"read", "--port", Path(*dev), "-o", File("p.json")}).code, 0);
+    const Outcome applied = Cli({"apply", "--port", File("unit.tty"), File("p.json"), "--json"});
+    ASSERT_EQ(applied.code, 0) << applied.err.toStdString();
+    const QString name = File("unit.tty") + " (" + QString::fromStdString(device) + ")";
+    EXPECT_EQ(QJsonDocument::fromJson(applied.out.toUtf8())["port"].toString(), name);
+    EXPECT_TRUE(applied.err.startsWith(name + ": Connected")) << applied.err.toStdString();
+}
+
+TEST_F(CtlTest, AReadWhoseAnswerFailedItsChecksumIsAskedOnceMore)
+{
+    for (const int bad : {1, 2}) {
+        auto dev = Device("001BDC0A0001", "001BDC0A0002", 1);
+        dev->setBadCrc(bad);
+        const Outcome r = Cli({"info", "--port", Path(*dev)});
+        EXPECT_EQ(r.code, bad == 1 ? 0 : ctl::kExitTimedOut) << r.err.toStdString();
+        EXPECT_TRUE(r.err.contains("the answer failed its checksum; asking once more")) << r.err.toStdString();
+        EXPECT_EQ(Count(*dev, sim::type::GetLocalAddress), 2u) << "asked twice, never a third time";
+    }
+}
+
+TEST_F(CtlTest, RemoteBondedQuietAndTimeout)
+{
+    auto dev = Device("001BDC0A0001", "001BDC0A0002", 1);
+    const Outcome none = Cli({"read", "--port", Path(*dev), "--remote", "bonded", "-o", File("p.json")});
+    EXPECT_EQ(none.code, ctl::kExitUsage);
+    EXPECT_TRUE(none.err.contains("--remote bonded: the device on " + Path(*dev) + " is bonded to no remote device")) << none.err.toStdString();
+    ASSERT_EQ(Cli({"read", "--port", Path(*dev), "--remote", "001BDC0A0002", "-o", File("p.json")}).code, 0);
+    const Outcome quiet = Cli({"apply", "-q", "--port", Path(*dev), File("p.json"), "--remote", "bonded"});
+    EXPECT_EQ(quiet.code, 0);
+    EXPECT_EQ(quiet.err, "") << "-q: errors only";
+    EXPECT_EQ(Count(*dev, sim::type::SetPortConfig), 2u) << "the local device and the remote it is bonded to";
+    dev->setSilent(true);
+    const Outcome slow = Cli({"info", "--port", Path(*dev), "--timeout", "1200"});
+    EXPECT_TRUE(slow.err.contains("did not answer within 1200 ms")) << "longer than the scaled 500 ms: " << slow.err.toStdString();
+}
+
+// The record in its database: every run of apply, the summary by unit,
+// station and day, one unit's history, the export.
+TEST_F(CtlTest, ApplyRunsGoToTheRecordAndReportSummarisesThem)
+{
+    auto a = Device("001BDC0A0001", "001BDC0A0002", 2);
+    auto b = Device("001BDC0B0001", "001BDC0B0002", 2);
+    Write("spp.json", R"({"format": "vtrlctl profile", "version": 1, "local": {"function": "SPP Server", "baud": 19200, "pin": "4711"}})");
+    ASSERT_EQ(Cli({"apply", "--port", Path(*a), File("spp.json"), "--label", "station=3", "--label", "order=WO-1182"}).code, 0);
+    b->setSilentFor(sim::type::SetDeviceConfig, true);
+    EXPECT_EQ(Cli({"apply", "--port", Path(*b), File("spp.json"), "--label", "station=4"}).code, ctl::kExitTimedOut);
+    const Outcome failing = Cli({"report"});
+    EXPECT_EQ(failing.code, ctl::kExitUnitsFailed);
+    b->setSilentFor(sim::type::SetDeviceConfig, false);
+    ASSERT_EQ(Cli({"apply", "--port", Path(*b), File("spp.json"), "--label", "station=4"}).code, 0);
+    ASSERT_EQ(Cli({"apply", "--port", Path(*a), File("spp.json"), "--label", "station=3"}).code, 0);
+
+    const Outcome summary = Cli({"report", File("record.sqlite")});
+    EXPECT_EQ(summary.code, 0) << summary.out.toStdString() << summary.err.toStdString();
+    for (const QString& line : {QString("4 run\\(s\\), 2 unit\\(s\\): 2 done, 0 failed"), QString("1  local device settings: no answer"),
+                                QString("\\n1 unit\\(s\\) done after a failed run"), QString("\\n  3 +1 done +0 failed"),
+                                QString("\\n  4 +1 done +0 failed"), "\\n  " + QDateTime::currentDateTimeUtc().toString("yyyy-MM-dd") + " +2 done +0 failed"})
+        EXPECT_TRUE(summary.out.contains(QRegularExpression(line))) << "missing: " << line.toStdString() << "\n" << summary.out.toStdString();
+    const Outcome history = Cli({"report", "--unit", "001BDC0B0001"});
+    EXPECT_EQ(history.out.count('\n'), 2) << history.out.toStdString();
+    EXPECT_TRUE(history.out.contains("local device settings: no answer  exit 5")) << history.out.toStdString();
+    const Outcome exported = Cli({"report", "--export"});
+    ASSERT_EQ(exported.out.count('\n'), 4);
+    EXPECT_FALSE(exported.out.contains("4711")) << "the PIN never enters the record";
+    const QJsonObject first = QJsonDocument::fromJson(exported.out.section('\n', 0, 0).toUtf8()).object();
+    EXPECT_EQ(first["labels"]["order"].toString(), "WO-1182");
+    EXPECT_EQ(first["station"].toString(), "3");
+    EXPECT_EQ(first["program"].toString(), "apply");
+    EXPECT_EQ(first["verification"]["result"].toString(), "ok");
+    // An exported file reads as a record of old.
+    Write("export.log", exported.out.toUtf8());
+    EXPECT_TRUE(Cli({"report", File("export.log")}).out.contains("4 run(s), 2 unit(s): 2 done")) << "JSON lines";
+}
+
+std::unique_ptr<sim::Simulator> Spp(const char* address) { return Device(address, "001BDC0F0002", 2); }
+
+TEST_F(CtlTest, LineCommissionsAUnitOnEveryPortNamesThemAndRecordsEach)
+{
+    std::vector<std::unique_ptr<sim::Simulator>> units;
+    const QStringList addresses = {"001BDC0A0001", "001BDC0A0002", "001BDC0A0003"};
+    for (const QString& address : addresses)
+        units.push_back(Spp(address.toLatin1().constData()));
+    units[2]->refuse(sim::type::SetDeviceConfig, 4);
+    Write("spp.json", R"({"format": "vtrlctl profile", "version": 1, "local": {"function": "SPP Server", "baud": 19200}})");
+    QStringList args = {"line", File("spp.json"), "--once", "--name", "PUMP-{n:03}", "--label", "station=7"};
+    for (const auto& u : units)
+        args << "--port" << Path(*u);
+    const Outcome r = Cli(args);
+    EXPECT_EQ(r.code, ctl::kExitRefused) << r.out.toStdString() << r.err.toStdString();
+    EXPECT_TRUE(r.err.contains("line: 2 unit(s) done, 1 failed")) << r.err.toStdString();
+    for (std::size_t i = 0; i < units.size(); ++i)
+        EXPECT_TRUE(r.out.contains(Path(*units[i]) + ": " + addresses[i] + ": ")) << "plain lines name the slot and unit\n" << r.out.toStdString();
+    QStringList names;
+    for (int i = 0; i < 2; ++i) {
+        names << QString::fromStdString(units[i]->flashConfig(kLocal)->name());
+        EXPECT_EQ(units[i]->flashConfig(kLocal)->baudCode, 7);
+    }
+    EXPECT_NE(names[0], names[1]);
+    for (const QString& name : names)
+        EXPECT_TRUE(QRegularExpression("^PUMP-00[123]$").match(name).hasMatch()) << name.toStdString();
+    const Outcome report = Cli({"report", "--json"});
+    const QJsonObject o = QJsonDocument::fromJson(report.out.toUtf8()).object();
+    EXPECT_EQ(o["runs"].toInt(), 3);
+    EXPECT_EQ(o["stations"]["7"]["done"].toInt(), 2);
+    EXPECT_EQ(o["failed"][0]["failure"]["step"].toString(), "local device settings");
+
+    // Done before with this profile and still holding it: not done again.
+    args.removeLast(), args.removeLast();
+    for (const auto& u : units)
+        u->clearReceived();
+    const Outcome again = Cli(args);
+    EXPECT_EQ(again.code, 0) << again.err.toStdString();
+    EXPECT_TRUE(again.out.contains("already commissioned")) << again.out.toStdString();
+    EXPECT_EQ(Count(*units[0], sim::type::SetPortConfig) + Count(*units[1], sim::type::SetPortConfig), 0u);
+}
+
+// A stop while one slot saves and another waits for its next unit: the
+// saving unit is told with Abort and its record says what it holds.
+TEST_F(CtlTest, LineStoppedBySigtermEndsEachSlotAndRecordsTheUnitInTheMiddle)
+{
+    auto saving = Spp("001BDC0A0001");
+    auto done = Spp("001BDC0A0002");
+    saving->setAnswerDelayFor(sim::type::UpdateFlash, 20s);
+    Write("spp.json", R"({"format": "vtrlctl profile", "version": 1, "local": {"function": "SPP Server", "baud": 19200}})");
+    const Outcome r = Program({.args = {"line", File("spp.json"), "--port", Path(*saving), "--port", Path(*done)}, .scaled = false},
+                              [&](pid_t pid, int) {
+                                  // The other slot's unit done, waiting for it to go.
+                                  for (int i = 0; i < 500 && done->flashConfig(kLocal)->baudCode != 7; ++i)
+                                      std::this_thread::sleep_for(10ms);
+                                  if (saving->waitForCommand(sim::type::UpdateFlash, 1, 10s) && done->waitForCommand(sim::type::GetLocalAddress, 3, 10s))
+                                      ::kill(pid, SIGTERM);
+                              });
+    EXPECT_EQ(r.code, 143) << r.err.toStdString();
+    EXPECT_TRUE(r.out.contains("001BDC0A0001: failed (exit 143): save to flash (UpdateFlash): stopped by SIGTERM")) << r.out.toStdString();
+    EXPECT_TRUE(r.out.contains("its flash may hold the old or the new settings. | Abort sent")) << r.out.toStdString();
+    EXPECT_TRUE(saving->waitForCommand(sim::type::Abort, 1, 5s));
+    const QJsonObject o = QJsonDocument::fromJson(Cli({"report", "--json"}).out.toUtf8()).object();
+    EXPECT_EQ(o["runs"].toInt(), 2);
+    EXPECT_EQ(o["done"][0]["unit"].toString(), "001BDC0A0002") << "the other slot's unit stays done";
+    EXPECT_EQ(o["failed"][0]["unit"].toString(), "001BDC0A0001");
+    EXPECT_EQ(o["failed"][0]["exit"].toInt(), 143);
+}
+
+// Two line processes, on three simulators each, write one database at once:
+// an SQLite file on this PC, and a PostgreSQL server as a plant's line PCs would.
+TEST_F(CtlTest, TwoLinesAtOnceLoseNoRecordInSqliteOrPostgreSql)
+{
+    test::PgServer postgres;
+    if (!postgres.skip.isEmpty())
+        GTEST_SKIP() << postgres.skip.toStdString();
+    ASSERT_FALSE(postgres.url.isEmpty()) << postgres.error.toStdString();
+    Write("spp.json", R"({"format": "vtrlctl profile", "version": 1, "local": {"function": "SPP Server", "baud": 19200}})");
+    for (const QString& db : {File("shared.sqlite"), postgres.url}) {
+        SCOPED_TRACE(db.toStdString());
+        std::vector<std::unique_ptr<sim::Simulator>> units;
+        Launch lines[2];
+        for (int l = 0; l < 2; ++l) {
+            lines[l].args = {"line", File("spp.json"), "--once", "--record", db, "--label", QString("station=%1").arg(l + 1)};
+            for (int u = 0; u < 3; ++u) {
+                const std::string address = "001BDC0" + std::to_string(l + 1) + "000" + std::to_string(u + 1);
+                units.push_back(Spp(address.c_str()));
+                lines[l].args << "--port" << Path(*units.back());
+            }
+        }
+        Outcome second;
+        const Outcome first = Program(lines[0], [&](pid_t, int) { second = Program(lines[1]); });
+        EXPECT_EQ(first.code, 0) << first.err.toStdString();
+        EXPECT_EQ(second.code, 0) << second.err.toStdString();
+        const Outcome report = Cli({"report", db, "--json"});
+        EXPECT_EQ(report.code, 0) << report.err.toStdString();
+        const QJsonObject o = QJsonDocument::fromJson(report.out.toUtf8()).object();
+        EXPECT_EQ(o["runs"].toInt(), 6) << report.out.toStdString();
+        EXPECT_EQ(o["stations"]["1"]["done"].toInt(), 3);
+        EXPECT_EQ(o["stations"]["2"]["done"].toInt(), 3);
+        for (const auto& u : units)
+            EXPECT_EQ(u->flashConfig(kLocal)->baudCode, 7);
+    }
+}
+
+TEST_F(CtlTest, ARecordOfANewerSchemaIsRefusedAndNothingIsSent)
+{
+    auto dev = Device("001BDC0A0001", "001BDC0A0002", 1);
+    ASSERT_EQ(Cli({"read", "--port", Path(*dev), "-o", File("p.json")}).code, 0);
+    {
+        QString error;
+        ASSERT_TRUE(record::Store::Open(File("record.sqlite"), error)) << error.toStdString();
+        QSqlDatabase db = QSqlDatabase::addDatabase("QSQLITE", "newer");
+        db.setDatabaseName(File("record.sqlite"));
+        ASSERT_TRUE(db.open());
+        QSqlQuery(db).exec("UPDATE vtrl_schema SET version = 99");
+    }
+    QSqlDatabase::removeDatabase("newer");
+    dev->clearReceived();
+    const Outcome r = Cli({"apply", "--port", Path(*dev), File("p.json")});
+    EXPECT_EQ(r.code, ctl::kExitFailure);
+    EXPECT_TRUE(r.err.contains("schema version 99, newer than this program's 1")) << r.err.toStdString();
+    EXPECT_EQ(dev->receivedCount(), 0u);
 }
 
 }  // namespace

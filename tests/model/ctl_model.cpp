@@ -182,7 +182,7 @@ std::string RunCtlSequence(std::uint64_t seed, bool verbose)
     const std::optional<sim::DeviceConfig> remoteBefore = remote ? device.flashConfig(*remote) : std::nullopt;
 
     QStringList args = {QStringLiteral("vtrlctl"), QStringLiteral("apply"), QStringLiteral("--port"),
-                        QString::fromStdString(device.slavePath()), file};
+                        QString::fromStdString(device.slavePath()), file, QStringLiteral("--record"), QStringLiteral("off")};
     if (remote)
         args << QStringLiteral("--remote") << QString::fromStdString(sim::formatAddress(*remote));
     QString outText, errText;

@@ -2,7 +2,11 @@
 // time-out and the move to the Finish page.
 #include "support/wizard_fixture.h"
 
+#include "pages/wizard.h"
+#include "record/record.h"
+
 #include <QElapsedTimer>
+#include <QTemporaryDir>
 
 using namespace vtrl;
 using namespace vtrl::testing;
@@ -26,9 +30,28 @@ TEST_F(SppPagesTest, ConfirmedSaveReachesTheFinishPageByItself)
     EXPECT_FALSE(main().btnNext.isEnabled());
     QString saved;
     QObject::connect(&flash().Panel0, &StatusPanel::textSet, [&](const QString& text) { saved = text; });
+    // The start-up code's record hook: once, with what was saved.
+    QTemporaryDir dir;
+    const QString db = dir.filePath("record.sqlite");
+    int hooked = 0;
+    QString recorded = "not called";
+    main().OnSaveConfirmed = [&](const TfrmMain& m) {
+        ++hooked;
+        recorded = RecordSave(m, db);
+    };
 
     Click(flash().btnSave);
     ASSERT_TRUE(WaitUntil([&] { return main().ShownPage() == frmFinish; }));
+    EXPECT_EQ(hooked, 1);
+    EXPECT_EQ(recorded, "");
+    QString error;
+    const auto store = record::Store::Open(db, error);
+    ASSERT_TRUE(store) << error.toStdString();
+    const auto runs = store->Runs(error);
+    ASSERT_TRUE(runs && runs->size() == 1) << error.toStdString();
+    EXPECT_EQ(runs->front()["program"].toString(), "wizard");
+    EXPECT_EQ(runs->front()["device"]["address"].toString().size(), 12);
+    EXPECT_EQ(runs->front()["exit"].toInt(), 0);
     EXPECT_EQ(saved, "All settings were saved successfully.");
     EXPECT_TRUE(flash().FlashSaved);
     EXPECT_FALSE(flash().tmrFlashUpdate.isActive());

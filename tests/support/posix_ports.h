@@ -51,6 +51,11 @@ public:
             pid_ = ::fork();
         if (pid_ == 0) {
             ::close(release_[1]);
+            // Another program has only what it opened itself: none of the
+            // test's descriptors (a pseudo-terminal's master among them).
+            for (int fd = 3; fd < 1024; ++fd)
+                if (fd != ready[1] && fd != release_[0])
+                    ::close(fd);
             ::prctl(PR_SET_NAME, "vtrl-holder");
             if (grip != Grip::Nothing) {
                 const int fd = ::open(path.c_str(), O_RDWR | O_NOCTTY);
