@@ -1,5 +1,7 @@
 #include "wizard.h"
 
+#include "pages/icon.h"
+
 #include "shell/startup.h"
 #include "serial/portnames.h"
 #include "shell/uifont.h"
@@ -7,10 +9,6 @@
 #include "vtrl_version.h"
 
 #include <QApplication>
-#include <QIcon>
-#include <QPainter>
-#include <QPixmap>
-#include <QSvgRenderer>
 #include <QTimer>
 
 #include <cstdio>
@@ -114,41 +112,18 @@ Wizard::~Wizard()
     destroy(main_, frmMain);
 }
 
-namespace {
-
-// Drawn here rather than left to Qt's SVG icon plug-in, which a hand-made
-// Windows folder or a minimal install may lack; the window would then show
-// a blank icon without a word.
-QIcon WizardIcon()
-{
-    QSvgRenderer svg(QStringLiteral(":/vtrlcfg.svg"));
-    QIcon icon;
-    if (!svg.isValid())
-        return icon;
-    for (int size : {16, 24, 32, 48, 64, 128, 256}) {
-        QPixmap pixmap(size, size);
-        pixmap.fill(Qt::transparent);
-        QPainter painter(&pixmap);
-        svg.render(&painter);
-        painter.end();
-        icon.addPixmap(pixmap);
-    }
-    return icon;
-}
-
-}  // namespace
-
-int RunWizard()
+int RunWizard(const QString& titleNote)
 {
     QApplication::setApplicationName(QStringLiteral("VtrlCfg"));
     QApplication::setApplicationVersion(QString::fromLatin1(kVersion));
     // Title bar and task switcher; the desktop entry names the same icon.
     QApplication::setWindowIcon(WizardIcon());
     QApplication::setFont(WizardFont());
-    return RunGuarded([] {
+    return RunGuarded([&titleNote] {
         // Extra device paths (the simulator's pseudo-terminal) join the COM list.
         serial::RegisterPortsFromEnvironment();
         Wizard wizard;
+        wizard.main().TitleNote = titleNote;
         wizard.main().show();
         if (qEnvironmentVariableIntValue("VTRLCFG_EXIT_AFTER_SHOW") == 1) {
             // Queued behind the first paint of the shown page.
