@@ -5,6 +5,7 @@
 #include "pages/localdevicesettings.h"
 #include "platform/messagebox.h"
 #include "shell/deviceaddress.h"
+#include "shell/uifont.h"
 
 #include <QComboBox>
 #include <QDeadlineTimer>
@@ -80,6 +81,10 @@ void WalkThrough::Shoot(const QString& name, QWidget* window)
         shots_.push_back(file);
     else
         Step(QStringLiteral("(picture not saved: %1)").arg(file));
+    for (const QString& text : TextsThatDoNotFit(*window)) {
+        Step(QStringLiteral("DOES NOT FIT: %1").arg(text));
+        unfit_ << QStringLiteral("%1: %2").arg(name, text);
+    }
 }
 
 bool WalkThrough::Fail(const QString& what)
@@ -130,6 +135,7 @@ bool WalkThrough::Next(TWizardChildForm* expected)
 bool WalkThrough::Start(int deviceFunction)
 {
     error_.clear();
+    unfit_.clear();
     shotNumber_ = 0;
     pageTimes_.clear();
     pageShown_.clear();

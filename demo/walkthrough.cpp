@@ -96,14 +96,20 @@ int main(int argc, char* argv[])
         std::printf("\n%s", device.flashImage().c_str());
         const QString mismatch = walked ? check() : QStringLiteral("not walked to the end");
         std::printf("  Flash holds the chosen settings: %s\n", mismatch.isEmpty() ? "yes" : qPrintable("NO, " + mismatch));
-        ok = ok && walked && mismatch.isEmpty();
+        const QStringList unfit = walk.Unfit();
+        std::printf("  Every text fits its box: %s\n",
+                    unfit.isEmpty() ? "yes" : qPrintable("NO, " + unfit.join(QStringLiteral("; "))));
+        ok = ok && walked && mismatch.isEmpty() && unfit.isEmpty();
     };
     run("Cable Replacement", cable, cablePort, [&] { return walk.WalkCableReplacement(cablePort, demo::CableDemoChoices()); },
         [&] { return demo::CableFlashMismatch(cable, demo::CableDemoChoices()); });
     run("SPP Server", spp, sppPort, [&] { return walk.WalkSppServer(sppPort, demo::SppDemoChoices()); },
         [&] { return demo::SppFlashMismatch(spp, demo::SppDemoChoices()); });
 
-    std::printf("\n%lld pictures in %s\n", static_cast<long long>(walk.Shots().size()), qPrintable(folder));
+    const QFont font = vtrl::WizardFont();
+    std::printf("\nFont: %s, %d px, on a screen at %d %%\n", qPrintable(font.family()), font.pixelSize(),
+                qRound(qApp->devicePixelRatio() * 100));
+    std::printf("%lld pictures in %s\n", static_cast<long long>(walk.Shots().size()), qPrintable(folder));
     std::printf("%s\n", ok ? "Both sequences reached the Finish page." : "The walk-through FAILED.");
     return ok ? 0 : 1;
 }

@@ -33,7 +33,12 @@ if(TARGET Qt6::Sql)
 endif()
 
 set(copies)
-foreach(file ${vtrl_qt_dlls} ${vtrl_runtime_dlls})
+# The walk-through (QTest's hands) runs in the build folder, not from the installation.
+set(vtrl_build_only_dlls)
+if(TARGET vtrlwalk)
+  set(vtrl_build_only_dlls $<TARGET_FILE:Qt6::Test>)
+endif()
+foreach(file ${vtrl_qt_dlls} ${vtrl_runtime_dlls} ${vtrl_build_only_dlls})
   list(APPEND copies COMMAND ${CMAKE_COMMAND} -E copy_if_different ${file} ${CMAKE_BINARY_DIR}/)
 endforeach()
 install(TARGETS vtrlcfg RUNTIME DESTINATION .)

@@ -4,7 +4,7 @@
 // is a Cable Replacement unit with its remote units in reach, COM 2 an SPP
 // Server, both in this process; no real port is listed or opened.
 
-#include "sim/direct.h"
+#include "sim/directline.h"
 #include "sim/simulator.h"
 
 #include <QString>

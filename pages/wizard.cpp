@@ -97,6 +97,9 @@ Wizard::Wizard()
     create(flashUpdate_, frmFlashUpdate);
     create(configLocalPort_, frmConfigLocalPort);
     create(configLocalDevice_, frmConfigLocalDevice);
+    // The fonts of this PC, at its scaling, decide what fits.
+    FitWizardFont({main_.get(), devDisc_.get(), commPortSel_.get(), introduction_.get(), finish_.get(),
+                   configRemotePort_.get(), flashUpdate_.get(), configLocalPort_.get(), configLocalDevice_.get()});
 }
 
 Wizard::~Wizard()

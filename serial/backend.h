@@ -183,7 +183,7 @@ SerialBackend& PlatformBackend();
 
 // The backend the driver opens ports through from now on instead of the
 // platform's (null: the platform's again): simulated devices in this process
-// (sim/direct.h), or a test's. It must outlive every port opened through it.
+// (sim/directline.h), or a test's. It must outlive every port opened through it.
 void SetBackend(SerialBackend* backend);
 
 // Test hooks. SetBackendForTesting is SetBackend.

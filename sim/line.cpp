@@ -48,7 +48,7 @@ bool Line::open(std::string& error)
     if (!transport_)
         transport_ = PlatformTransport();
     if (!transport_) {
-        error = "this system has no pseudo-terminals: attach the device in-process (sim/direct.h)";
+        error = "this system has no pseudo-terminals: attach the device in-process (sim/directline.h)";
         return false;
     }
     open_ = transport_->open(error);

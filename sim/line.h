@@ -2,7 +2,7 @@
 // The line between the PC and the simulated device, and the loop that serves
 // it: bytes in to frames, due answers out. What carries the bytes is a
 // Transport: a pseudo-terminal (pty.cpp) or a line inside this process that
-// the serial driver reaches through its backend interface (direct.cpp).
+// the serial driver reaches through its backend interface (directline.cpp).
 // Internal to the simulator; the loop runs on its thread under its lock,
 // which it lets go only while it waits.
 

@@ -1,7 +1,7 @@
 #pragma once
 // Device simulator: plays the attached radio device, and the remote devices
 // it reaches over the air, on a pseudo-terminal, or on a line inside this
-// process that the serial driver reaches as a COM port (direct.h), where
+// process that the serial driver reaches as a COM port (directline.h), where
 // there are no pseudo-terminals.
 //
 // Usage (tests):
@@ -140,7 +140,7 @@ public:
     // when the pty could not be set up. Calling it twice is harmless.
     bool start();
     // The same on `line` instead of a pseudo-terminal; the line is kept for
-    // comeBack(). DirectBackend (direct.h) makes one.
+    // comeBack(). DirectBackend (directline.h) makes one.
     bool start(std::unique_ptr<Transport> line);
     void stop();
     bool running() const;

@@ -1,4 +1,4 @@
-#include "direct.h"
+#include "directline.h"
 
 #include "line.h"
 
