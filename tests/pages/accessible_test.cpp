@@ -59,8 +59,9 @@ TEST(Accessibility, EveryFieldIsNamedByTheLabelBesideIt)
     for (QWidget* root : roots)
         for (QWidget* field : root->findChildren<QWidget*>()) {
             // The edit inside a list or spin box is part of it.
-            if (isField(field) && !isField(field->parentWidget()))
+            if (isField(field) && !isField(field->parentWidget())) {
                 EXPECT_FALSE(SpokenName(*field).isEmpty()) << qPrintable(field->objectName());
+            }
         }
 }
 
