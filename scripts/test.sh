@@ -56,29 +56,16 @@ if [ $quick -eq 0 ]; then
     scripts/fuzz.sh --seconds "$fuzz_seconds"
 
   stage "Windows cross build (MinGW-w64) and its tests under Wine"
-  # Qt for MinGW-w64 (scripts/qt-mingw.sh builds it): VTRL_QT_MINGW names a
-  # folder with qt6-mingw.tar.xz or an unpacked prefix; by default
-  # ../shared/qt6-mingw beside the repository. Without it only the Qt-free
-  # layers are cross-built.
-  qt_source=${VTRL_QT_MINGW:-../shared/qt6-mingw}
-  qt_prefix=""
-  if [ -f "$qt_source/qt6-mingw.tar.xz" ]; then
-    qt_prefix="$PWD/build-mingw-qt/qt6-mingw"
-    sum=$(sha256sum "$qt_source/qt6-mingw.tar.xz" | cut -d' ' -f1)
-    if [ "$(cat build-mingw-qt/archive.sha256 2>/dev/null)" != "$sum" ]; then
-      rm -rf build-mingw-qt && mkdir -p build-mingw-qt
-      tar xJf "$qt_source/qt6-mingw.tar.xz" -C build-mingw-qt
-      echo "$sum" > build-mingw-qt/archive.sha256
-    fi
-  elif [ -f "$qt_source/lib/cmake/Qt6/Qt6Config.cmake" ]; then
-    qt_prefix=$(cd "$qt_source" && pwd)
-  fi
+  # Qt for MinGW-w64: ../shared/qt6-mingw, or where VTRL_QT_MINGW says
+  # (scripts/qt-mingw-prefix.sh). Without it only the Qt-free layers are
+  # cross-built; scripts/qt-mingw.sh builds it.
+  qt_prefix=$(scripts/qt-mingw-prefix.sh) || qt_prefix=""
   if [ -n "$qt_prefix" ]; then
     echo "Qt for MinGW-w64: $qt_prefix (the wizard and its walk-through are cross-built)"
     windows_args=(-DVTRL_GUI=ON -DCMAKE_PREFIX_PATH="$qt_prefix" -DQT_HOST_PATH=/usr
                   -DQT_HOST_PATH_CMAKE_DIR=/usr/lib/x86_64-linux-gnu/cmake)
   else
-    echo "No Qt for MinGW-w64 in $qt_source (see scripts/qt-mingw.sh): only the Qt-free layers are cross-built"
+    echo "No Qt for MinGW-w64 in ${VTRL_QT_MINGW:-../shared/qt6-mingw} (scripts/qt-mingw.sh builds it): only the Qt-free layers are cross-built"
     windows_args=(-DVTRL_GUI=OFF)
   fi
   cmake -S . -B build-mingw -G Ninja -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64.cmake \
