@@ -68,8 +68,10 @@ if [ $quick -eq 0 ]; then
     echo "No Qt for MinGW-w64 in ${VTRL_QT_MINGW:-../shared/qt6-mingw} (scripts/qt-mingw.sh builds it): only the Qt-free layers are cross-built"
     windows_args=(-DVTRL_GUI=OFF)
   fi
+  # Unoptimised and without debug information: the wizard's Qt-heavy sources
+  # compile quicker so (scripts/package.sh builds the Windows folder optimised).
   cmake -S . -B build-mingw -G Ninja -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64.cmake \
-    "${windows_args[@]}" -DVTRL_TESTS=ON -DVTRL_BENCH=OFF >/dev/null
+    "${windows_args[@]}" -DVTRL_TESTS=ON -DVTRL_BENCH=OFF -DCMAKE_BUILD_TYPE=Debug -DCMAKE_CXX_FLAGS_DEBUG=-g0 >/dev/null
   cmake --build build-mingw -j "$jobs"
   # Prefixes of our own, no desktop integration, no Mono or Gecko prompts.
   export WINEPREFIX="$PWD/build-mingw/wine" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
