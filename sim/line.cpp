@@ -52,6 +52,8 @@ bool Line::open(std::string& error)
         return false;
     }
     open_ = transport_->open(error);
+    if (!open_)
+        transport_->close();   // what the failed open had set up
     return open_;
 }
 
