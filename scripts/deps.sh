@@ -12,7 +12,7 @@ packages=("$@")
   clang libclang-rt-14-dev
   g++-mingw-w64-x86-64 googletest wine64
   libudev-dev
-  xvfb xauth fonts-dejavu-core fonts-dejavu-extra
+  xvfb xauth fonts-dejavu-core fonts-dejavu-extra xz-utils
 )
 
 missing=()
