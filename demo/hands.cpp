@@ -2,7 +2,11 @@
 
 #include "pages/localdevicesettings.h"
 
+#include <QCheckBox>
 #include <QDeadlineTimer>
+#include <QRadioButton>
+#include <QStyle>
+#include <QStyleOption>
 #include <QTest>
 #include <QTimer>
 
@@ -10,7 +14,20 @@ namespace vtrl::demo {
 
 void Click(QAbstractButton& button)
 {
-    QTest::mouseClick(&button, Qt::LeftButton);
+    // A radio button or check box takes clicks on its mark and its text, not
+    // on the rest of its box: an operator clicks the mark.
+    QStyle::SubElement mark = QStyle::SE_CustomBase;
+    if (qobject_cast<QRadioButton*>(&button))
+        mark = QStyle::SE_RadioButtonIndicator;
+    else if (qobject_cast<QCheckBox*>(&button))
+        mark = QStyle::SE_CheckBoxIndicator;
+    if (mark == QStyle::SE_CustomBase) {
+        QTest::mouseClick(&button, Qt::LeftButton);
+        return;
+    }
+    QStyleOptionButton option;
+    option.initFrom(&button);
+    QTest::mouseClick(&button, Qt::LeftButton, {}, button.style()->subElementRect(mark, &option, &button).center());
 }
 
 // Picks an entry with the keyboard, as an operator without a mouse would.

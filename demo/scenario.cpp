@@ -1,6 +1,7 @@
 #include "scenario.h"
 
 #include "pages/commportselection.h"
+#include "pages/simulated.h"
 #include "serial/ports.h"
 
 #include "sim/device.h"
@@ -83,13 +84,7 @@ void PretendUsbAdapter(const std::string& devnode)
 
 void SetUpSppDevice(sim::Simulator& device)
 {
-    sim::DeviceProfile local = sim::defaultLocalDevice();
-    local.address = *sim::parseAddress("001BDC0B4242");
-    local.config.deviceFunction = 2;
-    local.config.bondedAddress = {};
-    local.config.setName("Vantrel/S Spare");
-    device.setLocal(local);
-    device.clearRemotes();
+    SetUpSppServer(device);
 }
 
 CableChoices CableDemoChoices()

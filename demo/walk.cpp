@@ -5,10 +5,12 @@
 #include "pages/localdevicesettings.h"
 #include "platform/messagebox.h"
 #include "shell/deviceaddress.h"
+#include "shell/uifont.h"
 
 #include <QComboBox>
 #include <QDeadlineTimer>
 #include <QDir>
+#include <QGuiApplication>
 #include <QElapsedTimer>
 #include <QPixmap>
 #include <QTest>
@@ -24,6 +26,9 @@ using Clock = std::chrono::steady_clock;
 // Longer than any of the wizard's own time-outs, so a step that fails is
 // reported by the page before the walk gives up on it.
 constexpr int kStepMs = 15000;
+
+// Longer than a style's state transitions last.
+constexpr int kSettleMs = 300;
 
 // Answers every box as an operator who reads it and goes on, and says so.
 class LoggedMessageBoxes final : public platform::MessageBoxService {
@@ -76,10 +81,20 @@ void WalkThrough::Shoot(const QString& name, QWidget* window)
         window = &wizard_->main();
     const QString file =
         QDir(shotDir_).filePath(QStringLiteral("%1-%2-%3.png").arg(prefix_).arg(++shotNumber_, 2, 10, QLatin1Char('0')).arg(name));
-    if (window->grab().save(file))
+    // Taken when the page has settled: on a real screen the style may still
+    // be fading a control into its new state (the Windows style does so for
+    // a radio button just clicked), and the picture would show the old one.
+    if (QGuiApplication::platformName() != QLatin1String("offscreen"))
+        QTest::qWait(kSettleMs);
+    const QPixmap picture = window->grab();
+    if (picture.save(file))
         shots_.push_back(file);
     else
         Step(QStringLiteral("(picture not saved: %1)").arg(file));
+    for (const QString& text : TextsThatDoNotFit(*window)) {
+        Step(QStringLiteral("DOES NOT FIT: %1").arg(text));
+        unfit_ << QStringLiteral("%1: %2").arg(name, text);
+    }
 }
 
 bool WalkThrough::Fail(const QString& what)
@@ -130,6 +145,7 @@ bool WalkThrough::Next(TWizardChildForm* expected)
 bool WalkThrough::Start(int deviceFunction)
 {
     error_.clear();
+    unfit_.clear();
     shotNumber_ = 0;
     pageTimes_.clear();
     pageShown_.clear();
@@ -144,7 +160,7 @@ bool WalkThrough::Start(int deviceFunction)
     QRadioButton& choice = deviceFunction == fnSppServer ? frmIntroduction->rbSppServer : frmIntroduction->rbCableReplacement;
     Step(QStringLiteral("\"%1\": choose %2").arg(frmIntroduction->Caption(), Quoted(choice.text())));
     Click(choice);
-    if (main.DeviceFunction != deviceFunction)
+    if (main.DeviceFunction != deviceFunction || !choice.isChecked())
         return Fail(QStringLiteral("the device function was not taken"));
     Shoot(QStringLiteral("introduction"));
     return Next(frmCommPortSel);

@@ -62,6 +62,9 @@ public:
     // Time spent on each page of the last walk, in the order shown.
     QStringList PageTimes() const { return pageTimes_; }
     QStringList Shots() const { return shots_; }
+    // Fixed texts that did not fit their boxes on a page pictured, with the
+    // picture's name.
+    QStringList Unfit() const { return unfit_; }
 
     // The steps the walks are made of, for tests that go part of the way or
     // act between them. Each is false, with Error(), where it did not come
@@ -97,6 +100,7 @@ private:
     QString error_;
     std::chrono::milliseconds elapsed_{0};
     QStringList shots_;
+    QStringList unfit_;
     QStringList pageTimes_;
     QString pageShown_;
     std::chrono::steady_clock::time_point pageSince_;

@@ -79,6 +79,8 @@ TfrmCommPortSel::TfrmCommPortSel(QWidget* parent)
 
     cboCommPort.setObjectName(QStringLiteral("cboCommPort"));
     cboCommPort.setGeometry(133, 106, 150, 22);
+    // No label stands beside the list: a screen reader still says what it holds.
+    cboCommPort.setAccessibleName(QStringLiteral("COM Port"));
     SetupButton(btnSetCommPortSel, "btnSetCommPortSel", QRect(291, 105, 162, 24),
                 QStringLiteral("Set COM Port Selection"));
     btnSetCommPortSel.setEnabled(false);

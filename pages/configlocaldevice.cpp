@@ -57,6 +57,9 @@ TfrmConfigLocalDevice::TfrmConfigLocalDevice(QWidget* parent)
     lPinCode.setText(QStringLiteral("Pin Code"));
     Place(ebPinCode, "ebPinCode", QRect(84, 47, 120, 21));
     ebPinCode.setMaxLength(static_cast<int>(protocol::kPinMax));
+    // A screen reader names each edit by the label beside it, not by the group.
+    lblDeviceName.setBuddy(&ebDeviceName);
+    lPinCode.setBuddy(&ebPinCode);
     Place(cbAuthentication, "cbAuthentication", QRect(10, 75, 150, 18));
     cbAuthentication.setText(QStringLiteral("Authentication Enabled"));
     Place(cbEncryption, "cbEncryption", QRect(10, 98, 150, 18));

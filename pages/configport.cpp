@@ -84,6 +84,12 @@ TfrmConfigPort::TfrmConfigPort(const Design& design, QWidget* parent)
     if (design.remote)
         flow << QString();
     SetupList(cboFlowControl, "cboFlowControl", QRect(78, row(4), 96, 21), flow);
+    // A screen reader names each list by the label beside it, not by the group.
+    lblBaudRate.setBuddy(&cboBaudRate);
+    lblDataBits.setBuddy(&cboDataBits);
+    lblParity.setBuddy(&cboParity);
+    lblStopBits.setBuddy(&cboStopBits);
+    lblFlowControl.setBuddy(&cboFlowControl);
 
     chkDCE.setObjectName(QStringLiteral("chkDCE"));
     chkDCE.setText(QStringLiteral("DCE Device"));

@@ -49,6 +49,9 @@ TfAdvanced::TfAdvanced(QWidget* owner)
     seLinkTimeout.setRange(0, protocol::kLinkTimeoutOffered);
     seLinkTimeout.setSingleStep(1);
     seLinkTimeout.setValue(20);
+    // A screen reader names the list and the spin box by the labels beside them.
+    lbPowerLevel.setBuddy(&cbPowerLevel);
+    lbLinkTimeout.setBuddy(&seLinkTimeout);
     // Text left outside the range or unfinished is pulled back on focus loss.
     seLinkTimeout.setCorrectionMode(QAbstractSpinBox::CorrectToNearestValue);
 

@@ -2,6 +2,8 @@
 #include "protocol/rules.h"
 #include "record/record.h"
 
+#include "pages/icon.h"
+
 #include "shell/startup.h"
 #include "serial/portnames.h"
 #include "shell/uifont.h"
@@ -13,10 +15,6 @@
 #include <QJsonArray>
 #include <QJsonObject>
 #include <QSysInfo>
-#include <QIcon>
-#include <QPainter>
-#include <QPixmap>
-#include <QSvgRenderer>
 #include <QTimer>
 
 #include <cstdio>
@@ -104,6 +102,9 @@ Wizard::Wizard()
     create(flashUpdate_, frmFlashUpdate);
     create(configLocalPort_, frmConfigLocalPort);
     create(configLocalDevice_, frmConfigLocalDevice);
+    // The fonts of this PC, at its scaling, decide what fits.
+    FitWizardFont({main_.get(), devDisc_.get(), commPortSel_.get(), introduction_.get(), finish_.get(),
+                   configRemotePort_.get(), flashUpdate_.get(), configLocalPort_.get(), configLocalDevice_.get()});
 }
 
 Wizard::~Wizard()
@@ -119,29 +120,6 @@ Wizard::~Wizard()
     destroy(main_, frmMain);
 }
 
-namespace {
-
-// Drawn here rather than left to Qt's SVG icon plug-in, which a hand-made
-// Windows folder or a minimal install may lack; the window would then show
-// a blank icon without a word.
-QIcon WizardIcon()
-{
-    QSvgRenderer svg(QStringLiteral(":/vtrlcfg.svg"));
-    QIcon icon;
-    if (!svg.isValid())
-        return icon;
-    for (int size : {16, 24, 32, 48, 64, 128, 256}) {
-        QPixmap pixmap(size, size);
-        pixmap.fill(Qt::transparent);
-        QPainter painter(&pixmap);
-        svg.render(&painter);
-        painter.end();
-        icon.addPixmap(pixmap);
-    }
-    return icon;
-}
-
-}  // namespace
 
 QString RecordSave(const TfrmMain& main, const QString& where)
 {
@@ -187,14 +165,14 @@ QString RecordSave(const TfrmMain& main, const QString& where)
     return store->Append(run);
 }
 
-int RunWizard()
+int RunWizard(const QString& titleNote)
 {
     QApplication::setApplicationName(QStringLiteral("VtrlCfg"));
     QApplication::setApplicationVersion(QString::fromLatin1(kVersion));
     // Title bar and task switcher; the desktop entry names the same icon.
     QApplication::setWindowIcon(WizardIcon());
     QApplication::setFont(WizardFont());
-    return RunGuarded([] {
+    return RunGuarded([&titleNote] {
         // Extra device paths (the simulator's pseudo-terminal) join the COM list.
         serial::RegisterPortsFromEnvironment();
         Wizard wizard;
@@ -204,6 +182,7 @@ int RunWizard()
             if (!why.isEmpty())
                 std::fprintf(stderr, "vtrlcfg: cannot append the save to the record %s: %s\n", qPrintable(where), qPrintable(why));
         };
+        wizard.main().TitleNote = titleNote;
         wizard.main().show();
         if (qEnvironmentVariableIntValue("VTRLCFG_EXIT_AFTER_SHOW") == 1) {
             // Queued behind the first paint of the shown page.

@@ -56,7 +56,8 @@ QString RecordSave(const TfrmMain& main, const QString& where);
 // loop, with an escaped exception shown in the standard error box (exit 0).
 // With VTRLCFG_EXIT_AFTER_SHOW=1 in the environment the program prints
 // "vtrlcfg: first page shown" to stderr and ends as soon as the first page is
-// on screen (start-up timing).
-int RunWizard();
+// on screen (start-up timing). `titleNote` follows the page caption in the
+// window title.
+int RunWizard(const QString& titleNote = QString());
 
 }  // namespace vtrl

@@ -125,7 +125,15 @@ std::unique_ptr<Store> Store::Open(const QString& where, QString& error)
         if (!postgres) {
             QSqlQuery q(db);
             // Readers never block the writers, nor the writers the readers.
-            if (!q.exec(QStringLiteral("PRAGMA journal_mode=WAL"))) {
+            // Switching the journal takes the file alone: two processes that
+            // create the record at once find it locked without waiting, and
+            // one tries again.
+            bool switched = q.exec(QStringLiteral("PRAGMA journal_mode=WAL"));
+            for (int attempt = 0; !switched && Busy(q.lastError()) && attempt < 100; ++attempt) {
+                QThread::msleep(50);
+                switched = q.exec(QStringLiteral("PRAGMA journal_mode=WAL"));
+            }
+            if (!switched) {
                 error = SqlError(q.lastError());
                 return nullptr;
             }
@@ -155,8 +163,14 @@ QString Store::Migrate()
     if (postgres_) {
         if (!db.transaction() || !q.exec(QStringLiteral("SELECT pg_advisory_xact_lock(727274)")))
             return SqlError(q.lastError().isValid() ? q.lastError() : db.lastError());
-    } else if (!q.exec(QStringLiteral("BEGIN IMMEDIATE"))) {
-        return SqlError(q.lastError());
+    } else {
+        bool begun = q.exec(QStringLiteral("BEGIN IMMEDIATE"));
+        for (int attempt = 0; !begun && Busy(q.lastError()) && attempt < 100; ++attempt) {
+            QThread::msleep(50);
+            begun = q.exec(QStringLiteral("BEGIN IMMEDIATE"));
+        }
+        if (!begun)
+            return SqlError(q.lastError());
     }
     const auto fail = [&](const QSqlError& e) {
         QSqlQuery(db).exec(QStringLiteral("ROLLBACK"));

@@ -13,7 +13,7 @@ packages=("$@")
   g++-mingw-w64-x86-64 googletest wine64
   libudev-dev
   libqt6sql6-sqlite libqt6sql6-psql postgresql
-  xvfb xauth fonts-dejavu-core fonts-dejavu-extra
+  xvfb xauth fonts-dejavu-core fonts-dejavu-extra xz-utils
 )
 
 missing=()

@@ -181,8 +181,12 @@ public:
 // The backend of the platform this library was built for.
 SerialBackend& PlatformBackend();
 
-// Test hooks. A null backend restores the platform's one; the backend must
-// outlive every port opened through it.
+// The backend the driver opens ports through from now on instead of the
+// platform's (null: the platform's again): simulated devices in this process
+// (sim/directline.h), or a test's. It must outlive every port opened through it.
+void SetBackend(SerialBackend* backend);
+
+// Test hooks. SetBackendForTesting is SetBackend.
 void SetBackendForTesting(SerialBackend* backend);
 // The next handle drawn is value + 1 (wrapping as usual).
 void SetNextHandleForTesting(std::int32_t value);

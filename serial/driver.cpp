@@ -471,11 +471,13 @@ std::int32_t OpenStaged(Driver& d, PortRecord& rec, std::uint32_t port, std::uin
 
 }  // namespace
 
-void SetBackendForTesting(SerialBackend* backend) {
+void SetBackend(SerialBackend* backend) {
     Driver& d = D();
     std::lock_guard<std::mutex> g(d.global);
     d.testBackend = backend;
 }
+
+void SetBackendForTesting(SerialBackend* backend) { SetBackend(backend); }
 
 void SetNextHandleForTesting(std::int32_t value) {
     Driver& d = D();

@@ -106,7 +106,7 @@ std::uint8_t TfrmMain::ShowPage(TWizardChildForm* page)
         page->setGeometry(0, 0, pnlMain.width(), pnlMain.height());
         page->show();
         result = page->PageEntered(*this);
-        setWindowTitle(QStringLiteral("Vantrel Configuration - ") + page->Caption());
+        setWindowTitle(QStringLiteral("Vantrel Configuration - ") + page->Caption() + TitleNote);
     }
     shownPage_ = page;
     return result;

@@ -55,6 +55,9 @@ public:
     // 0 while the wizard runs, 2 after Cancel, 1 after Finish.
     int ModalResult = 0;
 
+    // Follows the page caption in the window title (a demonstration says so).
+    QString TitleNote;
+
     // Notification target. Null is refused with -1 and keeps the old target.
     int SetNotifyWindow(QWidget* window);
     QWidget* NotifyWindow() const { return notifyWindow_.data(); }

@@ -5,7 +5,7 @@
 #include "answers.h"
 #include "attached.h"
 #include "faults.h"
-#include "pty.h"
+#include "line.h"
 #include "radio.h"
 #include "simulator.h"
 
@@ -18,7 +18,7 @@
 
 namespace vtrl::sim {
 
-struct Simulator::Impl final : PtyLine::Client {
+struct Simulator::Impl final : Line::Client {
     // Every part below is used only with `m` held.
     mutable std::mutex m;
     mutable std::condition_variable cv;   // something the waits look at changed
@@ -28,7 +28,7 @@ struct Simulator::Impl final : PtyLine::Client {
     Device local{defaultLocalDevice()};
     Radio radio{local, answers, faults};
     AttachedDevice attached{local, radio, answers, faults};
-    PtyLine line;
+    Line line;
 
     // inspection
     std::vector<ReceivedFrame> received;
@@ -42,7 +42,7 @@ struct Simulator::Impl final : PtyLine::Client {
     bool stopping = false;
     bool started = false;
 
-    // PtyLine::Client
+    // Line::Client
     void onFrame(Frame&& frame) override;
     void release(Clock::time_point now, std::vector<std::uint8_t>& out) override;
     std::optional<Clock::time_point> nextDue() const override;

@@ -1,6 +1,7 @@
 // The Simulator's glue: a command from the line through the fault switches to
 // the device, its answers back onto the line, and what tests wait for. The
-// parts live in answers, faults, radio, attached and pty.
+// parts live in answers, faults, radio, attached and line (the loop, over a
+// pty or a direct line).
 
 #include "impl.h"
 

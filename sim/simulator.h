@@ -1,6 +1,8 @@
 #pragma once
 // Device simulator: plays the attached radio device, and the remote devices
-// it reaches over the air, on a pseudo-terminal.
+// it reaches over the air, on a pseudo-terminal, or on a line inside this
+// process that the serial driver reaches as a COM port (directline.h), where
+// there are no pseudo-terminals.
 //
 // Usage (tests):
 //     vtrl::sim::Simulator sim;                  // default demo devices
@@ -52,6 +54,8 @@
 namespace vtrl::sim {
 
 using Millis = std::chrono::milliseconds;
+
+class Transport;   // line.h
 
 // One simulated device. The attached device is the one reached at address zero.
 struct DeviceProfile {
@@ -150,6 +154,9 @@ public:
     // Opens the pty and starts the service thread. False (with errorText())
     // when the pty could not be set up. Calling it twice is harmless.
     bool start();
+    // The same on `line` instead of a pseudo-terminal; the line is kept for
+    // comeBack(). DirectBackend (directline.h) makes one.
+    bool start(std::unique_ptr<Transport> line);
     void stop();
     bool running() const;
     std::string slavePath() const;

@@ -1,0 +1,7 @@
+#include "pages/console.h"
+
+namespace vtrl {
+
+void UseStartingConsole() {}
+
+}  // namespace vtrl
