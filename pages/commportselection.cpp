@@ -128,7 +128,6 @@ TfrmCommPortSel::TfrmCommPortSel(QWidget* parent)
     }
     Connected = false;
     tmrHeartbeat.stop();
-    localTarget_.fill(0);
 }
 
 TfrmCommPortSel::~TfrmCommPortSel() = default;
@@ -201,10 +200,10 @@ void TfrmCommPortSel::EnumeratePorts()
         everListed_ = true;
     }
     // Set needs a port to connect to; during an attempt the attempt decides.
-    if (wait_.Idle() && !searching_)
+    if (Idle() && !searching_)
         cboCommPortChange();
     // Said only while nothing else is: an attempt's texts are the operator's.
-    if (serial::PathsNameDevices() && wait_.Idle() && !searching_ && !ConfigurationShown)
+    if (serial::PathsNameDevices() && Idle() && !searching_ && !ConfigurationShown)
         ShowRefusedPorts(std::move(refused));
 }
 
@@ -250,7 +249,7 @@ void TfrmCommPortSel::cboCommPortChange()
 void TfrmCommPortSel::btnSetCommPortSelClick()
 {
     // Possible after Back, which enables the button with nothing selected.
-    if (searching_ || wait_.Is(Step::Opening) || cboCommPort.currentIndex() < 0)
+    if (searching_ || opening_ || cboCommPort.currentIndex() < 0)
         return;
     Connected = false;
     ConnectToPort(PortNumberOfItem(cboCommPort.currentText()).value_or(0));
@@ -272,7 +271,7 @@ void TfrmCommPortSel::ConnectToPort(int port)
 {
     // OpenPort pumps events: the earlier attempt's step ends first, so that
     // nothing still queued passes for an answer of this port.
-    wait_.End(Ledger());
+    check_.GiveUp(Ledger());
     tmrHeartbeat.stop();
     Connected = false;
     ConfigurationShown = false;
@@ -285,9 +284,9 @@ void TfrmCommPortSel::ConnectToPort(int port)
     // filled by whichever device answered before.
     main.LocalConfig = protocol::DeviceConfig{};
     lblBondedTo.clear();
-    wait_.Begin(Step::Opening, 0);
+    opening_ = true;
     const int opened = main.OpenPort(port);
-    wait_.End(nullptr);
+    opening_ = false;
     if (leave_ != Leave::Stay) {
         // Back or closing came during the drain: the attempt is over.
         if (leave_ == Leave::Closed)
@@ -312,9 +311,8 @@ void TfrmCommPortSel::ConnectToPort(int port)
 bool TfrmCommPortSel::StartConnectionSequence()
 {
     protocol::CommandSender* send = Commands();
-    if (!send || send->SendGetLocalAddress() < 0)
+    if (!send || check_.Start(*send, Ledger(), tmrHeartbeat.intervalAsDuration()) != 0)
         return false;
-    wait_.Begin(Step::Address, send->LastExchange(), Ledger(), tmrHeartbeat.intervalAsDuration());
     RestartHeartbeat();
     btnAutoDetect.setEnabled(false);
     btnSetCommPortSel.setEnabled(false);
@@ -324,7 +322,7 @@ bool TfrmCommPortSel::StartConnectionSequence()
 
 void TfrmCommPortSel::btnAutoDetectClick()
 {
-    if (searching_ || wait_.Is(Step::Opening))
+    if (searching_ || opening_)
         return;
     Connected = false;
     ConfigurationShown = false;
@@ -357,7 +355,7 @@ void TfrmCommPortSel::btnAutoDetectClick()
 
 void TfrmCommPortSel::PortGone(int port, bool)
 {
-    wait_.End(nullptr);
+    check_.GiveUp(nullptr);
     tmrHeartbeat.stop();
     Connected = false;
     ConfigurationShown = false;
@@ -371,14 +369,14 @@ void TfrmCommPortSel::PortGone(int port, bool)
 
 void TfrmCommPortSel::AbandonAttempt()
 {
-    wait_.End(Ledger());
+    check_.GiveUp(Ledger());
     tmrHeartbeat.stop();
     leave_ = Leave::Closed;
 }
 
 void TfrmCommPortSel::tmrHeartbeatTimer()
 {
-    wait_.End(Ledger());
+    check_.GiveUp(Ledger());
     Panel0.SetText(QStringLiteral("Connection not established. Please retry."));
     Connected = false;
     ConfigurationShown = false;
@@ -390,62 +388,52 @@ void TfrmCommPortSel::tmrHeartbeatTimer()
 
 void TfrmCommPortSel::LocalAddressReceived(const Reply& reply)
 {
-    // Every GetLocalAddress asks the same: any of them may take the answer.
-    const auto address = reply.block ? protocol::DecodeLocalAddress(*reply.block) : std::nullopt;
-    if (!wait_.Is(Step::Address) || !wait_.Answers(reply) || !address || !frmMain)
+    if (!frmMain || !Commands()
+        || check_.Answer(reply.Notice(), reply.tag, *Commands(), Ledger()) != core::PortCheck::Outcome::AddressKnown)
         return;
     TfrmMain& main = *frmMain;
-    main.LocalDeviceAddress = *address;
+    main.LocalDeviceAddress = check_.Address();
     main.DeviceIdentified(main.LocalDeviceAddress);
     Panel0.SetText(QStringLiteral("Connect established correctly.  Retreiving Information"));
     Connected = true;
     tmrHeartbeat.stop();
     EnableConnectButtons(false, true);
-    protocol::CommandSender& send = *Commands();
-    // A failed write ends in the heartbeat time-out.
-    send.SendGetVersion(localTarget_);
-    wait_.Begin(Step::Version, send.LastExchange(), Ledger(), tmrHeartbeat.intervalAsDuration());
+    // The version is asked; a failed write ends in the heartbeat time-out.
     tmrHeartbeat.start();
 }
 
 void TfrmCommPortSel::VersionInfoReceived(const Reply& reply)
 {
-    // Any answer to a GetVersion of this page is the attached device's; one
-    // that may be a remote unit's is no answer: the heartbeat runs out.
-    const protocol::Exchange* asked = reply.Send();
-    if (!asked || asked->unit != DeviceAddress{} || !reply.block || !frmMain)
+    if (!frmMain || !Commands())
         return;
-    TfrmMain& main = *frmMain;
-    main.LocalVersion = protocol::ToVersionRecord(*reply.block);
-    if (!wait_.Is(Step::Version) || !wait_.Answers(reply))
+    const auto outcome = check_.Answer(reply.Notice(), reply.tag, *Commands(), Ledger());
+    if (outcome == core::PortCheck::Outcome::Ignored)
         return;
-    wait_.End(nullptr);
+    // Any answer to a GetVersion of this page is the attached device's.
+    frmMain->LocalVersion = check_.Version();
+    if (outcome == core::PortCheck::Outcome::Noted)
+        return;
     tmrHeartbeat.stop();
-    if (!protocol::CheckApplicationVersion(*reply.block)) {
+    if (outcome == core::PortCheck::Outcome::VersionRefused) {
         platform::ShowMessageBox(this, QStringLiteral("VtrlCfg requires application version V2.09 or greater"),
                                  QStringLiteral("Version Mismatch"), MbButtons::Ok, MbIcon::None);
         Panel0.SetText(QStringLiteral("Invalid Application Version."));
         return;
     }
-    protocol::CommandSender& send = *Commands();
-    ConfigRequestSeq = send.SendGetConfig(localTarget_);
-    if (ConfigRequestSeq >= 0) {
-        wait_.Begin(Step::Config, send.LastExchange(), Ledger(), tmrHeartbeat.intervalAsDuration());
+    ConfigRequestSeq = check_.ConfigSequence();
+    if (outcome == core::PortCheck::Outcome::ConfigAsked)
         tmrHeartbeat.start();
-    }
 }
 
 void TfrmCommPortSel::ConfigReportReceived(const Reply& reply)
 {
-    // The ledger matched the report to the request by the sequence it carries.
-    if (!wait_.Answers(reply) || !reply.block || reply.block->empty() || !frmMain)
+    if (!frmMain || !Commands()
+        || check_.Answer(reply.Notice(), reply.tag, *Commands(), Ledger()) != core::PortCheck::Outcome::Checked)
         return;
     TfrmMain& main = *frmMain;
-    wait_.End(nullptr);
     tmrHeartbeat.stop();
     Panel0.SetText(QStringLiteral("Information retreived from %1").arg(FormatDeviceAddress(main.LocalDeviceAddress)));
-    // A bad element still leaves what was decoded before it.
-    main.LocalConfig = protocol::ConfigReportPayload::Decode(*reply.block)->config;
+    main.LocalConfig = check_.Config();
     ShowCurrentConfiguration();
     Connected = true;
     ConfigurationShown = true;
@@ -520,7 +508,7 @@ std::uint8_t TfrmCommPortSel::PageLeaving(QPushButton* pressed)
     tmrHeartbeat.stop();
     // An answer still on its way must not restart the abandoned attempt
     // while another page is shown.
-    wait_.End(Ledger());
+    check_.GiveUp(Ledger());
     if (frmMain)
         frmMain->btnNext.setEnabled(true);
     btnAutoDetect.setEnabled(true);

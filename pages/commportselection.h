@@ -3,7 +3,7 @@
 
 #include "pages/pagekit.h"
 #include "shell/childform.h"
-#include "shell/step.h"
+#include "core/procedures.h"
 #include "protocol/types.h"
 #include "serial/ports.h"
 #include "serial/watcher.h"
@@ -103,18 +103,18 @@ protected:
     void NegativeResponseReceived(const Reply& reply) override;
 
 private:
-    // The one step of the connection sequence under way. Opening lasts while
-    // OpenPort lets the old port's events drain: clicks then must not start
-    // another attempt inside this one.
-    enum class Step { None, Opening, Address, Version, Config };
+    // No step of the connection sequence is under way, nor the opening.
+    bool Idle() const { return check_.step() == core::PortCheck::Step::None && !opening_; }
     void RestartHeartbeat();
     // Enables the two connect buttons, except while a search runs: a click
     // then would start a second attempt inside the first.
     void EnableConnectButtons(bool autoDetect, bool set);
 
-    Waiting<Step> wait_;
-    // The attached device is addressed with six zero bytes.
-    DeviceAddress localTarget_{};
+    // The connection sequence on the port now open.
+    core::PortCheck check_;
+    // OpenPort lets the old port's events drain: clicks then must not start
+    // another attempt inside this one.
+    bool opening_ = false;
     // Back or the closing window came while events were pumped: a running
     // search tries no further port, and once closed none is kept open.
     enum class Leave { Stay, Back, Closed } leave_ = Leave::Stay;

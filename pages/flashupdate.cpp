@@ -78,14 +78,10 @@ std::uint8_t TfrmFlashUpdate::PageEntered(TfrmMain& main)
 void TfrmFlashUpdate::btnSaveClick()
 {
     protocol::CommandSender* send = Commands();
-    if (!send || send->SendUpdateFlash() != 0) {
+    if (!send || save_.Start(*send, Ledger(), tmrFlashUpdate.intervalAsDuration()) != 0) {
         SetStatus(QStringLiteral("Error sending update flash command. Please try again."));
         return;
     }
-    // A save given up on is over for this visit; the ledger keeps it as a
-    // candidate, so that its late answer is not taken for this one's alone.
-    wait_.End(Ledger());
-    wait_.Begin(Step::Save, send->LastExchange(), Ledger(), tmrFlashUpdate.intervalAsDuration());
     // One save at a time: the device's answer to a second could not be told apart.
     btnSave.setEnabled(false);
     if (frmMain)
@@ -105,8 +101,7 @@ void TfrmFlashUpdate::tmrProgressBarTimer()
 void TfrmFlashUpdate::tmrFlashUpdateTimer()
 {
     // The save stays awaited, as late: the device may still confirm it.
-    if (Ledger())
-        Ledger()->GiveUp(wait_.send());
+    save_.Late(Ledger());
     tmrProgressBar.stop();
     tmrFlashUpdate.stop();
     btnSave.setEnabled(true);
@@ -118,9 +113,9 @@ void TfrmFlashUpdate::tmrFlashUpdateTimer()
 
 void TfrmFlashUpdate::PortGone(int port, bool shown)
 {
-    if (!wait_.Idle()) {
+    if (!save_.Idle()) {
         // Gone while saving: the flash may hold the old settings or the new.
-        wait_.End(nullptr);
+        save_.End(nullptr);
         tmrFlashUpdate.stop();
         tmrProgressBar.stop();
         FlashSaved = false;
@@ -130,43 +125,23 @@ void TfrmFlashUpdate::PortGone(int port, bool shown)
         SetStatus(DisconnectedText(port));
 }
 
-bool TfrmFlashUpdate::SavesWhatIsShown(const Reply& reply) const
-{
-    if (reply.Answers(wait_.send()))
-        return true;
-    // Whichever of the saves it answers, each was sent after the last command
-    // that changed what the device holds: the flash holds that.
-    const protocol::ExchangeLedger* ledger = frmMain ? &frmMain->Ledger() : nullptr;
-    if (!ledger || !reply.Ambiguous())
-        return false;
-    protocol::ExchangeId changed = 0;
-    for (int c = 0; c < 256; ++c)
-        if (protocol::ChangesDevice(static_cast<protocol::CommandType>(c)))
-            changed = std::max(changed, ledger->LastSent(static_cast<protocol::CommandType>(c)));
-    return std::all_of(reply.tag.candidates.begin(), reply.tag.candidates.end(), [changed](const protocol::Exchange& e) {
-        return e.command == protocol::UpdateFlash && e.id > changed;
-    });
-}
-
 void TfrmFlashUpdate::ConfirmationReceived(const Reply& reply)
 {
     // Only the answer to a save sent from this visit: any other would report
     // unsaved settings as saved and end the wizard.
-    if (!wait_.MayAnswer(reply))
+    const auto outcome = frmMain ? save_.Confirmation(reply.tag, frmMain->Ledger()) : core::Save::Outcome::Ignored;
+    if (outcome == core::Save::Outcome::Ignored)
         return;
     tmrProgressBar.stop();
-    if (reply.Misnamed()) {
+    if (outcome == core::Save::Outcome::Misnamed) {
         // Not the save's answer, which may still come; else its time-out follows.
         FlashSaved = false;
         SetStatus(QStringLiteral("An error occured in saving the settings. Please retry."));
         return;
     }
     tmrFlashUpdate.stop();
-    FlashSaved = SavesWhatIsShown(reply);
-    wait_.End(FlashSaved && !reply.Ambiguous() ? nullptr : Ledger());
+    FlashSaved = outcome == core::Save::Outcome::Saved;
     btnSave.setEnabled(true);
-    if (!frmMain)
-        return;
     if (!FlashSaved) {
         // A save confirmed, but maybe one sent before the settings changed.
         frmMain->btnBack.setEnabled(true);
@@ -184,9 +159,10 @@ void TfrmFlashUpdate::NegativeResponseReceived(const Reply& reply)
 {
     // A refused save is over in the ledger: no later Confirmation counts for
     // it. The time-out follows as before. One that may be refused waits on.
-    if (reply.Credited() && !wait_.Answers(reply))
+    const auto outcome = save_.Refusal(reply.tag);
+    if (reply.Credited() && outcome != core::Save::Outcome::Refused)
         return;
-    if (reply.Credited())
+    if (outcome == core::Save::Outcome::Refused)
         btnSave.setEnabled(true);
     if (!isVisible())
         return;
@@ -210,7 +186,7 @@ std::uint8_t TfrmFlashUpdate::PageLeaving(QPushButton* pressed)
     }
     // Settings may change once the operator has gone back; a save sent
     // before then does not cover them.
-    wait_.End(Ledger());
+    save_.End(Ledger());
     frmMain->btnNext.setEnabled(true);
     return 0;
 }

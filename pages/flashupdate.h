@@ -3,7 +3,7 @@
 
 #include "pages/pagekit.h"
 #include "shell/childform.h"
-#include "shell/step.h"
+#include "core/procedures.h"
 
 #include <QFrame>
 #include <QGroupBox>
@@ -54,17 +54,12 @@ protected:
     void NegativeResponseReceived(const Reply& reply) override;
 
 private:
-    // Saving: the UpdateFlash sent from this visit of the page. Its answer
-    // counts also after the time-out, as long as the operator stays: gone
-    // Back, settings may change that a save sent before does not cover.
-    enum class Step { None, Save };
     void SetStatus(const QString& text) { Panel0.SetText(text); }
-    // The Confirmation proves the flash holds what the pages confirmed: it
-    // is the save's, or it may be any of saves all sent after the last
-    // change to the device.
-    bool SavesWhatIsShown(const Reply& reply) const;
 
-    Waiting<Step> wait_;
+    // The UpdateFlash sent from this visit of the page. Its answer counts
+    // also after the time-out, as long as the operator stays: gone Back,
+    // settings may change that a save sent before does not cover.
+    core::Save save_;
 };
 
 }  // namespace vtrl
