@@ -86,6 +86,7 @@ class Inquiry {
 public:
     enum class Outcome { Ignored, Found, Complete };
     bool Idle() const { return wait_.Idle(); }
+    protocol::ExchangeId Send() const { return wait_.Send(); }
     int Start(protocol::CommandSender& send, protocol::ExchangeLedger* ledger, Millis patience);
     // Found: Unit() and Name() tell what was found.
     Outcome Answer(const protocol::Notification& n, const protocol::Tag& tag);

@@ -181,9 +181,29 @@ void TfrmDevDisc::SetPairingButtonsEnabled(bool enabled)
         b->setEnabled(enabled);
 }
 
-void TfrmDevDisc::BeginStep(Step step, protocol::ExchangeId send)
+TfrmDevDisc::Step TfrmDevDisc::PendingStep() const
 {
-    wait_.Begin(step, send, Ledger(), tmrBond.intervalAsDuration());
+    if (!inquiry_.Idle())
+        return Step::Inquiry;
+    switch (pairing_.step()) {
+    case core::Pairing::Step::Ping: return Step::Ping;
+    case core::Pairing::Step::PingLink: return Step::PingLink;
+    case core::Pairing::Step::Bond: return Step::Bond;
+    case core::Pairing::Step::Connection: return Step::Connection;
+    case core::Pairing::Step::Version: return Step::Version;
+    case core::Pairing::Step::Config: return Step::Config;
+    case core::Pairing::Step::None: break;
+    }
+    return Step::None;
+}
+
+std::chrono::milliseconds TfrmDevDisc::Guard() const
+{
+    return tmrBond.intervalAsDuration();
+}
+
+void TfrmDevDisc::RestartGuard()
+{
     tmrBond.stop();
     tmrBond.start();
 }
@@ -191,7 +211,7 @@ void TfrmDevDisc::BeginStep(Step step, protocol::ExchangeId send)
 void TfrmDevDisc::EndStep()
 {
     tmrBond.stop();
-    wait_.End(Ledger());
+    pairing_.GiveUp(Ledger());
 }
 
 bool TfrmDevDisc::ReadyToLeave() const
@@ -256,7 +276,7 @@ std::uint8_t TfrmDevDisc::PageLeaving(QPushButton* pressed)
     tmrInquiry.stop();
     tmrProgressBar.stop();
     if (searching) {
-        wait_.End(Ledger());
+        inquiry_.End(Ledger());
         SetSearchingLook(false);
     }
     if (frmMain && pressed == &frmMain->btnNext && !ReadyToLeave()) {
@@ -278,14 +298,12 @@ void TfrmDevDisc::btnSearchDevicesClick()
     TfrmMain& main = *frmMain;
     NewDeviceCount = 0;
     SetStatus(QStringLiteral("Sending InitiateInquiry packet."));
-    protocol::CommandSender& send = *Commands();
-    if (send.SendInitiateInquiry() != 0) {
+    if (inquiry_.Start(*Commands(), Ledger(), tmrInquiry.intervalAsDuration()) != 0) {
         SetStatus(QStringLiteral("Error - could not write inquiry command packet."));
         return;
     }
     // Whatever step was pending is over: the inquiry takes the page.
     EndStep();
-    wait_.Begin(Step::Inquiry, send.LastExchange(), Ledger(), tmrInquiry.intervalAsDuration());
     main.btnBack.setEnabled(false);
     main.btnNext.setEnabled(false);
     for (QPushButton* b : {&btnClearList, &btnSearchDevices, &btnBondSelectedDevice, &btnPingSelectedDevice})
@@ -304,11 +322,10 @@ void TfrmDevDisc::tmrProgressBarTimer()
 
 void TfrmDevDisc::InquiryResultReceived(const Reply& reply)
 {
-    const auto found = reply.block ? protocol::InquiryResultPayload::Decode(*reply.block) : std::nullopt;
-    if (!wait_.Is(Step::Inquiry) || !wait_.Answers(reply) || !found)
+    if (inquiry_.Answer(reply.Notice(), reply.tag) != core::Inquiry::Outcome::Found)
         return;
-    const DeviceAddress address = found->address;
-    const QString name = QString::fromLatin1(found->name);
+    const DeviceAddress address = inquiry_.Unit();
+    const QString name = QString::fromLatin1(inquiry_.Name());
     if (!name.contains(QLatin1String("Vantrel/C")) && !name.contains(QLatin1String("Unknown")))
         return;
     const QString text = FormatDeviceAddress(address);
@@ -320,7 +337,7 @@ void TfrmDevDisc::InquiryResultReceived(const Reply& reply)
 
 void TfrmDevDisc::InquiryCompleteReceived(const Reply& reply)
 {
-    if (wait_.Is(Step::Inquiry) && wait_.Answers(reply) && tmrInquiry.isActive())
+    if (inquiry_.Answer(reply.Notice(), reply.tag) == core::Inquiry::Outcome::Complete && tmrInquiry.isActive())
         EndInquiry();
 }
 
@@ -332,8 +349,7 @@ void TfrmDevDisc::tmrInquiryTimer()
 void TfrmDevDisc::EndInquiry()
 {
     // The device may still report units; they are not asked for any more.
-    if (wait_.Is(Step::Inquiry))
-        wait_.End(Ledger());
+    inquiry_.End(Ledger());
     SetStatus(QStringLiteral("Inquiry complete. %1 new device(s) found.").arg(NewDeviceCount));
     tmrInquiry.stop();
     tmrProgressBar.stop();
@@ -351,7 +367,8 @@ void TfrmDevDisc::EndInquiry()
 void TfrmDevDisc::lstDeviceListSelectItem(bool namesItem)
 {
     // Not while a step waits: a second Bond's answer could be taken for the first's.
-    const bool stepPending = !wait_.Idle() && !wait_.Is(Step::PingLink);
+    const Step pending = PendingStep();
+    const bool stepPending = pending != Step::None && pending != Step::PingLink;
     // Bonded without the chain done (a late BondResult, a version or
     // configuration unanswered), Bond takes it on.
     const bool enable = namesItem && !tmrInquiry.isActive() && !ReadyToLeave() && !stepPending;
@@ -381,14 +398,12 @@ void TfrmDevDisc::btnPingSelectedDeviceClick()
     SetStatus(QStringLiteral("Attempting to send ping command."));
     lstDeviceList.setFocus();
     const std::optional<DeviceAddress> address = ParseDeviceAddress(item->text(0));
-    protocol::CommandSender& send = *Commands();
-    if (!address || send.SendPingRequest(*address) != 0) {
+    if (!address || pairing_.Ping(*Commands(), Ledger(), *address, Guard()) != 0) {
         SetStatus(QStringLiteral("Ping command not sent correctly."));
         return;
     }
     tmrBondTag = 1;
-    EndStep();
-    BeginStep(Step::Ping, send.LastExchange());
+    RestartGuard();
     main.btnBack.setEnabled(false);
     for (QPushButton* b : {&btnClearList, &btnSearchDevices, &btnBondSelectedDevice, &btnPingSelectedDevice})
         b->setEnabled(false);
@@ -398,12 +413,11 @@ void TfrmDevDisc::btnPingSelectedDeviceClick()
 void TfrmDevDisc::ConfirmationReceived(const Reply& reply)
 {
     // Only the ping is answered by a Confirmation here, whatever command it names.
-    if (!wait_.Is(Step::Ping) || !wait_.Answers(reply))
+    if (pairing_.Answer(reply.Notice(), reply.tag) != core::Pairing::Outcome::PingConfirmed)
         return;
     SetStatus(QStringLiteral("Ping Request sent. Look for an indication on the remote device."));
     // The guard runs on for the link the ping may bring up: Back comes back
     // with its time-out.
-    wait_.Begin(Step::PingLink, wait_.send());
     SetPairingButtonsEnabled(true);
 }
 
@@ -431,6 +445,7 @@ void TfrmDevDisc::ContinuePairing(QTreeWidgetItem& item)
     lstDeviceList.setFocus();
     const DeviceAddress address = ParseDeviceAddress(item.text(0)).value_or(DeviceAddress{});
     protocol::CommandSender& send = *Commands();
+    tmrBond.stop();
     // A chain resumes only on the unit the device is bonded to; any other
     // starts with a bonding.
     int stage = item.data(1, Qt::UserRole).toInt();
@@ -440,19 +455,19 @@ void TfrmDevDisc::ContinuePairing(QTreeWidgetItem& item)
     case 1:
         SetStatus(QStringLiteral("Retrieving Version Information."));
         // A failed write ends in the time-out.
-        send.SendGetVersion(address);
-        EndStep();
-        BeginStep(Step::Version, send.LastExchange());
+        pairing_.AskVersion(send, Ledger(), address, Guard());
+        RestartGuard();
         break;
     case 2:
         SetStatus(QStringLiteral("Retrieving Configuration Information."));
-        send.SendGetConfig(address);
-        EndStep();
-        BeginStep(Step::Config, send.LastExchange());
+        pairing_.AskConfig(send, Ledger(), address, Guard());
+        RestartGuard();
         break;
     default:
-        if (send.SendInitiateBonding(address) != 0) {
+        if (pairing_.StartBond(send, Ledger(), address, Guard()) != 0) {
             // Nothing went out: the page stays as it was, Back and Bond usable.
+            if (!pairing_.Idle())
+                tmrBond.start();
             SetStatus(QStringLiteral("Error sending InitiateBonding Packet."));
             return;
         }
@@ -465,8 +480,7 @@ void TfrmDevDisc::ContinuePairing(QTreeWidgetItem& item)
         for (int i = 0; i < lstDeviceList.topLevelItemCount(); ++i)
             if (lstDeviceList.topLevelItem(i) != &item)
                 lstDeviceList.topLevelItem(i)->setData(1, Qt::UserRole, 0);
-        EndStep();
-        BeginStep(Step::Bond, send.LastExchange());
+        RestartGuard();
         SetStatus(QStringLiteral("Bonding with the selected device..."));
         break;
     }
@@ -476,10 +490,9 @@ void TfrmDevDisc::ContinuePairing(QTreeWidgetItem& item)
         b->setEnabled(false);
 }
 
-void TfrmDevDisc::StepInDoubt()
+void TfrmDevDisc::StepInDoubt(Step step)
 {
     // As on no answer, with the reason: the answer may be another send's.
-    const Step step = wait_.step();
     EndStep();
     if (step == Step::Bond) {
         Bonded = false;
@@ -495,29 +508,30 @@ void TfrmDevDisc::BondResultReceived(const Reply& reply)
 {
     // Only a bonding this page started is answered, in time or late: one
     // nobody asked for would mark the wizard bonded without the remote's
-    // version and configuration, or undo a finished pairing.
-    const protocol::Exchange* bonding = reply.Send();
-    if (reply.Ambiguous()) {
-        // Bonded, and to which unit, nobody knows. Not the step's: an older
-        // bonding, carried out before whatever the page knows of now.
-        if (wait_.Is(Step::Bond) && wait_.MayAnswer(reply))
-            StepInDoubt();
+    // version and configuration, or undo a finished pairing. One that may
+    // be an older bonding's tells nothing of now: that one was carried out
+    // before whatever the page knows.
+    const Step step = PendingStep();
+    switch (pairing_.Answer(reply.Notice(), reply.tag)) {
+    case core::Pairing::Outcome::InDoubt:
+        StepInDoubt(step);
         return;
-    }
-    const auto result = reply.block ? protocol::FirstByte(*reply.block) : std::nullopt;
-    if (!bonding || !result)
-        return;
-    Bonded = *result == 0;
-    if (!wait_.Is(Step::Bond) || !wait_.Answers(reply)) {
+    case core::Pairing::Outcome::LateBond:
         // Success reported after the time-out gave up on the device: it is
         // bonded all the same, and the remote settings need its address.
         // The chain is still to run for it.
+        Bonded = pairing_.LastBond().bonded;
         if (Bonded)
-            BondTargetAddress = bonding->unit;
+            BondTargetAddress = pairing_.LastBond().unit;
+        return;
+    case core::Pairing::Outcome::Bonded:
+    case core::Pairing::Outcome::BondFailed:
+        break;
+    default:
         return;
     }
-    const protocol::ExchangeId send = wait_.send();
-    EndStep();
+    Bonded = pairing_.LastBond().bonded;
+    tmrBond.stop();
     SetPairingButtonsEnabled(!Bonded);
     if (!frmMain)
         return;
@@ -530,8 +544,8 @@ void TfrmDevDisc::BondResultReceived(const Reply& reply)
         main.btnBack.setEnabled(false);
         main.btnNext.setEnabled(false);
         // The same send reports the link.
-        BeginStep(Step::Connection, send);
-        if (QTreeWidgetItem* item = ItemOf(bonding->unit))
+        RestartGuard();
+        if (QTreeWidgetItem* item = ItemOf(pairing_.LastBond().unit))
             item->setData(1, Qt::UserRole, 1);
         return;
     }
@@ -543,51 +557,49 @@ void TfrmDevDisc::BondResultReceived(const Reply& reply)
 void TfrmDevDisc::ConnectionStatusReceived(const Reply& reply)
 {
     // The link comes up after a bonding, or after a ping opened it.
-    const auto status = reply.block ? protocol::FirstByte(*reply.block) : std::nullopt;
-    if ((!wait_.Is(Step::Connection) && !wait_.Is(Step::PingLink) && !wait_.Is(Step::Ping)) || !wait_.Answers(reply)
-        || !status)
+    const auto outcome = pairing_.Answer(reply.Notice(), reply.tag);
+    if (outcome != core::Pairing::Outcome::LinkUp && outcome != core::Pairing::Outcome::LinkDown)
         return;
-    const bool up = *status == protocol::kLinkUp;
-    const Step waiting = wait_.step();
-    const protocol::ExchangeId send = wait_.send();
-    QTreeWidgetItem* item = ItemOf(reply.tag.exchange->unit);
+    const bool up = outcome == core::Pairing::Outcome::LinkUp;
+    QTreeWidgetItem* item = ItemOf(pairing_.Unit());
     if (up && !item) {
         // The unit's item is gone: nothing to go on with, give up as on no answer.
         tmrBondTimer();
         return;
     }
     tmrBond.stop();
-    wait_.End(nullptr);
     if (up) {
+        pairing_.GiveUp(nullptr);
         SetStatus(QStringLiteral("Remote Device Connected... Attempting to Retreive Config Data."));
         ContinuePairing(*item);
         return;
     }
     SetStatus(QStringLiteral("Connection Error.. Retrying."));
-    BeginStep(waiting, send);
+    pairing_.WaitOn(Ledger(), Guard());
+    RestartGuard();
 }
 
 void TfrmDevDisc::VersionInfoReceived(const Reply& reply)
 {
-    if (!wait_.Is(Step::Version) || !reply.block || !frmMain)
+    if (!frmMain)
         return;
-    const protocol::Exchange* asked = reply.Send();
-    if (!wait_.Answers(reply)) {
+    const auto outcome = pairing_.Answer(reply.Notice(), reply.tag);
+    if (outcome == core::Pairing::Outcome::InDoubt) {
         // Maybe another unit's version: asked again, it is told apart.
-        if (reply.Ambiguous() && wait_.MayAnswer(reply))
-            StepInDoubt();
+        StepInDoubt(Step::Version);
         return;
     }
-    QTreeWidgetItem* item = ItemOf(asked->unit);
-    const bool accepted = protocol::CheckApplicationVersion(*reply.block);
+    if (outcome != core::Pairing::Outcome::VersionAccepted && outcome != core::Pairing::Outcome::VersionRefused)
+        return;
+    QTreeWidgetItem* item = ItemOf(pairing_.Unit());
+    const bool accepted = outcome == core::Pairing::Outcome::VersionAccepted;
     if (accepted && !item) {
         tmrBondTimer();
         return;
     }
     tmrBond.stop();
-    wait_.End(nullptr);
     TfrmMain& main = *frmMain;
-    main.RemoteVersion = protocol::ToVersionRecord(*reply.block);
+    main.RemoteVersion = pairing_.Version();
     if (accepted) {
         item->setData(1, Qt::UserRole, 2);
         ContinuePairing(*item);
@@ -609,20 +621,21 @@ void TfrmDevDisc::VersionInfoReceived(const Reply& reply)
 
 void TfrmDevDisc::ConfigReportReceived(const Reply& reply)
 {
-    if (!wait_.Is(Step::Config) || !reply.block || reply.block->empty() || !frmMain)
+    if (!frmMain)
         return;
-    if (!wait_.Answers(reply)) {
-        if (reply.Ambiguous() && wait_.MayAnswer(reply))
-            StepInDoubt();
+    const auto outcome = pairing_.Answer(reply.Notice(), reply.tag);
+    if (outcome == core::Pairing::Outcome::InDoubt) {
+        StepInDoubt(Step::Config);
         return;
     }
+    if (outcome != core::Pairing::Outcome::Paired)
+        return;
     tmrBond.stop();
-    wait_.End(nullptr);
     TfrmMain& main = *frmMain;
     SetStatus(QStringLiteral("Information retreived from ") + FormatDeviceAddress(BondTargetAddress));
     // A bad element still leaves what was decoded before it.
-    main.RemoteConfig = protocol::ConfigReportPayload::Decode(*reply.block)->config;
-    paired_ = reply.tag.exchange->unit;
+    main.RemoteConfig = pairing_.Config();
+    paired_ = pairing_.Unit();
     for (QWidget* w : std::initializer_list<QWidget*>{&btnBondSelectedDevice, &btnPingSelectedDevice,
                                                       &btnSearchDevices, &btnClearList, &lstDeviceList})
         w->hide();
@@ -640,19 +653,21 @@ void TfrmDevDisc::NegativeResponseReceived(const Reply& reply)
     text += QStringLiteral(".  Please try again.");
     // One that may be the step's own leaves the step waiting: its answer,
     // if it comes, tells.
-    const bool refusedStep = wait_.Answers(reply);
+    const Step step = PendingStep();
+    const bool refusedStep = pairing_.Answer(reply.Notice(), reply.tag) == core::Pairing::Outcome::Refused
+        || (!inquiry_.Idle() && reply.Answers(inquiry_.Send()));
     // A refused bonding changed nothing on the device: it is bonded as before.
-    if (refusedStep && wait_.Is(Step::Bond))
+    if (refusedStep && step == Step::Bond)
         BondTargetAddress = targetBefore_;
     platform::ShowMessageBox(this, text, QStringLiteral("Warning"), MbButtons::Ok, MbIcon::Error);
     // Bond again only when nothing else of this page waits for an answer.
-    if (refusedStep || wait_.Idle() || wait_.Is(Step::PingLink))
+    if (refusedStep || step == Step::None || step == Step::PingLink)
         btnBondSelectedDevice.setEnabled(true);
 }
 
 void TfrmDevDisc::tmrBondTimer()
 {
-    const Step expired = wait_.step();
+    const Step expired = PendingStep();
     // A bonding unanswered may or may not have taken: the device's bond is
     // unknown until a BondResult says, late or after another try.
     if (expired == Step::Bond)
@@ -681,9 +696,10 @@ void TfrmDevDisc::PortGone(int port, bool shown)
     tmrProgressBar.stop();
     if (searching)
         SetSearchingLook(false);
+    inquiry_.End(nullptr);
     // A bonding cut off with the line may or may not have taken, as one
     // whose time ran out: the unit it was for is no bond to go on with.
-    if (wait_.Is(Step::Bond))
+    if (pairing_.step() == core::Pairing::Step::Bond)
         Bonded = false;
     EndStep();
     SetPairingButtonsEnabled(true);

@@ -4,7 +4,7 @@
 
 #include "pages/pagekit.h"
 #include "shell/childform.h"
-#include "shell/step.h"
+#include "core/procedures.h"
 #include "protocol/types.h"
 
 #include <QFrame>
@@ -63,9 +63,9 @@ public:
     bool Bonded = false;
     DeviceAddress BondTargetAddress{};
 
-    Step PendingStep() const { return wait_.step(); }
+    Step PendingStep() const;
     // A PingRequest was written and its Confirmation has not come.
-    bool PingPending() const { return wait_.Is(Step::Ping); }
+    bool PingPending() const { return PendingStep() == Step::Ping; }
     // Address texts of the items in list order.
     QStringList ItemAddresses() const;
     // Whether an item has that address text.
@@ -111,10 +111,12 @@ private:
     // The item of the unit a send went to.
     QTreeWidgetItem* ItemOf(const DeviceAddress& unit) const;
     // The step's answer may be another send's: the step ends as unanswered.
-    void StepInDoubt();
+    void StepInDoubt(Step step);
     // Back to unpaired, with the list and its buttons shown, as on a first entry.
     void ForgetPairing();
-    void BeginStep(Step step, protocol::ExchangeId send);
+    // tmrBond guards every pairing step, and the ping's.
+    std::chrono::milliseconds Guard() const;
+    void RestartGuard();
     void EndStep();
     // Next may pass only with a device bonded whose address the remote
     // settings can be sent to.
@@ -125,7 +127,9 @@ private:
     // items for each one keeps the user-interface thread busy for half a
     // second (every read also re-sorts the list after an insertion).
     QSet<QString> listed_;
-    Waiting<Step> wait_;
+    // The search, and the pairing chain's step: one of them at a time.
+    core::Inquiry inquiry_;
+    core::Pairing pairing_;
     // The local device the last InitiateBonding went through; zero if none.
     DeviceAddress bondedThrough_{};
     // The target before the InitiateBonding waited for: a refused bonding
