@@ -66,7 +66,15 @@ int DeviceLink::OnPortEvent(std::int32_t, const SerialEvent* event, void* contex
     return 0;
 }
 
-void DeviceLink::Drain()
+void DeviceLink::DeviceIdentified(const DeviceAddress& address)
+{
+    if (deviceKnown_ && address != lastDevice_)
+        ledger_.ForgetBefore(lineStart_);
+    lastDevice_ = address;
+    deviceKnown_ = true;
+}
+
+std::int32_t DeviceLink::Drain()
 {
     // A data event comes only when new bytes arrive, so whatever a full read
     // leaves queued must be read now or it waits for the next byte.
@@ -75,14 +83,15 @@ void DeviceLink::Drain()
         const std::int32_t count = SerialRead(handle_, kReadChunk, buffer.data());
         if (count < 0) {
             lost_ = lost_ || count == SERIAL_ERR_GONE;
-            return;
+            return count;
         }
         if (count == 0)
-            return;
+            return 0;
         receiver_.ReceiveBytes(buffer.data(), static_cast<std::uint16_t>(std::min<std::int32_t>(count, kReadChunk)));
         if (static_cast<std::uint32_t>(count) < kReadChunk)
-            return;
+            return 0;
     }
+    return 0;
 }
 
 std::int32_t DeviceLink::Write(const std::uint8_t* bytes, std::uint32_t count)

@@ -63,9 +63,10 @@ public:
     bool IsOpen() const { return handle_ > 0; }
 
     // Reads what the port holds, in chunks of 350 bytes until one comes
-    // short, into the receiver. A read that fails for good marks the line
-    // lost; what came before it is still delivered.
-    void Drain();
+    // short, into the receiver: 0, or the code of a read that failed. One
+    // that fails for good (the device is gone) marks the line lost; what
+    // came before it is still delivered.
+    std::int32_t Drain();
     // The device went away, or the port failed a read or a write for good.
     bool Lost() const { return lost_; }
     // A hang-up: nothing sent can be answered any more, and the port is let go.
@@ -78,8 +79,10 @@ public:
     protocol::CommandSender& Commands(protocol::Owner owner = 0) { return commands_.As(owner); }
     protocol::ExchangeLedger& Ledger() { return ledger_; }
     const protocol::PacketReceiver& Receiver() const { return receiver_; }
-    // The id of the first send on the port opened last.
-    protocol::ExchangeId LineStart() const { return lineStart_; }
+    // The device on the port opened last reported its address: when it is
+    // another device than the one before, what was sent to that one cannot
+    // be answered here.
+    void DeviceIdentified(const DeviceAddress& address);
 
 private:
     std::int32_t Write(const std::uint8_t* bytes, std::uint32_t count) override;
@@ -95,7 +98,9 @@ private:
     protocol::PacketSender sender_{*this};
     protocol::CommandSender commands_{sender_, &ledger_};
     protocol::PacketReceiver receiver_;
-    protocol::ExchangeId lineStart_ = 0;
+    protocol::ExchangeId lineStart_ = 0;  // the first send on the port opened last
+    DeviceAddress lastDevice_{};
+    bool deviceKnown_ = false;
 };
 
 }  // namespace vtrl::core

@@ -1,17 +1,17 @@
 #pragma once
-// The device link of vtrlctl: one open port, the packet receiver and sender
-// over it, and a blocking wait for the answer to the step in progress. The
-// driver's monitor thread only wakes the waiting thread (a byte in a pipe);
-// reading, framing and delivery happen on the caller's thread. A stop
+// The device link of vtrlctl: the core's link over one open port, and a
+// blocking wait for the answer to the step in progress. The driver's monitor
+// thread only wakes the waiting thread; reading, framing and matching happen
+// on the caller's thread. A stop
 // request (ctl/stop.h) wakes the wait at once too, and so does the driver's
 // hang-up: a device that goes away ends the wait when it goes, not at the
 // step's time-out.
 
+#include "core/link.h"
 #include "protocol/commands.h"
 #include "protocol/delivery.h"
 #include "protocol/exchange.h"
 #include "protocol/packet.h"
-#include "serial.h"
 #include "ctl/trace.h"
 #include "ctl/wake.h"
 
@@ -30,7 +30,7 @@ namespace vtrl::ctl {
 
 using Millis = std::chrono::milliseconds;
 
-class DeviceLink final : private protocol::PortWriter, private protocol::NotificationSink {
+class DeviceLink final {
 public:
     enum class Outcome { Answer, Refused, Misnamed, Ambiguous, TimedOut, PortLost, Interrupted };
     struct Result {
@@ -44,20 +44,22 @@ public:
     };
 
     explicit DeviceLink(Trace& trace);
-    ~DeviceLink() override;
     DeviceLink(const DeviceLink&) = delete;
     DeviceLink& operator=(const DeviceLink&) = delete;
 
     // Opens COM `port` (whose device is `path`) as the wizard does: 115200
     // baud, no handshake. The driver's result code when that fails, else 0.
     std::int32_t Open(std::uint32_t port, std::string path);
-    void Close();
-    bool IsOpen() const { return handle_ > 0; }
+    void Close() { link_.Close(); }
+    bool IsOpen() const { return link_.IsOpen(); }
     const std::string& Path() const { return path_; }
 
-    protocol::CommandSender& Commands() { return commands_; }
+    protocol::CommandSender& Commands() { return link_.Commands(); }
+    protocol::ExchangeLedger& Ledger() { return link_.Ledger(); }
+    // The attached device reported its address (see core::DeviceLink).
+    void DeviceIdentified(const DeviceAddress& address) { link_.DeviceIdentified(address); }
     // The sequence number of the last frame written.
-    std::uint8_t LastSequence() const { return lastSequence_; }
+    std::uint8_t LastSequence() const { return observer_.lastSequence; }
 
     // Waits for the next notification the ledger credits to send `id`, or
     // that may be its answer: an answer (Answer, also one of several sends
@@ -72,30 +74,34 @@ public:
     // The device behind the port has gone away (adapter unplugged, the other
     // end of a pseudo-terminal closed), or the port failed a read or a write
     // for good. Whatever it sent before is still delivered.
-    bool Lost() const { return lost_; }
+    bool Lost() const { return lost_ || link_.Lost(); }
 
     // Time spent in Await so far: the device's answers and the line.
     double WaitedMs() const { return std::chrono::duration<double, std::milli>(waited_).count(); }
 
 private:
-    std::int32_t Write(const std::uint8_t* bytes, std::uint32_t count) override;
-    bool Post(protocol::Notification notification) override;
-    static int OnPortEvent(std::int32_t handle, const SerialEvent* event, void* context);
-    // Reads what the port holds into the receiver; a read that fails marks
-    // the port lost.
+    // Every answer waits here for the step that takes it.
+    struct Inbox final : core::AnswerSink {
+        bool Answer(protocol::Notification notification, protocol::Tag tag) override;
+        std::deque<std::pair<protocol::Notification, protocol::Tag>> answers;
+    };
+    // Every frame goes to the trace.
+    struct Traced final : core::LineObserver {
+        explicit Traced(Trace& t) : trace(t) {}
+        void Sent(std::uint8_t type, std::uint8_t sequence, std::span<const std::uint8_t> payload) override;
+        void Received(const protocol::Packet& frame) override;
+        void Refused(const protocol::Packet& frame) override;
+        Trace& trace;
+        std::uint8_t lastSequence = 0;
+    };
     void Drain();
 
-    Trace& trace_;
-    std::int32_t handle_ = 0;
+    Inbox inbox_;
+    Traced observer_;
+    core::DeviceLink link_{inbox_, &observer_};
     std::string path_;
-    protocol::PacketSender sender_{*this};
-    protocol::ExchangeLedger ledger_;
-    protocol::CommandSender commands_{sender_, &ledger_};
-    protocol::PacketReceiver receiver_;
-    std::deque<std::pair<protocol::Notification, protocol::Tag>> inbox_;
     std::chrono::steady_clock::duration waited_{};
     bool lost_ = false;
-    std::uint8_t lastSequence_ = 0;
 
     // The monitor thread wakes the wait for every port event.
     Wake wake_;

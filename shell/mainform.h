@@ -153,8 +153,6 @@ private:
     Answers answers_{*this};
     core::DeviceLink link_{answers_};
     std::vector<QPointer<QObject>> owners_;
-    DeviceAddress lastDevice_{};
-    bool deviceKnown_ = false;
 
     PageTable table_;
     std::optional<std::size_t> currentStep_;

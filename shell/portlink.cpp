@@ -134,12 +134,7 @@ bool TfrmMain::Dispatch(protocol::Notification notification, protocol::Tag tag)
 
 void TfrmMain::DeviceIdentified(const DeviceAddress& address)
 {
-    // Another device on the line: what was sent to the one before cannot be
-    // answered here.
-    if (deviceKnown_ && address != lastDevice_)
-        link_.Ledger().ForgetBefore(link_.LineStart());
-    lastDevice_ = address;
-    deviceKnown_ = true;
+    link_.DeviceIdentified(address);
 }
 
 void TfrmMain::PortGone()
