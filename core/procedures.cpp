@@ -101,6 +101,22 @@ PortCheck::Outcome PortCheck::Answer(const Notification& n, const Tag& tag, prot
     }
 }
 
+int PortCheck::Again(protocol::CommandSender& send, protocol::ExchangeLedger* ledger)
+{
+    int written = -1;
+    switch (step_) {
+    case Step::Address: written = send.SendGetLocalAddress(); break;
+    case Step::Version: written = send.SendGetVersion(DeviceAddress{}); break;
+    case Step::Config: written = configSequence_ = send.SendGetConfig(DeviceAddress{}); break;
+    case Step::None: return -1;
+    }
+    if (written < 0)
+        return -1;
+    wait_.End(ledger);
+    wait_.Begin(send.LastExchange(), ledger, patience_);
+    return 0;
+}
+
 void PortCheck::GiveUp(protocol::ExchangeLedger* ledger)
 {
     wait_.End(ledger);
@@ -195,6 +211,17 @@ void Pairing::WaitOn(protocol::ExchangeLedger* ledger, Millis patience)
     const protocol::ExchangeId send = wait_.Send();
     wait_.End(nullptr);
     wait_.Begin(send, ledger, patience);
+}
+
+int Pairing::Again(protocol::CommandSender& send, protocol::ExchangeLedger* ledger, Millis patience)
+{
+    const int written = step_ == Step::Version ? send.SendGetVersion(unit_)
+        : step_ == Step::Config               ? send.SendGetConfig(unit_)
+                                              : -1;
+    if (written < 0)
+        return -1;
+    Begin(step_, send.LastExchange(), ledger, patience);
+    return 0;
 }
 
 void Pairing::GiveUp(protocol::ExchangeLedger* ledger)

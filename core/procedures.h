@@ -62,6 +62,9 @@ public:
     int Start(protocol::CommandSender& send, protocol::ExchangeLedger* ledger, Millis patience);
     Outcome Answer(const protocol::Notification& n, const protocol::Tag& tag, protocol::CommandSender& send,
                    protocol::ExchangeLedger* ledger);
+    // The step's request once more (its answer was garbled): reads change
+    // nothing on the device. 0 when written, -1 when not.
+    int Again(protocol::CommandSender& send, protocol::ExchangeLedger* ledger);
     // The time-out, or the owner left: the check is over.
     void GiveUp(protocol::ExchangeLedger* ledger);
 
@@ -146,6 +149,9 @@ public:
     void Next(protocol::CommandSender& send, protocol::ExchangeLedger* ledger, Millis patience);
     // The same step waits on (after LinkDown): its guard starts again.
     void WaitOn(protocol::ExchangeLedger* ledger, Millis patience);
+    // The version or configuration request once more (its answer was
+    // garbled): 0 when written, -1 when not.
+    int Again(protocol::CommandSender& send, protocol::ExchangeLedger* ledger, Millis patience);
 
     Outcome Answer(const protocol::Notification& n, const protocol::Tag& tag);
     // The guard ran out, or the owner left: the step is over.

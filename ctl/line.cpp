@@ -3,6 +3,7 @@
 #include "ctl/commission.h"
 #include "ctl/stop.h"
 #include "ctl/wake.h"
+#include "protocol/payloads.h"
 #include "protocol/rules.h"
 
 #include "holders.h"
@@ -551,9 +552,8 @@ private:
             if (link.Commands().SendGetLocalAddress() < 0)
                 break;
             const DeviceLink::Result r = link.Await(link.Commands().LastExchange(), t_.portCheck);
-            if (r.outcome != DeviceLink::Outcome::Answer || !r.notification.block || r.notification.block->size() < 6)
-                break;
-            if (!std::equal(unit.begin(), unit.end(), r.notification.block->begin()))
+            const auto answered = r.notification.block ? protocol::DecodeLocalAddress(*r.notification.block) : std::nullopt;
+            if (r.outcome != DeviceLink::Outcome::Answer || answered != unit)
                 break;
         }
         if (link.Lost())

@@ -1,5 +1,6 @@
 #include "ctl/session.h"
 #include "ctl/stop.h"
+#include "core/procedures.h"
 #include "protocol/payloads.h"
 #include "protocol/rules.h"
 
@@ -17,18 +18,6 @@ using protocol::Notification;
 
 const QString kVersionRefusal = QStringLiteral("VtrlCfg requires application version V2.09 or greater");
 
-std::uint8_t Byte(const Notification& n, std::size_t at)
-{
-    return n.block && n.block->size() > at ? (*n.block)[at] : 0;
-}
-
-protocol::DeviceConfig Decoded(const Notification& n)
-{
-    protocol::DeviceConfig record{};
-    const auto& b = *n.block;
-    protocol::DecodeConfig(record, b.data() + 1, b.size() - 1);
-    return record;
-}
 
 Millis Scale(Millis m, double f)
 {
@@ -91,50 +80,53 @@ void Session::Say(const QString& text)
     progress_.flush();
 }
 
-Step Session::Exchange(const QString& step, const std::function<int(protocol::CommandSender&)>& send, Millis timeout,
-                       Notification* answer)
+Step Session::Stopped(const QString& step, Millis timeout)
 {
-    if (stop::Requested() != 0)
-        return Failed(step, DeviceLink::Result{DeviceLink::Outcome::Interrupted, {}, {}}, timeout);
-    if (send(link_.Commands()) < 0) {
-        if (link_.Lost())
-            return Failed(step, DeviceLink::Result{DeviceLink::Outcome::PortLost, {}, {}}, timeout);
-        return Failure{kExitPort, QStringLiteral("%1: could not write to the port %2")
-                                      .arg(step, QString::fromStdString(link_.Path()))};
-    }
+    if (stop::Requested() == 0)
+        return std::nullopt;
+    return Failed(step, DeviceLink::Result{DeviceLink::Outcome::Interrupted, {}, {}}, timeout);
+}
+
+Failure Session::Unwritten(const QString& step, Millis timeout)
+{
+    if (link_.Lost())
+        return Failed(step, DeviceLink::Result{DeviceLink::Outcome::PortLost, {}, {}}, timeout);
+    return Failure{kExitPort, QStringLiteral("%1: could not write to the port %2").arg(step, QString::fromStdString(link_.Path()))};
+}
+
+DeviceLink::Result Session::Await(protocol::ExchangeId id, Millis timeout)
+{
     asked_ = link_.LastSequence();
-    Step f = Wait(step, link_.Commands().LastExchange(), timeout, answer);
-    if (f)
-        f->sent = true;
+    return link_.Await(id, timeout);
+}
+
+Step Session::Answer(const QString& step, protocol::ExchangeId id, Millis timeout, DeviceLink::Result& r)
+{
+    r = Await(id, timeout);
+    if (r.outcome == DeviceLink::Outcome::Answer)
+        return std::nullopt;
+    Failure f = Failed(step, r, timeout);
+    f.sent = true;
     return f;
 }
 
-Step Session::Read(const QString& step, const std::function<int(protocol::CommandSender&)>& send, Millis timeout,
-                   Notification* answer)
+bool Session::AskAgain(const Failure& f, bool& retried, const QString& step)
 {
-    Step f = Exchange(step, send, timeout, answer);
-    if (!f || !f->garbled)
-        return f;
+    // A read changes nothing on the device: one whose answer failed its
+    // checksum is asked once more.
+    if (!f.garbled || retried || stop::Requested() != 0)
+        return false;
+    retried = true;
     Say(QStringLiteral("%1: the answer failed its checksum; asking once more").arg(step));
-    return Exchange(step, send, timeout, answer);
-}
-
-Step Session::Wait(const QString& step, protocol::ExchangeId id, Millis timeout, Notification* answer)
-{
-    DeviceLink::Result r = link_.Await(id, timeout);
-    if (r.outcome == DeviceLink::Outcome::Answer) {
-        if (answer)
-            *answer = std::move(r.notification);
-        return std::nullopt;
-    }
-    return Failed(step, r, timeout);
+    return true;
 }
 
 Failure Session::Failed(const QString& step, const DeviceLink::Result& r, Millis timeout)
 {
     switch (r.outcome) {
     case DeviceLink::Outcome::Refused: {
-        const int reason = Byte(r.notification, 1);
+        const auto refusal = r.notification.block ? protocol::RefusalPayload::Decode(*r.notification.block) : std::nullopt;
+        const int reason = refusal ? refusal->reason : 0;
         Failure f{kExitRefused, QStringLiteral("%1: the device refused it with reason %2 \"%3\" (NegativeResponse %4)")
                                     .arg(step)
                                     .arg(reason)
@@ -145,7 +137,7 @@ Failure Session::Failed(const QString& step, const DeviceLink::Result& r, Millis
     }
     case DeviceLink::Outcome::Misnamed: {
         // Not a refusal: the device may have carried the command out.
-        Failure f{kExitRefused, QStringLiteral("%1: the device confirmed command %2 instead").arg(step).arg(Byte(r.notification, 0))};
+        Failure f{kExitRefused, QStringLiteral("%1: the device confirmed command %2 instead").arg(step).arg(r.notification.block ? protocol::FirstByte(*r.notification.block).value_or(0) : 0)};
         f.unclear = true;
         return f;
     }
@@ -191,96 +183,164 @@ Failure Session::Failed(const QString& step, const DeviceLink::Result& r, Millis
 Step Session::Connect()
 {
     connected_ = false;
-    Notification n;
-    if (auto f = Read(QStringLiteral("port check (GetLocalAddress)"), [](auto& send) { return send.SendGetLocalAddress(); },
-                          t_.portCheck, &n))
+    protocol::CommandSender& send = link_.Commands();
+    protocol::ExchangeLedger* ledger = &link_.Ledger();
+    core::PortCheck check;
+    QString step = QStringLiteral("port check (GetLocalAddress)");
+    if (auto f = Stopped(step, t_.portCheck))
         return f;
-    std::copy_n(n.block->begin(), 6, localAddress_.begin());
-    connected_ = true;
-
-    if (auto f = Read(QStringLiteral("version (GetVersion)"), [](auto& send) { return send.SendGetVersion(DeviceAddress{}); },
-                          t_.portCheck, &n))
-        return f;
-    localVersion_ = protocol::ToVersionRecord(*n.block);
-    if (!protocol::CheckApplicationVersion(*n.block))
-        return Failure{kExitRefused, QStringLiteral("version (GetVersion): the device runs \"%1\": %2")
-                                         .arg(VersionText(localVersion_, true), kVersionRefusal)};
-
-    if (auto f = Read(QStringLiteral("configuration (GetConfig)"), [](auto& send) { return send.SendGetConfig(DeviceAddress{}); },
-                          t_.portCheck, &n))
-        return f;
-    localConfig_ = Decoded(n);
-    return std::nullopt;
+    if (check.Start(send, ledger, t_.portCheck) != 0)
+        return Unwritten(step, t_.portCheck);
+    bool retried = false;
+    for (;;) {
+        DeviceLink::Result r;
+        if (auto f = Answer(step, check.Send(), t_.portCheck, r)) {
+            if (!AskAgain(*f, retried, step))
+                return f;
+            if (check.Again(send, ledger) != 0)
+                return Unwritten(step, t_.portCheck);
+            continue;
+        }
+        switch (check.Answer(r.notification, r.tag, send, ledger)) {
+        case core::PortCheck::Outcome::AddressKnown:
+            localAddress_ = check.Address();
+            connected_ = true;
+            link_.DeviceIdentified(localAddress_);
+            step = QStringLiteral("version (GetVersion)");
+            retried = false;
+            if (send.LastExchange() == 0)
+                return Unwritten(step, t_.portCheck);
+            break;
+        case core::PortCheck::Outcome::VersionRefused:
+            localVersion_ = check.Version();
+            return Failure{kExitRefused, QStringLiteral("version (GetVersion): the device runs \"%1\": %2")
+                                             .arg(VersionText(localVersion_, true), kVersionRefusal)};
+        case core::PortCheck::Outcome::ConfigAsked:
+            localVersion_ = check.Version();
+            step = QStringLiteral("configuration (GetConfig)");
+            retried = false;
+            break;
+        case core::PortCheck::Outcome::ConfigUnwritten:
+            return Unwritten(QStringLiteral("configuration (GetConfig)"), t_.portCheck);
+        case core::PortCheck::Outcome::Checked:
+            localConfig_ = check.Config();
+            return std::nullopt;
+        default:
+            break;  // not this step's answer: the wait goes on
+        }
+    }
 }
 
 Step Session::ReadConfig(const DeviceAddress& address, const QString& what, Millis timeout, protocol::DeviceConfig& out)
 {
-    Notification n;
-    if (auto f = Read(QStringLiteral("%1 configuration (GetConfig)").arg(what),
-                          [&](auto& send) { return send.SendGetConfig(address); }, timeout, &n))
-        return f;
-    out = Decoded(n);
-    return std::nullopt;
-}
-
-Step Session::Bond(const DeviceAddress& remote)
-{
-    const QString who = FormatAddress(remote);
-    Say(QStringLiteral("Bonding with %1...").arg(who));
-    Notification n;
-    if (auto f = Exchange(QStringLiteral("bonding with %1 (InitiateBonding)").arg(who),
-                          [&](auto& send) { return send.SendInitiateBonding(remote); }, t_.bondStep, &n))
-        return f;
-    const protocol::ExchangeId bonding = link_.Commands().LastExchange();
-    if (Byte(n, 0) != 0)
-        return Failure{kExitRefused, QStringLiteral("bonding with %1 (InitiateBonding): bonding has failed (BondResult %2)")
-                                         .arg(who)
-                                         .arg(Byte(n, 0))};
-    Say(QStringLiteral("Bonded to: %1.  Connecting to Remote Device.").arg(who));
-    for (int attempt = 0;; ++attempt) {
-        // The device reports the link on its own; nothing is sent again.
-        if (auto f = Wait(QStringLiteral("connecting to %1 (ConnectionStatus)").arg(who), bonding, t_.bondStep, &n))
+    const QString step = QStringLiteral("%1 configuration (GetConfig)").arg(what);
+    bool retried = false;
+    for (;;) {
+        if (auto f = Stopped(step, timeout))
             return f;
-        if (Byte(n, 0) == 2)
+        if (link_.Commands().SendGetConfig(address) < 0)
+            return Unwritten(step, timeout);
+        DeviceLink::Result r;
+        const auto f = Answer(step, link_.Commands().LastExchange(), timeout, r);
+        if (!f) {
+            out = protocol::ConfigReportPayload::Decode(*r.notification.block)->config;
             return std::nullopt;
-        if (attempt + 1 >= t_.connectionRetries)
-            return Failure{kExitRefused, QStringLiteral("connecting to %1 (ConnectionStatus): the device reported %2 times that the link is not up (status %3)")
-                                             .arg(who)
-                                             .arg(attempt + 1)
-                                             .arg(Byte(n, 0))};
-        Say(QStringLiteral("Connection Error.. Retrying."));
+        }
+        if (!AskAgain(*f, retried, step))
+            return f;
     }
 }
 
 Step Session::ReachRemote(const DeviceAddress& remote, VersionRecord& version, protocol::DeviceConfig& config)
 {
-    if (localConfig_.BondedAddress != remote) {
-        if (auto f = Bond(remote))
-            return f;
-        localConfig_.BondedAddress = remote;
-    }
+    protocol::CommandSender& send = link_.Commands();
+    protocol::ExchangeLedger* ledger = &link_.Ledger();
     const QString who = FormatAddress(remote);
-    Notification n;
-    if (auto f = Read(QStringLiteral("remote %1 version (GetVersion)").arg(who),
-                          [&](auto& send) { return send.SendGetVersion(remote); }, t_.bondStep, &n))
-        return f;
-    version = protocol::ToVersionRecord(*n.block);
-    if (!protocol::CheckApplicationVersion(*n.block)) {
-        // As the wizard does: the remote is let go at once.
-        link_.Commands().SendAbort();
-        return Failure{kExitRefused, QStringLiteral("remote %1 version (GetVersion): the device runs \"%2\": %3")
-                                         .arg(who, VersionText(version, true), kVersionRefusal)};
+    core::Pairing chain;
+    DeviceLink::Result r;
+    if (localConfig_.BondedAddress != remote) {
+        Say(QStringLiteral("Bonding with %1...").arg(who));
+        const QString step = QStringLiteral("bonding with %1 (InitiateBonding)").arg(who);
+        if (auto f = Stopped(step, t_.bondStep))
+            return f;
+        if (chain.StartBond(send, ledger, remote, t_.bondStep) != 0)
+            return Unwritten(step, t_.bondStep);
+        for (core::Pairing::Outcome o = core::Pairing::Outcome::Ignored; o != core::Pairing::Outcome::Bonded;) {
+            if (auto f = Answer(step, chain.Send(), t_.bondStep, r))
+                return f;
+            o = chain.Answer(r.notification, r.tag);
+            if (o == core::Pairing::Outcome::BondFailed)
+                return Failure{kExitRefused, QStringLiteral("%1: bonding has failed (BondResult %2)")
+                                                 .arg(step)
+                                                 .arg(protocol::FirstByte(*r.notification.block).value_or(0))};
+        }
+        Say(QStringLiteral("Bonded to: %1.  Connecting to Remote Device.").arg(who));
+        // The device reports the link on its own; nothing is sent again.
+        const QString linking = QStringLiteral("connecting to %1 (ConnectionStatus)").arg(who);
+        for (int downs = 0;;) {
+            if (auto f = Answer(linking, chain.Send(), t_.bondStep, r))
+                return f;
+            const core::Pairing::Outcome o = chain.Answer(r.notification, r.tag);
+            if (o == core::Pairing::Outcome::LinkUp)
+                break;
+            if (o != core::Pairing::Outcome::LinkDown)
+                continue;
+            if (++downs >= t_.connectionRetries)
+                return Failure{kExitRefused, QStringLiteral("%1: the device reported %2 times that the link is not up (status %3)")
+                                                 .arg(linking)
+                                                 .arg(downs)
+                                                 .arg(protocol::FirstByte(*r.notification.block).value_or(0))};
+            Say(QStringLiteral("Connection Error.. Retrying."));
+        }
+        localConfig_.BondedAddress = remote;
+        chain.Next(send, ledger, t_.bondStep);
+    } else {
+        chain.AskVersion(send, ledger, remote, t_.bondStep);
     }
-    return ReadConfig(remote, QStringLiteral("remote %1").arg(who), t_.bondStep, config);
+    QString step = QStringLiteral("remote %1 version (GetVersion)").arg(who);
+    bool retried = false;
+    for (;;) {
+        if (send.LastExchange() == 0)
+            return Unwritten(step, t_.bondStep);
+        if (auto f = Answer(step, chain.Send(), t_.bondStep, r)) {
+            if (!AskAgain(*f, retried, step))
+                return f;
+            if (chain.Again(send, ledger, t_.bondStep) != 0)
+                return Unwritten(step, t_.bondStep);
+            continue;
+        }
+        switch (chain.Answer(r.notification, r.tag)) {
+        case core::Pairing::Outcome::VersionAccepted:
+            version = chain.Version();
+            chain.Next(send, ledger, t_.bondStep);
+            step = QStringLiteral("remote %1 configuration (GetConfig)").arg(who);
+            retried = false;
+            break;
+        case core::Pairing::Outcome::VersionRefused:
+            version = chain.Version();
+            // As the wizard does: the remote is let go at once.
+            send.SendAbort();
+            return Failure{kExitRefused, QStringLiteral("%1: the device runs \"%2\": %3")
+                                             .arg(step, VersionText(version, true), kVersionRefusal)};
+        case core::Pairing::Outcome::Paired:
+            config = chain.Config();
+            return std::nullopt;
+        default:
+            break;  // not this step's answer: the wait goes on
+        }
+    }
 }
 
 Step Session::Inquiry(std::vector<FoundDevice>& found)
 {
     using Clock = std::chrono::steady_clock;
+    const QString step = QStringLiteral("inquiry (InitiateInquiry)");
     const auto deadline = Clock::now() + t_.inquiry;
-    if (stop::Requested() != 0 || link_.Commands().SendInitiateInquiry() < 0)
-        return Exchange(QStringLiteral("inquiry (InitiateInquiry)"), [](auto&) { return -1; }, Millis{0});
-    const protocol::ExchangeId inquiry = link_.Commands().LastExchange();
+    if (auto f = Stopped(step, t_.inquiry))
+        return f;
+    core::Inquiry inquiry;
+    if (inquiry.Start(link_.Commands(), &link_.Ledger(), t_.inquiry) != 0)
+        return Unwritten(step, t_.inquiry);
     Say(QStringLiteral("Inquiry in progress..."));
     for (;;) {
         const auto left = std::chrono::duration_cast<Millis>(deadline - Clock::now());
@@ -289,7 +349,7 @@ Step Session::Inquiry(std::vector<FoundDevice>& found)
             break;
         // Woken once a second to show that the search goes on, as the page's progress bar does.
         const Millis slice = std::min(left, Millis{1000});
-        DeviceLink::Result r = link_.Await(inquiry, slice);
+        DeviceLink::Result r = Await(inquiry.Send(), slice);
         if (r.outcome == DeviceLink::Outcome::TimedOut) {
             if (slice == left)
                 break;
@@ -301,21 +361,22 @@ Step Session::Inquiry(std::vector<FoundDevice>& found)
             continue;
         }
         if (r.outcome != DeviceLink::Outcome::Answer) {
-            Failure f = Failed(QStringLiteral("inquiry (InitiateInquiry)"), r, t_.inquiry);
+            Failure f = Failed(step, r, t_.inquiry);
             f.sent = true;
             return f;
         }
-        if (r.notification.message == protocol::MsgInquiryComplete)
+        const core::Inquiry::Outcome o = inquiry.Answer(r.notification, r.tag);
+        if (o == core::Inquiry::Outcome::Complete)
             break;
-        const auto& b = *r.notification.block;
-        FoundDevice d;
-        std::copy_n(b.begin(), 6, d.address.begin());
-        d.name = QString::fromLatin1(protocol::FieldText(b.data() + 9, b.size() - 9));
+        if (o != core::Inquiry::Outcome::Found)
+            continue;
+        FoundDevice d{inquiry.Unit(), QString::fromLatin1(inquiry.Name())};
         if (std::none_of(found.begin(), found.end(), [&](const FoundDevice& f) { return f.address == d.address; })) {
             Say(QStringLiteral("  found %1  %2").arg(FormatAddress(d.address), d.name));
             found.push_back(d);
         }
     }
+    inquiry.End(&link_.Ledger());
     Say(QStringLiteral("Inquiry complete. %1 new device(s) found.").arg(found.size()));
     return std::nullopt;
 }
@@ -355,9 +416,9 @@ Step Session::SetPort(const DeviceAddress& address, const QString& what, const P
     const std::uint8_t power = std::get<0>(extras).first;
     const std::uint8_t cd = std::get<0>(extras).second;
     const protocol::PortSettings wire{*s.baud, *s.dataBits, *s.stopBits, *s.parity, *s.interfaceCode, *s.flow, power, cd};
-    return Exchange(QStringLiteral("%1 port settings (SetPortConfig)").arg(what), [&](protocol::CommandSender& send) {
-        return send.SendSetRemotePortConfig(address, wire);
-    }, t_.portSettings);
+    core::PortSettingsExchange exchange;
+    const DeviceAddress unit = address == DeviceAddress{} ? localAddress_ : address;
+    return Apply(QStringLiteral("%1 port settings (SetPortConfig)").arg(what), exchange, unit, address, wire, t_.portSettings);
 }
 
 Step Session::SetDevice(const DeviceSettings& s, const protocol::DeviceConfig& current)
@@ -377,14 +438,76 @@ Step Session::SetDevice(const DeviceSettings& s, const protocol::DeviceConfig& c
     wire.authentication = authentication;
     std::copy_n(pin.begin(), std::min<std::size_t>(pin.size(), protocol::kPinMax), wire.pin.begin());
     wire.resetLinkKeys = s.resetLinkKeys;
-    return Exchange(QStringLiteral("local device settings (SetDeviceConfig)"), [&](protocol::CommandSender& send) {
-        return send.SendSetDeviceConfig(wire);
-    }, t_.deviceSettingsTick * t_.deviceSettingsTicks);
+    core::DeviceSettingsExchange exchange;
+    return Apply(QStringLiteral("local device settings (SetDeviceConfig)"), exchange, localAddress_, DeviceAddress{}, wire,
+                 t_.deviceSettingsTick * t_.deviceSettingsTicks);
+}
+
+template <typename Kind>
+Step Session::Apply(const QString& step, core::Settings<Kind>& exchange, const DeviceAddress& unit,
+                    const DeviceAddress& address, const typename Kind::Values& values, Millis timeout)
+{
+    protocol::CommandSender& send = link_.Commands();
+    protocol::ExchangeLedger* ledger = &link_.Ledger();
+    if (auto f = Stopped(step, timeout))
+        return f;
+    if (exchange.SendValues(send, ledger, unit, address, values, timeout) != 0)
+        return Unwritten(step, timeout);
+    for (;;) {
+        const DeviceLink::Result r = Await(exchange.Send(), timeout);
+        using Outcome = typename core::Settings<Kind>::Outcome;
+        Outcome o = Outcome::Ignored;
+        if (r.outcome == DeviceLink::Outcome::Answer || r.outcome == DeviceLink::Outcome::Ambiguous
+            || r.outcome == DeviceLink::Outcome::Refused) {
+            switch (r.notification.message) {
+            case protocol::MsgConfirmation: o = exchange.Confirmation(r.notification, r.tag); break;
+            case protocol::MsgConfigReport: o = exchange.Report(r.notification, r.tag); break;
+            case protocol::MsgNegativeResponse: o = exchange.Refusal(r.tag); break;
+            default: break;
+            }
+        }
+        if (o == Outcome::Proved && exchange.Idle()) {
+            if (exchange.Holds(unit, values))
+                return std::nullopt;
+            Failure f{kExitMismatch, QStringLiteral("%1: read back, the device holds other settings than were sent").arg(step)};
+            f.sent = true;
+            return f;
+        }
+        if (o == Outcome::InDoubt && exchange.Idle()) {
+            // The answer may be another send's: the device is asked what it holds.
+            const QString reading = step + QStringLiteral(", read back (GetConfig)");
+            if (exchange.ReadBack(send, ledger, unit, address, timeout) != 0)
+                return Unwritten(reading, timeout);
+            continue;
+        }
+        if (o == Outcome::Proved || o == Outcome::InDoubt)
+            continue;
+        Failure f = Failed(step, r, timeout);
+        f.sent = true;
+        return f;
+    }
 }
 
 Step Session::Flash()
 {
-    return Exchange(QStringLiteral("save to flash (UpdateFlash)"), [](auto& send) { return send.SendUpdateFlash(); }, t_.flash);
+    const QString step = QStringLiteral("save to flash (UpdateFlash)");
+    if (auto f = Stopped(step, t_.flash))
+        return f;
+    core::Save save;
+    if (save.Start(link_.Commands(), &link_.Ledger(), t_.flash) != 0)
+        return Unwritten(step, t_.flash);
+    const DeviceLink::Result r = Await(save.Send(), t_.flash);
+    if (r.outcome == DeviceLink::Outcome::Answer || r.outcome == DeviceLink::Outcome::Ambiguous) {
+        if (save.Confirmation(r.tag, link_.Ledger()) == core::Save::Outcome::Saved)
+            return std::nullopt;
+        Failure f{kExitTimedOut, QStringLiteral("%1: the device confirmed a save, but it may have been an earlier one").arg(step)};
+        f.sent = true;
+        f.unclear = true;
+        return f;
+    }
+    Failure f = Failed(step, r, t_.flash);
+    f.sent = true;
+    return f;
 }
 
 void Session::AbortIfConnected()

@@ -3,6 +3,7 @@
 // for it does them: one step pending at a time, each guarded by the page's
 // time-out, a refusal or silence ending the step with what went wrong.
 
+#include "core/settings.h"
 #include "ctl/link.h"
 #include "ctl/profile.h"
 #include "protocol/params.h"
@@ -106,17 +107,20 @@ public:
     void AbortIfConnected();
 
 private:
-    // Sends one command (`send` calls its send operation) unless a stop was
-    // requested, and waits for its answer.
-    Step Exchange(const QString& step, const std::function<int(protocol::CommandSender&)>& send, Millis timeout,
-                  protocol::Notification* answer = nullptr);
-    // A read (it changes nothing on the device) asked once more when its
-    // answer failed the checksum.
-    Step Read(const QString& step, const std::function<int(protocol::CommandSender&)>& send, Millis timeout,
-              protocol::Notification* answer);
-    Step Wait(const QString& step, protocol::ExchangeId id, Millis timeout, protocol::Notification* answer);
+    // A failure for a stop requested before `step` sends, if one was.
+    Step Stopped(const QString& step, Millis timeout);
+    Failure Unwritten(const QString& step, Millis timeout);
+    // Waits for the answer to `id`, noting the request for what strays in.
+    DeviceLink::Result Await(protocol::ExchangeId id, Millis timeout);
+    // The same, a failure when no answer came.
+    Step Answer(const QString& step, protocol::ExchangeId id, Millis timeout, DeviceLink::Result& r);
+    // Whether a read whose answer was garbled is asked once more.
+    bool AskAgain(const Failure& f, bool& retried, const QString& step);
+    // Sends settings and waits until the device is proven to hold them.
+    template <typename Kind>
+    Step Apply(const QString& step, core::Settings<Kind>& exchange, const DeviceAddress& unit, const DeviceAddress& address,
+               const typename Kind::Values& values, Millis timeout);
     Failure Failed(const QString& step, const DeviceLink::Result& result, Millis timeout);
-    Step Bond(const DeviceAddress& remote);
     void Say(const QString& text);
 
     DeviceLink& link_;
