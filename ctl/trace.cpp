@@ -4,6 +4,7 @@
 #include "protocol/rules.h"
 #include "protocol/commands.h"
 #include "protocol/delivery.h"
+#include "protocol/payloads.h"
 
 #include <QFileDevice>
 #include <QTime>
@@ -14,116 +15,69 @@ namespace vtrl::ctl {
 
 namespace {
 
-constexpr std::uint8_t kPinTag = 17;
-
-QString Address(std::span<const std::uint8_t> p, std::size_t at = 0)
+QString Address(const DeviceAddress& a)
 {
-    if (p.size() < at + 6)
-        return QStringLiteral("?");
-    return QString::asprintf("%02X%02X%02X%02X%02X%02X", p[at + 5], p[at + 4], p[at + 3], p[at + 2], p[at + 1], p[at]);
+    return QString::fromStdString(protocol::FormatAddress(a));
 }
 
-QString AddressField(std::span<const std::uint8_t> p)
+QString AddressField(const DeviceAddress& a)
 {
-    const QString a = Address(p);
-    return a == QLatin1String("000000000000") ? QStringLiteral("address=%1 (attached device)").arg(a)
-                                              : QStringLiteral("address=%1").arg(a);
+    return a == DeviceAddress{} ? QStringLiteral("address=%1 (attached device)").arg(Address(a))
+                                : QStringLiteral("address=%1").arg(Address(a));
 }
 
-QString Text(std::span<const std::uint8_t> p, std::size_t at, std::size_t size)
+QString Latin1(const std::string& text)
 {
-    if (p.size() <= at)
-        return QString();
-    return QString::fromLatin1(protocol::FieldText(p.data() + at, std::min(size, p.size() - at)));
-}
-
-// Where the PIN's value lies inside a ConfigReport's parameter block.
-std::pair<std::size_t, std::size_t> PinSpan(std::span<const std::uint8_t> p)
-{
-    std::size_t at = 1;
-    while (at + 2 <= p.size() && p[at] != 0 && p[at + 1] != 0) {
-        const std::size_t n = p[at + 1];
-        if (p[at] == kPinTag)
-            return {at + 2, std::min(at + 2 + n, p.size())};
-        at += 2 + n;
-    }
-    return {0, 0};
-}
-
-protocol::DeviceConfig DecodeReport(std::span<const std::uint8_t> p)
-{
-    protocol::DeviceConfig c{};
-    if (p.size() > 1)
-        protocol::DecodeConfig(c, p.data() + 1, p.size() - 1);
-    return c;
+    return QString::fromLatin1(text.data(), static_cast<qsizetype>(text.size()));
 }
 
 }  // namespace
 
 QString FrameTypeName(bool sent, std::uint8_t type)
 {
-    using namespace protocol;
-    if (sent) {
-        switch (type) {
-        case GetLocalAddress: return QStringLiteral("GetLocalAddress");
-        case InitiateInquiry: return QStringLiteral("InitiateInquiry");
-        case InitiateBonding: return QStringLiteral("InitiateBonding");
-        case SetPortConfig: return QStringLiteral("SetPortConfig");
-        case SetDeviceConfig: return QStringLiteral("SetDeviceConfig");
-        case PingRequest: return QStringLiteral("PingRequest");
-        case Abort: return QStringLiteral("Abort");
-        case UpdateFlash: return QStringLiteral("UpdateFlash");
-        case GetConfig: return QStringLiteral("GetConfig");
-        case GetVersion: return QStringLiteral("GetVersion");
-        default: break;
-        }
-    } else {
-        switch (type) {
-        case NegativeResponse: return QStringLiteral("NegativeResponse");
-        case Confirmation: return QStringLiteral("Confirmation");
-        case LocalAddress: return QStringLiteral("LocalAddress");
-        case InquiryResult: return QStringLiteral("InquiryResult");
-        case InquiryComplete: return QStringLiteral("InquiryComplete");
-        case BondResult: return QStringLiteral("BondResult");
-        case ConnectionStatus: return QStringLiteral("ConnectionStatus");
-        case ConfigReport: return QStringLiteral("ConfigReport");
-        case VersionInfo: return QStringLiteral("VersionInfo");
-        default: break;
-        }
-    }
-    return QStringLiteral("Type%1").arg(type);
+    const std::string name = sent ? protocol::CommandName(type) : protocol::ResponseName(type);
+    return name.starts_with("type ") ? QStringLiteral("Type%1").arg(type) : QString::fromStdString(name);
 }
 
 QString FrameFields(bool sent, std::uint8_t type, std::span<const std::uint8_t> p, bool showPin)
 {
     using namespace protocol;
-    const auto flag = [](std::uint8_t v) { return QString::number(v); };
+    const auto flag = [](bool v) { return QString::number(v ? 1 : 0); };
     if (sent) {
         switch (type) {
         case InitiateBonding:
         case PingRequest:
         case GetConfig:
         case GetVersion:
-            return AddressField(p);
-        case SetPortConfig:
-            if (p.size() < 14)
+            return p.size() < 6 ? QStringLiteral("address=?") : AddressField(UnitOf(static_cast<CommandType>(type), p));
+        case SetPortConfig: {
+            const auto c = PortConfigCommand::Decode(p);
+            if (!c)
                 break;
-            return AddressField(p)
+            const protocol::PortSettings& w = c->settings;
+            return AddressField(c->unit)
                 + QStringLiteral(" baud=%1 dataBits=%2 stopBits=%3 parity=%4 role=%5 flow=%6 power=0x%7 (level %8) cdOutput=%9")
-                      .arg(BaudText(p[6]), p[7] == 1 ? QStringLiteral("7") : p[7] == 2 ? QStringLiteral("8") : QStringLiteral("code %1").arg(p[7]))
-                      .arg(p[8])
-                      .arg(ParityText(p[9]), RoleText(p[10]), FlowText(p[11]))
-                      .arg(p[12], 2, 16, QLatin1Char('0'))
-                      .arg(p[12] & 0x0F)
-                      .arg(p[13]);
-        case SetDeviceConfig:
-            if (p.size() < 51)
+                      .arg(BaudText(w.baud), w.dataBits == 1   ? QStringLiteral("7")
+                                             : w.dataBits == 2 ? QStringLiteral("8")
+                                                               : QStringLiteral("code %1").arg(w.dataBits))
+                      .arg(w.stopBits)
+                      .arg(ParityText(w.parity), RoleText(w.interfaceCode), FlowText(w.flowControl))
+                      .arg(w.powerByte, 2, 16, QLatin1Char('0'))
+                      .arg(w.powerByte & 0x0F)
+                      .arg(w.cdOutput);
+        }
+        case SetDeviceConfig: {
+            const auto d = protocol::DeviceSettings::Decode(p);
+            if (!d)
                 break;
             return QStringLiteral("name=\"%1\" linkTimeout=%2 encryption=%3 authentication=%4 pin=%5 resetLinkKeys=%6")
-                .arg(Text(p, 0, 30))
-                .arg(p[30] | (p[31] << 8))
-                .arg(flag(p[32]), flag(p[33]),
-                     showPin ? QStringLiteral("\"%1\"").arg(Text(p, 34, 16)) : QStringLiteral("(hidden)"), flag(p[50]));
+                .arg(Latin1(d->name))
+                .arg(d->linkTimeout)
+                .arg(flag(d->encryption), flag(d->authentication),
+                     showPin ? QStringLiteral("\"%1\"").arg(Latin1(FieldText(d->pin.data(), d->pin.size())))
+                             : QStringLiteral("(hidden)"),
+                     flag(d->resetLinkKeys));
+        }
         case Abort:
             return p.empty() ? QString() : QStringLiteral("code=%1").arg(p[0]);
         default:
@@ -132,46 +86,63 @@ QString FrameFields(bool sent, std::uint8_t type, std::span<const std::uint8_t> 
         return QString();
     }
     switch (type) {
-    case NegativeResponse:
-        if (p.size() < 2)
+    case NegativeResponse: {
+        const auto r = RefusalPayload::Decode(p);
+        if (!r)
             break;
         return QStringLiteral("command=%1 reason=%2 \"%3\"")
-            .arg(FrameTypeName(true, p[0]))
-            .arg(p[1])
-            .arg(QString::fromStdString(ReasonText(p[1])));
-    case Confirmation:
-        return p.empty() ? QString() : QStringLiteral("command=%1").arg(FrameTypeName(true, p[0]));
-    case LocalAddress:
-        return QStringLiteral("address=%1").arg(Address(p));
-    case InquiryResult:
-        return QStringLiteral("address=%1 name=\"%2\"").arg(Address(p), Text(p, 9, 248));
-    case BondResult:
-        return p.empty() ? QString() : QStringLiteral("result=%1 (%2)").arg(p[0]).arg(p[0] == 0 ? QStringLiteral("bonded") : QStringLiteral("failed"));
-    case ConnectionStatus:
-        return p.empty() ? QString()
-                         : QStringLiteral("status=%1 (%2)").arg(p[0]).arg(p[0] == 2 ? QStringLiteral("connected") : QStringLiteral("not connected"));
-    case VersionInfo:
-        return QStringLiteral("application=\"%1\" bluetooth=\"%2\"").arg(Text(p, 6, 32), Text(p, 38, 62));
+            .arg(FrameTypeName(true, r->first))
+            .arg(r->reason)
+            .arg(QString::fromStdString(r->ReasonText()));
+    }
+    case Confirmation: {
+        const auto named = FirstByte(p);
+        return named ? QStringLiteral("command=%1").arg(FrameTypeName(true, *named)) : QString();
+    }
+    case LocalAddress: {
+        const auto a = DecodeLocalAddress(p);
+        return QStringLiteral("address=%1").arg(a ? Address(*a) : QStringLiteral("?"));
+    }
+    case InquiryResult: {
+        const auto f = InquiryResultPayload::Decode(p);
+        return f ? QStringLiteral("address=%1 name=\"%2\"").arg(Address(f->address), Latin1(f->name))
+                 : QStringLiteral("address=?");
+    }
+    case BondResult: {
+        const auto r = FirstByte(p);
+        return r ? QStringLiteral("result=%1 (%2)").arg(*r).arg(*r == 0 ? QStringLiteral("bonded") : QStringLiteral("failed"))
+                 : QString();
+    }
+    case ConnectionStatus: {
+        const auto s = FirstByte(p);
+        return s ? QStringLiteral("status=%1 (%2)").arg(*s).arg(*s == kLinkUp ? QStringLiteral("connected") : QStringLiteral("not connected"))
+                 : QString();
+    }
+    case VersionInfo: {
+        const VersionRecord v = ToVersionRecord(p);
+        return QStringLiteral("application=\"%1\" bluetooth=\"%2\"").arg(Latin1(ApplicationVersionText(v)), Latin1(BluetoothVersionText(v)));
+    }
     case ConfigReport: {
-        if (p.empty())
+        const auto r = ConfigReportPayload::Decode(p);
+        if (!r)
             break;
-        const DeviceConfig c = DecodeReport(p);
+        const DeviceConfig& c = r->config;
         QString s = QStringLiteral("answers=%1 function=\"%2\" baud=%3 dataBits=%4 parity=%5 stopBits=%6 flow=%7 role=%8")
-                        .arg(p[0])
+                        .arg(r->sequence)
                         .arg(FunctionText(c.DeviceFunction), BaudText(c.BaudCode))
                         .arg(c.DataBitsCode == 1 ? 7 : c.DataBitsCode == 2 ? 8 : 0)
                         .arg(ParityText(c.ParityCode))
                         .arg(c.StopBitsCode)
                         .arg(FlowText(c.FlowControlCode), RoleText(c.InterfaceCode));
         s += QStringLiteral(" name=\"%1\" linkTimeout=%2 bondRole=%3 bondedTo=%4 power=0x%5 encryption=%6 authentication=%7 pin=%8 cdOutput=%9")
-                 .arg(QString::fromLatin1(protocol::FieldText(c.DeviceName.data(), c.DeviceName.size())))
+                 .arg(Latin1(FieldText(c.DeviceName.data(), c.DeviceName.size())))
                  .arg(c.LinkTimeout)
                  .arg(c.BondRole == 1 ? QStringLiteral("Master") : QStringLiteral("Slave"))
                  .arg(Address(c.BondedAddress))
                  .arg(c.PowerByte, 2, 16, QLatin1Char('0'))
                  .arg(c.Encryption)
                  .arg(c.Authentication)
-                 .arg(showPin ? QStringLiteral("\"%1\"").arg(QString::fromLatin1(protocol::FieldText(c.PinCode.data(), c.PinCode.size())))
+                 .arg(showPin ? QStringLiteral("\"%1\"").arg(Latin1(FieldText(c.PinCode.data(), c.PinCode.size())))
                               : QStringLiteral("(hidden)"))
                  .arg(c.OutputOnCD);
         return s;
@@ -185,14 +156,8 @@ QString FrameFields(bool sent, std::uint8_t type, std::span<const std::uint8_t> 
 QString PayloadHex(bool sent, std::uint8_t type, std::span<const std::uint8_t> p, bool showPin)
 {
     std::size_t hideFrom = 0, hideTo = 0;
-    if (!showPin) {
-        if (sent && type == protocol::SetDeviceConfig && p.size() >= 50) {
-            hideFrom = 34;
-            hideTo = 50;
-        } else if (!sent && type == protocol::ConfigReport) {
-            std::tie(hideFrom, hideTo) = PinSpan(p);
-        }
-    }
+    if (!showPin)
+        std::tie(hideFrom, hideTo) = protocol::PinBytes(sent, type, p);
     QString out;
     out.reserve(static_cast<qsizetype>(p.size() * 3));
     for (std::size_t i = 0; i < p.size(); ++i) {

@@ -199,6 +199,24 @@ std::optional<DeviceAddress> DecodeLocalAddress(Payload p)
     return a;
 }
 
+std::pair<std::size_t, std::size_t> PinBytes(bool sent, std::uint8_t type, Payload p)
+{
+    if (sent && type == SetDeviceConfig && p.size() >= kPinAt + kPinField)
+        return {kPinAt, kPinAt + kPinField};
+    if (sent || type != ConfigReport)
+        return {0, 0};
+    // The parameter block after the report's sequence byte: tag, length, value.
+    constexpr std::uint8_t kPinTag = 17;
+    std::size_t at = 1;
+    while (at + 2 <= p.size() && p[at] != 0 && p[at + 1] != 0) {
+        const std::size_t n = p[at + 1];
+        if (p[at] == kPinTag)
+            return {at + 2, std::min(at + 2 + n, p.size())};
+        at += 2 + n;
+    }
+    return {0, 0};
+}
+
 std::string CommandName(std::uint8_t type)
 {
     switch (type) {

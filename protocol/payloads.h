@@ -109,6 +109,10 @@ inline constexpr std::uint8_t kLinkUp = 2;
 // LocalAddress: the attached device's address.
 std::optional<DeviceAddress> DecodeLocalAddress(Payload payload);
 
+// Where a frame's payload carries the PIN (from, to; empty when it carries
+// none): SetDeviceConfig's field, a ConfigReport's PIN element.
+std::pair<std::size_t, std::size_t> PinBytes(bool sent, std::uint8_t type, Payload payload);
+
 // Names of frame types in each direction ("GetConfig", "ConfigReport"); a
 // type the protocol does not know reads as its number.
 std::string CommandName(std::uint8_t type);
