@@ -1,6 +1,7 @@
 #include "ctl/link.h"
 
 #include "ctl/stop.h"
+#include "protocol/payloads.h"
 
 namespace vtrl::ctl {
 
@@ -88,8 +89,9 @@ DeviceLink::Result DeviceLink::Await(protocol::ExchangeId id, Millis timeout)
             // has it. A report that answered none of ours is said, though.
             if (!r.tag.MayAnswer(id)) {
                 if (r.notification.message == protocol::MsgConfigReport && r.tag.verdict == protocol::Verdict::Unasked
-                    && r.notification.block && !r.notification.block->empty())
-                    strayReport = r.notification.block->front();
+                    && r.notification.block)
+                    if (const auto report = protocol::ConfigReportPayload::Decode(*r.notification.block))
+                        strayReport = report->sequence;
                 continue;
             }
             if (r.tag.verdict == protocol::Verdict::Refusal)
