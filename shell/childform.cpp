@@ -83,10 +83,6 @@ protocol::ExchangeLedger* TWizardChildForm::Ledger()
     return frmMain ? &frmMain->Ledger() : nullptr;
 }
 
-bool TWizardChildForm::SendsOpen()
-{
-    return frmMain && frmMain->Ledger().AnyOpen(frmMain->OwnerOf(this));
-}
 
 namespace {
 

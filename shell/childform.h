@@ -61,8 +61,6 @@ protected:
     // Null without a main window.
     protocol::CommandSender* Commands();
     protocol::ExchangeLedger* Ledger();
-    // Whether a send of this page still expects an answer (waiting or late).
-    bool SendsOpen();
 };
 
 // Which label the Tasks panel's fourth row carries.

@@ -18,17 +18,10 @@ struct Reply {
     protocol::Tag tag;
 
     bool Answers(protocol::ExchangeId id) const { return tag.Answers(id); }
-    // Credited to that send, or it is one of the sends it may answer.
-    bool MayAnswer(protocol::ExchangeId id) const { return tag.MayAnswer(id); }
     // Credited to a send (in time or late) rather than unasked.
     bool Credited() const { return tag.exchange.has_value(); }
-    bool Refusal() const { return tag.verdict == protocol::Verdict::Refusal; }
-    bool Misnamed() const { return tag.verdict == protocol::Verdict::Misnamed; }
-    bool Ambiguous() const { return tag.verdict == protocol::Verdict::Ambiguous; }
     // The notification itself, as the core's procedures take it.
     protocol::Notification Notice() const { return {message, 0, block}; }
-    // The send it is credited to, or null.
-    const protocol::Exchange* Send() const { return tag.exchange ? &*tag.exchange : nullptr; }
 };
 
 // The posted event that carries a Reply to a page; its type() is the
