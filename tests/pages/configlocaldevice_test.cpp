@@ -1,6 +1,5 @@
 // The local device page against a simulated SPP Server: loading on entry,
 // what a send carries, the repeating time-out, and what the record keeps.
-#include "advancedfixture.h"
 #include "support/wizard_fixture.h"
 
 #include "protocol/params.h"

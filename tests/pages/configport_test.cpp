@@ -1,7 +1,6 @@
 // The local and remote port settings pages against the simulator: what goes
 // out in SetPortConfig, what the confirmation writes, refusals and time-outs,
 // and the hand-over from the local to the remote record.
-#include "advancedfixture.h"
 #include "support/wizard_fixture.h"
 
 #include "sim/device.h"
