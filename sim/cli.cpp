@@ -84,18 +84,42 @@ std::optional<std::pair<std::uint8_t, long>> typeAndNumber(const std::string& te
     return std::make_pair(static_cast<std::uint8_t>(*t), *n);
 }
 
-// What the options work on; the scripts gather what several options set.
+// What the options work on. Several options fill in one script, which goes
+// to the simulator once they all are read.
 struct Context {
     Simulator& sim;
     CliOptions& options;
-    BondingScript bonding;
-    InquiryScript inquiry;
-    PingScript ping;
+    std::optional<BondingScript> bonding{};
+    std::optional<InquiryScript> inquiry{};
+    std::optional<PingScript> ping{};
     bool remotesReplaced = false;
     const DeviceAddress local{};
+
+    BondingScript& bond() { return bonding ? *bonding : bonding.emplace(); }
+    InquiryScript& inquire() { return inquiry ? *inquiry : inquiry.emplace(); }
+    PingScript& pinging() { return ping ? *ping : ping.emplace(); }
 };
 using C = Context;
 using V = const std::string&;
+
+template <class T>
+struct ValueOf {
+    using type = T;
+};
+template <class T>
+struct ValueOf<std::optional<T>> {
+    using type = T;
+};
+
+// A count in 0..hi into a script's `field`; false when it is none.
+template <long hi, class Field>
+bool into(V value, Field& field)
+{
+    const auto n = number(value, 0, hi);
+    if (n)
+        field = static_cast<typename ValueOf<Field>::type>(*n);
+    return n.has_value();
+}
 
 // A count in 0..hi handed to `set`; false when it is none.
 template <long hi, class Set>
@@ -183,19 +207,9 @@ const Option kOptions[] = {
     {nullptr, "--inquiry-delay-ms", "N", "spacing of inquiry results (default 100)",
      [](C& c, V v) { return count<600'000>(v, [&](long n) { c.sim.setInquiryDelay(Millis{n}); }); }},
     {nullptr, "--bond-fail", "N", "the next N bondings fail",
-     [](C& c, V v) {
-         return count<1'000'000>(v, [&](long n) {
-             c.bonding.failBonds = static_cast<int>(n);
-             c.sim.setBonding(c.bonding);
-         });
-     }},
+     [](C& c, V v) { return into<1'000'000>(v, c.bond().failBonds); }},
     {nullptr, "--connect-fail", "N", "N \"not connected\" reports before the link comes up",
-     [](C& c, V v) {
-         return count<1'000'000>(v, [&](long n) {
-             c.bonding.connectionDownReports = static_cast<int>(n);
-             c.sim.setBonding(c.bonding);
-         });
-     }},
+     [](C& c, V v) { return into<1'000'000>(v, c.bond().connectionDownReports); }},
 
     {"Discovery and pairing (the wizard lists only names containing \"Vantrel/C\" or \"Unknown\"):",
      "--inquiry-name", "HEX12:NAME", "name a remote reports in an inquiry",
@@ -206,44 +220,23 @@ const Option kOptions[] = {
          return target.has_value();
      }},
     {nullptr, "--inquiry-duplicates", "N", "report every device N extra times",
-     [](C& c, V v) {
-         return count<100>(v, [&](long n) {
-             c.inquiry.duplicates = static_cast<int>(n);
-             c.sim.setInquiry(c.inquiry);
-         });
-     }},
+     [](C& c, V v) { return into<100>(v, c.inquire().duplicates); }},
     {nullptr, "--inquiry-complete-ms", "N", "end the inquiry N ms after it starts (late: over 20000)",
-     [](C& c, V v) {
-         return count<600'000>(v, [&](long n) {
-             c.inquiry.completeAfter = Millis{n};
-             c.sim.setInquiry(c.inquiry);
-         });
-     }},
+     [](C& c, V v) { return into<600'000>(v, c.inquire().completeAfter); }},
     {nullptr, "--no-inquiry-complete", nullptr, "never end the inquiry",
-     [](C& c, V) {
-         c.inquiry.completeMissing = true;
-         c.sim.setInquiry(c.inquiry);
-         return true;
-     }},
+     [](C& c, V) { return c.inquire().completeMissing = true; }},
     {nullptr, "--no-ping-confirm", nullptr, "no Confirmation for a ping",
      [](C& c, V) {
-         c.ping.confirm = false;
-         c.sim.setPing(c.ping);
+         c.pinging().confirm = false;
          return true;
      }},
     {nullptr, "--ping-connection", "STATUS", "a ConnectionStatus (2 = connected, links) after each ping",
-     [](C& c, V v) {
-         return count<255>(v, [&](long n) {
-             c.ping.connectionStatus = static_cast<std::uint8_t>(n);
-             c.sim.setPing(c.ping);
-         });
-     }},
+     [](C& c, V v) { return into<255>(v, c.pinging().connectionStatus); }},
     {nullptr, "--bond-delay-ms", "N", "wait N ms before the BondResult",
      [](C& c, V v) { return count<600'000>(v, [&](long n) { c.sim.setBondResultDelay(Millis{n}); }); }},
     {nullptr, "--no-connect", nullptr, "the link never comes up after a bonding",
      [](C& c, V) {
-         c.bonding.linkComesUp = false;
-         c.sim.setBonding(c.bonding);
+         c.bond().linkComesUp = false;
          return true;
      }},
     {nullptr, "--remote-version", "HEX12:TEXT", "application version text of a remote",
@@ -356,7 +349,7 @@ std::vector<std::string> optionNames()
 
 std::string applyArguments(const std::vector<std::string>& args, Simulator& sim, CliOptions& options)
 {
-    Context context{sim, options, {}, {}, {}};
+    Context context{sim, options};
     for (std::size_t i = 0; i < args.size(); ++i) {
         const std::string& opt = args[i];
         const auto found = std::find_if(std::begin(kOptions), std::end(kOptions),
@@ -372,6 +365,12 @@ std::string applyArguments(const std::vector<std::string>& args, Simulator& sim,
         if (!found->apply(context, value))
             return opt + ": invalid value \"" + value + "\"";
     }
+    if (context.bonding)
+        sim.setBonding(*context.bonding);
+    if (context.inquiry)
+        sim.setInquiry(*context.inquiry);
+    if (context.ping)
+        sim.setPing(*context.ping);
     return {};
 }
 
