@@ -303,7 +303,9 @@ protected:
             sim::CommandFault fault;
             if (f.type == sim::type::SetPortConfig) {
                 fault.kind = (*sets)++ == 0 ? sim::CommandFault::Kind::Late : resend;
-                fault.lateBy = std::chrono::milliseconds(500);
+                // After the resend, with room for a loaded machine, and well
+                // inside the twelve time-outs both sends wait.
+                fault.lateBy = std::chrono::milliseconds(1200);
             }
             return fault;
         });
