@@ -7,10 +7,8 @@
 #include "shell/remembered.h"
 
 #include <QComboBox>
-
-#include <filesystem>
-
-#include <stdlib.h>
+#include <QDir>
+#include <QTemporaryDir>
 
 namespace vtrl::demo {
 
@@ -49,8 +47,6 @@ Rig::~Rig()
     devices.clear();
     TfrmCommPortSel::SetDeviceDatabaseForTesting({});
     serial::ResetRegisteredPortsForTesting();
-    if (!linkDir_.empty())
-        std::filesystem::remove_all(linkDir_);
 }
 
 sim::Simulator& Rig::AddDevice(int* port, Line line)
@@ -63,13 +59,10 @@ sim::Simulator& Rig::AddDevice(int* port, Line line)
     } else if (line == Line::Pty) {
         path = s.slavePath();
     } else {
-        if (linkDir_.empty()) {
-            char dir[] = "/tmp/vtrl-rig-XXXXXX";
-            if (::mkdtemp(dir))
-                linkDir_ = dir;
-        }
-        path = linkDir_ + "/device" + std::to_string(devices.size());
-        if (linkDir_.empty() || !s.setStablePath(path)) {
+        if (!linkDir_)
+            linkDir_ = std::make_unique<QTemporaryDir>(QDir::temp().filePath(QStringLiteral("vtrl-rig-XXXXXX")));
+        path = QDir(linkDir_->path()).filePath(QStringLiteral("device%1").arg(devices.size())).toStdString();
+        if (!linkDir_->isValid() || !s.setStablePath(path)) {
             error_ = QStringLiteral("no link to the simulated device");
             path.clear();
         }

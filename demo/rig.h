@@ -12,6 +12,7 @@
 #include "sim/simulator.h"
 
 #include <QString>
+#include <QTemporaryDir>
 
 #include <cstdio>
 #include <memory>
@@ -69,7 +70,7 @@ public:
 
 private:
     QString error_;
-    std::string linkDir_;
+    std::unique_ptr<QTemporaryDir> linkDir_;  // the stable links, removed with the rig
 };
 
 }  // namespace vtrl::demo
