@@ -53,6 +53,10 @@ Verdict Faults::judge(const ReceivedFrame& f)
     }
     const CommandFault fault = f.crcOk && plan ? plan(f) : CommandFault{};
     v.planned = fault.kind;
+    // Its Confirmation is written while the device acts on it, before the next command is judged.
+    planRenaming_.reset();
+    if (fault.confirmAs)
+        planRenaming_ = std::make_pair(f.type, *fault.confirmAs);
     if (fault.kind == CommandFault::Kind::Drop) {
         v.action = Verdict::Action::Drop;
         return v;
@@ -115,6 +119,8 @@ Verdict Faults::judge(const ReceivedFrame& f)
 
 std::uint8_t Faults::confirmedName(std::uint8_t command)
 {
+    if (planRenaming_ && planRenaming_->first == command)
+        return planRenaming_->second;
     ReceivedFrame confirmed;
     confirmed.type = command;
     confirmed.crcOk = true;

@@ -8,6 +8,7 @@
 
 #include <cstdint>
 #include <map>
+#include <optional>
 #include <utility>
 #include <vector>
 
@@ -81,6 +82,8 @@ private:
     CommandFault ask(Order order, const ReceivedFrame& command);
 
     std::map<std::pair<Order, std::uint8_t>, Switch> switches_;
+    // The test's plan renaming the Confirmation of the command judged last.
+    std::optional<std::pair<std::uint8_t, std::uint8_t>> planRenaming_;
 };
 
 }  // namespace vtrl::sim
