@@ -204,9 +204,9 @@ public:
     void setNoise(std::vector<std::uint8_t> bytes);
     void setAnswerChecksumFailures(bool answer);
     // Asks `plan` about every command with a valid CRC, Abort included, while
-    // the device is not silent; the switches above then apply to a command
-    // the plan lets through (Normal, Late, Mute, Twice), and their answers
-    // travel as the plan says. A Late, Mute or Twice applies to every answer
+    // the device is not silent; the switches above (plans too, prebuilt) then
+    // apply to a command the plan lets through (Normal, Late, Mute, Twice),
+    // and their answers travel as the plan says; a slowBy adds to a switch's. A Late, Mute or Twice applies to every answer
     // of the command, the later InquiryResults and ConnectionStatus too; a
     // link still comes up when its ConnectionStatus is due, even if that
     // report is late or lost. A Refuse with a lateBy is a late refusal. A
