@@ -6,6 +6,7 @@
 //
 // The simulated device runs in a child process, so its CPU time is not
 // counted as the wizard's.
+#include "demo/rig.h"
 #include "pages/wizard.h"
 #include "platform/messagebox.h"
 #include "serial/portnames.h"
@@ -13,8 +14,6 @@
 
 #include <QApplication>
 #include <QTest>
-
-#include "bench/pages_support.h"
 
 #include <sys/wait.h>
 #include <time.h>
@@ -112,12 +111,10 @@ int main(int argc, char* argv[])
     int rc = 0;
     {
         QApplication app(argc, argv);
-        const int port = static_cast<int>(vtrl::serial::RegisterPortPath(device.path));
         vtrl::platform::ScriptedMessageBoxes boxes;
-        vtrl::Wizard wizard;
-        vtrl::TfrmMain& main = wizard.main();
-        main.show();
-        if (!vtrl::bench::ToCommPortPage(main, 0, port)) {
+        vtrl::demo::Rig rig;  // its device is the child's, registered here
+        const int port = static_cast<int>(vtrl::serial::RegisterPortPath(device.path));
+        if (!rig.Open(vtrl::fnCableReplacement) || !rig.Select(port)) {
             std::fprintf(stderr, "%s is not listed\n", device.path.c_str());
             StopDevice(device);
             return 1;

@@ -4,10 +4,9 @@
 //   bench_flood [results=10000] [distinct=1000]
 // A 1 ms timer on the user-interface thread notes when it gets its turn; the
 // longest gap between two turns is the longest busy stretch.
+#include "demo/rig.h"
 #include "pages/wizard.h"
 #include "platform/messagebox.h"
-#include "serial/portnames.h"
-#include "sim/simulator.h"
 
 #include <QApplication>
 #include <QElapsedTimer>
@@ -22,8 +21,8 @@
 #include <fstream>
 #include <string>
 
-using vtrl::bench::PumpUntil;
 using vtrl::bench::ResidentKiB;
+using vtrl::demo::WaitUntil;
 
 int main(int argc, char* argv[])
 {
@@ -33,31 +32,19 @@ int main(int argc, char* argv[])
     const int results = argc > 1 ? std::max(1, std::atoi(argv[1])) : 10000;
     const int distinct = argc > 2 ? std::max(1, std::atoi(argv[2])) : 1000;
 
-    vtrl::sim::Simulator device;
+    vtrl::platform::ScriptedMessageBoxes boxes;
+    vtrl::demo::Rig rig;
+    int port = 0;
+    vtrl::sim::Simulator& device = rig.AddDevice(&port);
     device.clearRemotes();
     vtrl::sim::InquiryScript endless;
     endless.completeMissing = true;
     device.setInquiry(endless);
-    if (!device.start()) {
-        std::fprintf(stderr, "simulator: %s\n", device.errorText().c_str());
+    if (!rig.Open(vtrl::fnCableReplacement) || !rig.walk.ConnectPort(port) || !rig.walk.Next(vtrl::frmDevDisc)) {
+        std::fprintf(stderr, "%s\n", qPrintable(rig.Error()));
         return 1;
     }
-    const int port = static_cast<int>(vtrl::serial::RegisterPortPath(device.slavePath()));
-    vtrl::platform::ScriptedMessageBoxes boxes;
-    vtrl::Wizard wizard;
-    vtrl::TfrmMain& main = wizard.main();
-    main.show();
-    vtrl::bench::ToCommPortPage(main, 0, port);
-    vtrl::TfrmCommPortSel& comm = *vtrl::frmCommPortSel;
-    QTest::mouseClick(&comm.btnSetCommPortSel, Qt::LeftButton);
-    if (!PumpUntil([&] { return comm.ConfigurationShown; }, 10000)) {
-        std::fprintf(stderr, "no connection: %s\n", qPrintable(comm.Panel0.text()));
-        return 1;
-    }
-    main.btnNext.click();
     vtrl::TfrmDevDisc& disc = *vtrl::frmDevDisc;
-    if (main.ShownPage() != &disc)
-        return 1;
     disc.tmrInquiry.setInterval(120000);  // the flood's end, not the clock, ends the inquiry
     const auto payloads = vtrl::sim::inquiryFlood(distinct, results);
 
@@ -77,7 +64,7 @@ int main(int argc, char* argv[])
     });
 
     QTest::mouseClick(&disc.btnSearchDevices, Qt::LeftButton);
-    PumpUntil([] { return false; }, 50);  // the inquiry's own start settles
+    WaitUntil([] { return false; }, 50);  // the inquiry's own start settles
     const long rssBefore = ResidentKiB();
     turn.start();
     lastTurn = clock.nsecsElapsed();
@@ -85,7 +72,7 @@ int main(int argc, char* argv[])
     const qint64 began = lastTurn;
     device.sendUnaskedMany(vtrl::sim::type::InquiryResult, payloads);
     device.sendUnasked(vtrl::sim::type::InquiryComplete, {});
-    if (!PumpUntil([&] { return !disc.tmrInquiry.isActive(); }, 120000)) {
+    if (!WaitUntil([&] { return !disc.tmrInquiry.isActive(); }, 120000)) {
         std::fprintf(stderr, "the inquiry did not end: %s\n", qPrintable(disc.Panel0.text()));
         return 1;
     }

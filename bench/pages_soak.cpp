@@ -6,10 +6,9 @@
 // closes; with --reopen the next "Set COM Port Selection" closes it through
 // OpenPort (with its 250 ms drain), as an operator pressing Set again does.
 #include "backend.h"
+#include "demo/rig.h"
 #include "pages/wizard.h"
 #include "platform/messagebox.h"
-#include "serial/portnames.h"
-#include "sim/simulator.h"
 
 #include <QApplication>
 #include <QTest>
@@ -23,7 +22,6 @@
 #include <fstream>
 #include <string>
 
-using vtrl::bench::PumpUntil;
 using vtrl::bench::ResidentKiB;
 
 int main(int argc, char* argv[])
@@ -40,18 +38,15 @@ int main(int argc, char* argv[])
             cycles = std::max(1, std::atoi(argv[i]));
     }
 
-    vtrl::sim::Simulator device;
-    if (!device.start()) {
-        std::fprintf(stderr, "simulator: %s\n", device.errorText().c_str());
+    vtrl::platform::ScriptedMessageBoxes boxes;
+    vtrl::demo::Rig rig;
+    int port = 0;
+    vtrl::sim::Simulator& device = rig.AddDevice(&port);
+    if (!rig.Open(vtrl::fnCableReplacement) || !rig.Select(port)) {
+        std::fprintf(stderr, "%s\n", qPrintable(rig.Error()));
         return 1;
     }
-    const int port = static_cast<int>(vtrl::serial::RegisterPortPath(device.slavePath()));
-    vtrl::platform::ScriptedMessageBoxes boxes;
-    vtrl::Wizard wizard;
-    vtrl::TfrmMain& main = wizard.main();
-    main.show();
-    if (!vtrl::bench::ToCommPortPage(main, 0, port))
-        return 1;
+    vtrl::TfrmMain& main = rig.main();
     vtrl::TfrmCommPortSel& page = *vtrl::frmCommPortSel;
 
     const long atStart = ResidentKiB();
@@ -61,7 +56,7 @@ int main(int argc, char* argv[])
     const auto began = std::chrono::steady_clock::now();
     for (int c = 0; c < cycles; ++c) {
         QTest::mouseClick(&page.btnSetCommPortSel, Qt::LeftButton);
-        if (!PumpUntil([&] { return page.ConfigurationShown; }, 10000)) {
+        if (!vtrl::demo::WaitUntil([&] { return page.ConfigurationShown; }, 10000)) {
             std::fprintf(stderr, "cycle %d: no configuration (%s)\n", c, qPrintable(page.Panel0.text()));
             return 1;
         }

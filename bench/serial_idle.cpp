@@ -7,7 +7,7 @@
 #include <thread>
 
 #include "serial.h"
-#include "serial_pty.h"
+#include "tests/support/posix_ports.h"
 
 namespace {
 int Ignore(std::int32_t, const SerialEvent*, void*) { return 0; }
@@ -19,8 +19,12 @@ double CpuSeconds() {
 }  // namespace
 
 int main() {
-    BenchPty pty;
-    const std::int32_t h = SerialOpen(pty.port, 115200, 0, &Ignore, nullptr);
+    const vtrl::test::Pty pty(true);
+    if (pty.port() == 0) {
+        std::fprintf(stderr, "no pseudo-terminal\n");
+        return 2;
+    }
+    const std::int32_t h = SerialOpen(pty.port(), 115200, 0, &Ignore, nullptr);
     if (h <= 0) {
         std::fprintf(stderr, "open failed: %d\n", h);
         return 1;

@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "serial.h"
-#include "serial_pty.h"
+#include "tests/support/posix_ports.h"
 
 namespace {
 
@@ -37,9 +37,13 @@ std::uint8_t Pattern(std::size_t i) { return static_cast<std::uint8_t>((i * 131 
 
 int main() {
     constexpr std::size_t kTotal = 1024 * 1024;
-    BenchPty pty;
+    const vtrl::test::Pty pty(true);
+    if (pty.port() == 0) {
+        std::fprintf(stderr, "no pseudo-terminal\n");
+        return 2;
+    }
     Events events;
-    const std::int32_t h = SerialOpen(pty.port, 115200, 0, &OnEvent, &events);
+    const std::int32_t h = SerialOpen(pty.port(), 115200, 0, &OnEvent, &events);
     if (h <= 0) {
         std::fprintf(stderr, "open failed: %d\n", h);
         return 1;
@@ -51,7 +55,7 @@ int main() {
     std::thread writer([&] {
         std::size_t done = 0;
         while (done < kTotal) {
-            const ssize_t n = ::write(pty.master, source.data() + done, std::min<std::size_t>(4096, kTotal - done));
+            const ssize_t n = ::write(pty.master(), source.data() + done, std::min<std::size_t>(4096, kTotal - done));
             if (n <= 0) break;
             done += static_cast<std::size_t>(n);
         }

@@ -6,4 +6,4 @@ add_dependencies(bench_startup vtrlcfg)
 # bench_roundtrip: GetLocalAddress -> LocalAddress through the main window,
 # the driver, a pseudo-terminal and the simulator.
 add_executable(bench_roundtrip ${CMAKE_CURRENT_LIST_DIR}/shell_roundtrip.cpp)
-target_link_libraries(bench_roundtrip PRIVATE vtrl_wizard vtrl_sim)
+target_link_libraries(bench_roundtrip PRIVATE vtrl_walk)

@@ -2,11 +2,10 @@
 // main window, driver, pty, simulator thread, monitor thread, WM_COMEVENT,
 // receiver, delivery. Prints the median and spread over N requests.
 //   bench_roundtrip [requests]
+#include "demo/rig.h"
 #include "pages/wizard.h"
 #include "platform/windowmessage.h"
 #include "protocol/delivery.h"
-#include "serial/portnames.h"
-#include "sim/simulator.h"
 
 #include <QApplication>
 
@@ -41,16 +40,17 @@ int main(int argc, char* argv[])
     QApplication app(argc, argv);
     const int requests = argc > 1 ? std::max(1, std::atoi(argv[1])) : 500;
 
-    vtrl::sim::Simulator sim;
-    if (!sim.start()) {
-        std::fprintf(stderr, "simulator: %s\n", sim.errorText().c_str());
+    vtrl::demo::Rig rig;
+    int port = 0;
+    rig.AddDevice(&port);
+    if (!rig.Open(vtrl::fnCableReplacement)) {
+        std::fprintf(stderr, "%s\n", qPrintable(rig.Error()));
         return 1;
     }
-    vtrl::Wizard wizard;
-    vtrl::TfrmMain& main = wizard.main();
+    vtrl::TfrmMain& main = rig.main();
     CountingPage page;
     main.SetNotifyWindow(&page);
-    if (main.OpenPort(static_cast<int>(vtrl::serial::RegisterPortPath(sim.slavePath()))) != 0) {
+    if (main.OpenPort(port) != 0) {
         std::fprintf(stderr, "could not open the simulator's port\n");
         return 1;
     }

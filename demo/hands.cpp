@@ -3,7 +3,6 @@
 #include "pages/localdevicesettings.h"
 
 #include <QCheckBox>
-#include <QDeadlineTimer>
 #include <QRadioButton>
 #include <QStyle>
 #include <QStyleOption>
@@ -54,19 +53,37 @@ void Type(QLineEdit& edit, const QString& text)
     }
 }
 
-void AnswerAdvancedDialog(const std::function<void(TfAdvanced&)>& act, bool ok)
+AdvancedAnswer::AdvancedAnswer(bool ok, std::function<void(TfAdvanced&)> act) : ok_(ok), act_(std::move(act))
 {
-    auto* poll = new QTimer;
-    poll->setInterval(5);
-    QObject::connect(poll, &QTimer::timeout, [poll, act, ok] {
-        if (!fAdvanced || !fAdvanced->isVisible())
-            return;
-        poll->stop();
-        poll->deleteLater();
-        act(*fAdvanced);
-        QTest::mouseClick(ok ? &fAdvanced->bOK : &fAdvanced->bCancel, Qt::LeftButton);
-    });
-    poll->start();
+    QObject::connect(&poll_, &QTimer::timeout, [this] { Answer(); });
+    poll_.start(5);
+}
+
+void AdvancedAnswer::Answer()
+{
+    TfAdvanced* d = fAdvanced;
+    if (!d || !d->isVisible())
+        return;
+    poll_.stop();
+    QString levels;
+    for (int i = 0; i < d->cbPowerLevel.count(); ++i)
+        levels += d->cbPowerLevel.itemText(i);
+    const auto onOff = [](const QCheckBox& box) { return box.isChecked() ? QStringLiteral("on") : QStringLiteral("off"); };
+    QStringList parts;
+    parts << (d->cbPowerLevel.isVisible() && d->lbPowerLevel.isVisible()
+                  ? QStringLiteral("levels %1 at %2").arg(levels).arg(d->cbPowerLevel.currentIndex())
+                  : QStringLiteral("no levels"));
+    parts << (d->gbCDOutputSelect.isVisible()
+                  ? QStringLiteral("cd ") + onOff(d->cbOutOnCD) + (d->cbOutOnCD.isEnabled() ? "" : " locked")
+                  : QStringLiteral("no cd"));
+    parts << (d->seLinkTimeout.isVisible() && d->lbLinkTimeout.isVisible()
+                  ? QStringLiteral("timeout %1").arg(d->seLinkTimeout.value())
+                  : QStringLiteral("no timeout"));
+    parts << (d->cbLKInit.isVisible() ? QStringLiteral("reset ") + onOff(d->cbLKInit) : QStringLiteral("no reset"));
+    seen = parts.join(QStringLiteral(", "));
+    if (act_)
+        act_(*d);
+    QTest::mouseClick(ok_ ? &d->bOK : &d->bCancel, Qt::LeftButton);
 }
 
 bool SelectItem(QTreeWidget& list, const QString& text)
@@ -77,18 +94,6 @@ bool SelectItem(QTreeWidget& list, const QString& text)
     list.scrollToItem(found[0]);
     QTest::mouseClick(list.viewport(), Qt::LeftButton, {}, list.visualItemRect(found[0]).center());
     return found[0]->isSelected();
-}
-
-bool WaitUntil(const std::function<bool()>& condition, int ms)
-{
-    const QDeadlineTimer deadline(ms);
-    while (!condition()) {
-        if (deadline.hasExpired())
-            return false;
-        // Sleeps until an event comes or 5 ms pass: never spins.
-        QTest::qWait(5);
-    }
-    return true;
 }
 
 }  // namespace vtrl::demo

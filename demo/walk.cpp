@@ -288,7 +288,7 @@ bool WalkThrough::DeviceSettings(const DeviceChoice& choice)
     }
     if (page.PendingLinkTimeout != choice.linkTimeout) {
         Step(QStringLiteral("press %1, type link time-out %2, press \"OK\"").arg(Quoted(page.bAdvanced.text())).arg(choice.linkTimeout));
-        AnswerAdvancedDialog([&](TfAdvanced& dialog) {
+        const AdvancedAnswer answer(true, [&](TfAdvanced& dialog) {
             dialog.seLinkTimeout.setFocus();
             dialog.seLinkTimeout.selectAll();
             QTest::keyClicks(&dialog.seLinkTimeout, QString::number(choice.linkTimeout));

@@ -1,15 +1,18 @@
 // vtrlwalk: the wizard walked through both page sequences against simulated
 // devices without a person, for a machine without a display:
 //     vtrlwalk [--in-process] [PICTURE_FOLDER]
+//     vtrlwalk --scene NAME|all [--scene NAME...] [PICTURE_FOLDER]
 // Prints every step, saves a picture of every page in PICTURE_FOLDER
 // (default "walkthrough" in the working directory), then prints what each
 // simulated device keeps in flash. Exit status 0 when both walks reached the
 // Finish page and the devices keep what was chosen. The devices are on
 // pseudo-terminals, or with --in-process (always on Windows) on COM 1 and 2
-// of this process, as in vtrlcfg --demo.
+// of this process, as in vtrlcfg --demo. With --scene it plays only the
+// scenes named (scenes.h) and saves their pictures.
 #include "walk.h"
 
 #include "scenario.h"
+#include "scenes.h"
 #include "pages/simulated.h"
 #include "serial/portnames.h"
 #include "shell/uifont.h"
@@ -36,11 +39,20 @@ int main(int argc, char* argv[])
     bool inProcess = false;
 #endif
     const char* folderArg = nullptr;
+    QStringList scenes;
     for (int i = 1; i < argc; ++i) {
-        if (std::strcmp(argv[i], "--in-process") == 0)
+        if (std::strcmp(argv[i], "--in-process") == 0) {
             inProcess = true;
-        else
+        } else if (std::strcmp(argv[i], "--scene") == 0) {
+            if (++i == argc) {
+                std::fprintf(stderr, "vtrlwalk: --scene needs a name: all, %s\n",
+                             qPrintable(vtrl::demo::SceneNames().join(QStringLiteral(", "))));
+                return 2;
+            }
+            scenes << QString::fromLocal8Bit(argv[i]);
+        } else {
             folderArg = argv[i];
+        }
     }
     QApplication::setApplicationName(QStringLiteral("VtrlCfg"));
     QApplication::setFont(vtrl::WizardFont());
@@ -52,6 +64,14 @@ int main(int argc, char* argv[])
     if (!QDir().mkpath(folder)) {
         std::fprintf(stderr, "vtrlwalk: cannot create %s\n", qPrintable(folder));
         return 2;
+    }
+    if (!scenes.isEmpty()) {
+        QString error;
+        if (!vtrl::demo::PlayScenes(scenes, folder, stdout, error)) {
+            std::fprintf(stderr, "vtrlwalk: %s\n", qPrintable(error));
+            return 1;
+        }
+        return 0;
     }
     std::printf("Pictures of every page go to %s\n", qPrintable(folder));
 

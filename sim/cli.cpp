@@ -1,8 +1,8 @@
 #include "cli.h"
 
+#include <algorithm>
 #include <charconv>
-#include <functional>
-#include <stdexcept>
+#include <utility>
 
 namespace vtrl::sim {
 
@@ -59,67 +59,6 @@ bool applyConfig(Simulator& sim, const DeviceAddress& device, const std::string&
     return sim.setStoredConfig(device, *config);
 }
 
-}  // namespace
-
-std::string usageText()
-{
-    return R"(Usage: vtrlsim [options]
-Plays a radio device on a pseudo-terminal; prints the terminal's path on the
-first line and runs until interrupted, then prints what every device keeps in
-flash.
-
-  --link PATH              also make PATH a symlink to the terminal (removed on exit)
-  --flash-out PATH         also save the flash image in PATH on exit
-Attached device:
-  --address HEX12          address, most significant byte first (default 001BDC0A1234)
-  --name TEXT              device name (29 characters at most)
-  --app-version TEXT       application version text (default "Vantrel App V3.05")
-  --bt-version TEXT        Bluetooth version text
-  --function cable|spp     Cable Replacement or SPP Server
-  --baud CODE|RATE         baud code 1..10 or a rate such as 9600
-  --config TAG=VALUE       any stored field by its tag 1..18 (12: HEX12; 9, 13, 17: text)
-Remote devices:
-  --remote HEX12,NAME[,APPVERSION]   add a remote (the first one replaces the defaults)
-  --no-remotes             no remote device answers
-  --remote-config HEX12:TAG=VALUE    stored field of a remote
-  --inquiry-delay-ms N     spacing of inquiry results (default 100)
-  --bond-fail N            the next N bondings fail
-  --connect-fail N         N "not connected" reports before the link comes up
-Discovery and pairing (the wizard lists only names containing "Vantrel/C" or "Unknown"):
-  --inquiry-name HEX12:NAME          name a remote reports in an inquiry
-  --inquiry-duplicates N   report every device N extra times
-  --inquiry-complete-ms N  end the inquiry N ms after it starts (late: over 20000)
-  --no-inquiry-complete    never end the inquiry
-  --no-ping-confirm        no Confirmation for a ping
-  --ping-connection STATUS a ConnectionStatus (2 = connected, links) after each ping
-  --bond-delay-ms N        wait N ms before the BondResult
-  --no-connect             the link never comes up after a bonding
-  --remote-version HEX12:TEXT        application version text of a remote
-  --remote-silent HEX12    a remote that never answers what is addressed to it
-Faults:
-  --delay-ms N             delay before every answer
-  --silent                 answer nothing
-  --silent-for TYPE        answer nothing to this command type
-  --refuse TYPE:REASON[:once]  NegativeResponse with REASON (0..4) to command TYPE
-  --bad-crc N              the next N answers carry a wrong CRC
-  --truncate N             the next N answers lose their CRC bytes
-  --wrong-seq N            the next N configuration reports carry a wrong sequence number
-  --noise                  write noise bytes before every answer
-  --no-checksum-reply      ignore frames with a bad CRC instead of refusing them
-  --late TYPE:MS           answer command TYPE MS milliseconds later than the others
-  --in-order               answer in the order the commands came, so a late answer
-                           holds back all answers after it (default: they overtake it)
-  --busy                   while a late answer is still due, refuse every new command
-                           at once as busy (reason 2) and do not carry it out
-  --confirm-as TYPE:OTHER  confirm command TYPE as if it were command OTHER
-  --help                   this text
-  --version                the version of vtrlsim
-Command types: 3 address, 4 inquiry, 7 bonding, 10 port settings, 11 device settings,
-12 ping, 13 abort, 14 save to flash, 16 configuration, 32 version.
-)";
-}
-
-namespace {
 
 // HEX12:VALUE naming a known remote, or nullopt.
 std::optional<std::pair<DeviceAddress, std::string>> remoteAndValue(const std::string& text, const Simulator& sim)
@@ -134,200 +73,304 @@ std::optional<std::pair<DeviceAddress, std::string>> remoteAndValue(const std::s
     return std::nullopt;
 }
 
-// The options of the discovery page's switches; false when `opt` is none of them.
-bool applyDiscoveryOption(const std::string& opt, const std::function<bool(const char*)>& takes,
-                          const std::string& value, Simulator& sim, InquiryScript& inquiry, PingScript& ping,
-                          BondingScript& bonding, bool& bad)
+// TYPE:N with N in 0..hi.
+std::optional<std::pair<std::uint8_t, long>> typeAndNumber(const std::string& text, long hi)
 {
-    auto count = [&](long hi) {
-        auto n = number(value, 0, hi);
-        bad = !n;
-        return n.value_or(0);
-    };
-    if (takes("--inquiry-name") || takes("--remote-version")) {
-        auto target = remoteAndValue(value, sim);
-        bad = !target;
-        if (target && opt == "--inquiry-name")
-            sim.setInquiryName(target->first, target->second);
-        else if (target)
-            sim.setAppVersion(target->first, target->second);
-    } else if (takes("--inquiry-duplicates")) {
-        inquiry.duplicates = static_cast<int>(count(100));
-        sim.setInquiry(inquiry);
-    } else if (takes("--inquiry-complete-ms")) {
-        inquiry.completeAfter = Millis{count(600'000)};
-        sim.setInquiry(inquiry);
-    } else if (opt == "--no-inquiry-complete") {
-        inquiry.completeMissing = true;
-        sim.setInquiry(inquiry);
-    } else if (opt == "--no-ping-confirm") {
-        ping.confirm = false;
-        sim.setPing(ping);
-    } else if (takes("--ping-connection")) {
-        ping.connectionStatus = static_cast<std::uint8_t>(count(255));
-        sim.setPing(ping);
-    } else if (takes("--bond-delay-ms")) {
-        sim.setBondResultDelay(Millis{count(600'000)});
-    } else if (opt == "--no-connect") {
-        bonding.linkComesUp = false;
-        sim.setBonding(bonding);
-    } else if (takes("--remote-silent")) {
-        auto a = parseAddress(value);
-        bad = !a || !sim.setUnresponsive(*a, true);
-    } else {
-        return false;
-    }
-    return true;
+    const auto parts = split(text, ':', 2);
+    const auto t = parts.size() == 2 ? number(parts[0], 0, 255) : std::nullopt;
+    const auto n = parts.size() == 2 ? number(parts[1], 0, hi) : std::nullopt;
+    if (!t || !n)
+        return std::nullopt;
+    return std::make_pair(static_cast<std::uint8_t>(*t), *n);
 }
+
+// What the options work on. Several options fill in one script, which goes
+// to the simulator once they all are read.
+struct Context {
+    Simulator& sim;
+    CliOptions& options;
+    std::optional<BondingScript> bonding{};
+    std::optional<InquiryScript> inquiry{};
+    std::optional<PingScript> ping{};
+    bool remotesReplaced = false;
+    const DeviceAddress local{};
+
+    BondingScript& bond() { return bonding ? *bonding : bonding.emplace(); }
+    InquiryScript& inquire() { return inquiry ? *inquiry : inquiry.emplace(); }
+    PingScript& pinging() { return ping ? *ping : ping.emplace(); }
+};
+using C = Context;
+using V = const std::string&;
+
+template <class T>
+struct ValueOf {
+    using type = T;
+};
+template <class T>
+struct ValueOf<std::optional<T>> {
+    using type = T;
+};
+
+// A count in 0..hi into a script's `field`; false when it is none.
+template <long hi, class Field>
+bool into(V value, Field& field)
+{
+    const auto n = number(value, 0, hi);
+    if (n)
+        field = static_cast<typename ValueOf<Field>::type>(*n);
+    return n.has_value();
+}
+
+// A count in 0..hi handed to `set`; false when it is none.
+template <long hi, class Set>
+bool count(V value, Set set)
+{
+    const auto n = number(value, 0, hi);
+    if (n)
+        set(*n);
+    return n.has_value();
+}
+
+// One option: the heading of its group in --help (where one starts), its
+// spelling, its value's name (none for a switch), its line in --help (none:
+// not listed; a newline continues it below), and what it does, false when
+// the value is invalid.
+struct Option {
+    const char* heading;
+    const char* name;
+    const char* value;
+    const char* help;
+    bool (*apply)(C&, V);
+};
+
+const Option kOptions[] = {
+    {nullptr, "--link", "PATH", "also make PATH a symlink to the terminal (removed on exit)",
+     [](C& c, V v) { c.options.link = v; return true; }},
+    {nullptr, "--flash-out", "PATH", "also save the flash image in PATH on exit",
+     [](C& c, V v) { c.options.flashOut = v; return true; }},
+    {nullptr, "--help", nullptr, "this text", [](C& c, V) { return c.options.help = true; }},
+    {nullptr, "-h", nullptr, nullptr, [](C& c, V) { return c.options.help = true; }},
+    {nullptr, "--version", nullptr, "the version of vtrlsim", [](C& c, V) { return c.options.version = true; }},
+
+    {"Attached device:", "--address", "HEX12", "address, most significant byte first (default 001BDC0A1234)",
+     [](C& c, V v) {
+         const auto a = parseAddress(v);
+         if (a)
+             c.sim.setLocalAddress(*a);
+         return a.has_value();
+     }},
+    {nullptr, "--name", "TEXT", "device name (29 characters at most)",
+     [](C& c, V v) { return applyConfig(c.sim, c.local, "9=" + v); }},
+    {nullptr, "--app-version", "TEXT", "application version text (default \"Vantrel App V3.05\")",
+     [](C& c, V v) { c.sim.setAppVersion(c.local, v); return true; }},
+    {nullptr, "--bt-version", "TEXT", "Bluetooth version text",
+     [](C& c, V v) { c.sim.setBtVersion(c.local, v); return true; }},
+    {nullptr, "--function", "cable|spp", "Cable Replacement or SPP Server",
+     [](C& c, V v) { return (v == "cable" || v == "spp") && applyConfig(c.sim, c.local, v == "cable" ? "2=1" : "2=2"); }},
+    {nullptr, "--baud", "CODE|RATE", "baud code 1..10 or a rate such as 9600",
+     [](C& c, V v) {
+         const auto code = baudCode(v);
+         return code && applyConfig(c.sim, c.local, "3=" + std::to_string(*code));
+     }},
+    {nullptr, "--config", "TAG=VALUE", "any stored field by its tag 1..18 (12: HEX12; 9, 13, 17: text)",
+     [](C& c, V v) { return applyConfig(c.sim, c.local, v); }},
+
+    {"Remote devices:", "--remote", "HEX12,NAME[,APPVERSION]", "add a remote (the first one replaces the defaults)",
+     [](C& c, V v) {
+         const auto parts = split(v, ',', 3);
+         const auto a = parseAddress(parts[0]);
+         if (!a || parts.size() < 2 || *a == DeviceAddress{})
+             return false;
+         if (!std::exchange(c.remotesReplaced, true))
+             c.sim.clearRemotes();
+         DeviceProfile p;
+         p.address = *a;
+         p.config.interfaceCode = 1;
+         p.config.bondRole = 2;
+         p.config.setName(parts[1]);
+         if (parts.size() == 3)
+             p.appVersion = parts[2];
+         c.sim.addRemote(p);
+         return true;
+     }},
+    {nullptr, "--no-remotes", nullptr, "no remote device answers",
+     [](C& c, V) {
+         c.sim.clearRemotes();
+         return c.remotesReplaced = true;
+     }},
+    {nullptr, "--remote-config", "HEX12:TAG=VALUE", "stored field of a remote",
+     [](C& c, V v) {
+         const auto parts = split(v, ':', 2);
+         const auto a = parseAddress(parts[0]);
+         return parts.size() == 2 && a && *a != DeviceAddress{} && applyConfig(c.sim, *a, parts[1]);
+     }},
+    {nullptr, "--inquiry-delay-ms", "N", "spacing of inquiry results (default 100)",
+     [](C& c, V v) { return count<600'000>(v, [&](long n) { c.sim.setInquiryDelay(Millis{n}); }); }},
+    {nullptr, "--bond-fail", "N", "the next N bondings fail",
+     [](C& c, V v) { return into<1'000'000>(v, c.bond().failBonds); }},
+    {nullptr, "--connect-fail", "N", "N \"not connected\" reports before the link comes up",
+     [](C& c, V v) { return into<1'000'000>(v, c.bond().connectionDownReports); }},
+
+    {"Discovery and pairing (the wizard lists only names containing \"Vantrel/C\" or \"Unknown\"):",
+     "--inquiry-name", "HEX12:NAME", "name a remote reports in an inquiry",
+     [](C& c, V v) {
+         const auto target = remoteAndValue(v, c.sim);
+         if (target)
+             c.sim.setInquiryName(target->first, target->second);
+         return target.has_value();
+     }},
+    {nullptr, "--inquiry-duplicates", "N", "report every device N extra times",
+     [](C& c, V v) { return into<100>(v, c.inquire().duplicates); }},
+    {nullptr, "--inquiry-complete-ms", "N", "end the inquiry N ms after it starts (late: over 20000)",
+     [](C& c, V v) { return into<600'000>(v, c.inquire().completeAfter); }},
+    {nullptr, "--no-inquiry-complete", nullptr, "never end the inquiry",
+     [](C& c, V) { return c.inquire().completeMissing = true; }},
+    {nullptr, "--no-ping-confirm", nullptr, "no Confirmation for a ping",
+     [](C& c, V) {
+         c.pinging().confirm = false;
+         return true;
+     }},
+    {nullptr, "--ping-connection", "STATUS", "a ConnectionStatus (2 = connected, links) after each ping",
+     [](C& c, V v) { return into<255>(v, c.pinging().connectionStatus); }},
+    {nullptr, "--bond-delay-ms", "N", "wait N ms before the BondResult",
+     [](C& c, V v) { return count<600'000>(v, [&](long n) { c.sim.setBondResultDelay(Millis{n}); }); }},
+    {nullptr, "--no-connect", nullptr, "the link never comes up after a bonding",
+     [](C& c, V) {
+         c.bond().linkComesUp = false;
+         return true;
+     }},
+    {nullptr, "--remote-version", "HEX12:TEXT", "application version text of a remote",
+     [](C& c, V v) {
+         const auto target = remoteAndValue(v, c.sim);
+         if (target)
+             c.sim.setAppVersion(target->first, target->second);
+         return target.has_value();
+     }},
+    {nullptr, "--remote-silent", "HEX12", "a remote that never answers what is addressed to it",
+     [](C& c, V v) {
+         const auto a = parseAddress(v);
+         return a && c.sim.setUnresponsive(*a, true);
+     }},
+
+    {"Faults:", "--delay-ms", "N", "delay before every answer",
+     [](C& c, V v) { return count<600'000>(v, [&](long n) { c.sim.setAnswerDelay(Millis{n}); }); }},
+    {nullptr, "--silent", nullptr, "answer nothing", [](C& c, V) { c.sim.setSilent(true); return true; }},
+    {nullptr, "--silent-for", "TYPE", "answer nothing to this command type",
+     [](C& c, V v) { return count<255>(v, [&](long n) { c.sim.setSilentFor(static_cast<std::uint8_t>(n), true); }); }},
+    {nullptr, "--refuse", "TYPE:REASON[:once]", "NegativeResponse with REASON (0..4) to command TYPE",
+     [](C& c, V v) {
+         const auto parts = split(v, ':', 3);
+         const auto t = parts.size() >= 2 ? number(parts[0], 0, 255) : std::nullopt;
+         const auto r = parts.size() >= 2 ? number(parts[1], 0, 255) : std::nullopt;
+         if (!t || !r || (parts.size() == 3 && parts[2] != "once"))
+             return false;
+         c.sim.refuse(static_cast<std::uint8_t>(*t), static_cast<std::uint8_t>(*r), parts.size() == 3);
+         return true;
+     }},
+    {nullptr, "--bad-crc", "N", "the next N answers carry a wrong CRC",
+     [](C& c, V v) { return count<1'000'000>(v, [&](long n) { c.sim.setBadCrc(static_cast<int>(n)); }); }},
+    {nullptr, "--truncate", "N", "the next N answers lose their CRC bytes",
+     [](C& c, V v) { return count<1'000'000>(v, [&](long n) { c.sim.setTruncate(static_cast<int>(n)); }); }},
+    {nullptr, "--wrong-seq", "N", "the next N configuration reports carry a wrong sequence number",
+     [](C& c, V v) { return count<1'000'000>(v, [&](long n) { c.sim.setWrongConfigSeq(static_cast<int>(n)); }); }},
+    {nullptr, "--noise", nullptr, "write noise bytes before every answer",
+     [](C& c, V) {
+         c.sim.setNoise({0x00, 0xFF, 0x13, 0xA5, 0x0D, 0x0A});
+         return true;
+     }},
+    {nullptr, "--no-checksum-reply", nullptr, "ignore frames with a bad CRC instead of refusing them",
+     [](C& c, V) {
+         c.sim.setAnswerChecksumFailures(false);
+         return true;
+     }},
+    {nullptr, "--late", "TYPE:MS", "answer command TYPE MS milliseconds later than the others",
+     [](C& c, V v) {
+         const auto late = typeAndNumber(v, 600'000);
+         if (late)
+             c.sim.setAnswerDelayFor(late->first, Millis{late->second});
+         return late.has_value();
+     }},
+    {nullptr, "--in-order", nullptr,
+     "answer in the order the commands came, so a late answer\n"
+     "holds back all answers after it (default: they overtake it)",
+     [](C& c, V) {
+         c.sim.setAnswerOrder(AnswerOrder::InOrder);
+         return true;
+     }},
+    {nullptr, "--busy", nullptr,
+     "while a late answer is still due, refuse every new command\n"
+     "at once as busy (reason 2) and do not carry it out",
+     [](C& c, V) {
+         c.sim.setAnswerOrder(AnswerOrder::Busy);
+         return true;
+     }},
+    {nullptr, "--confirm-as", "TYPE:OTHER", "confirm command TYPE as if it were command OTHER",
+     [](C& c, V v) {
+         const auto renamed = typeAndNumber(v, 255);
+         if (renamed)
+             c.sim.confirmAs(renamed->first, static_cast<std::uint8_t>(renamed->second));
+         return renamed.has_value();
+     }},
+};
 
 }  // namespace
 
+std::string usageText()
+{
+    std::string text = "Usage: vtrlsim [options]\n"
+                       "Plays a radio device on a pseudo-terminal; prints the terminal's path on the\n"
+                       "first line and runs until interrupted, then prints what every device keeps in\n"
+                       "flash.\n\n";
+    constexpr std::size_t kColumn = 25;  // where the help starts, past the indent
+    for (const Option& o : kOptions) {
+        if (!o.help)
+            continue;
+        if (o.heading)
+            text += std::string(o.heading) + "\n";
+        std::string left = o.name;
+        if (o.value)
+            left += std::string(" ") + o.value;
+        text += "  " + left + std::string(left.size() + 2 > kColumn ? 2 : kColumn - left.size(), ' ');
+        for (const char* h = o.help; *h; ++h)
+            text += *h == '\n' ? "\n  " + std::string(kColumn, ' ') : std::string(1, *h);
+        text += "\n";
+    }
+    return text + "Command types: 3 address, 4 inquiry, 7 bonding, 10 port settings, 11 device settings,\n"
+                  "12 ping, 13 abort, 14 save to flash, 16 configuration, 32 version.\n";
+}
+
+std::vector<std::string> optionNames()
+{
+    std::vector<std::string> names;
+    for (const Option& o : kOptions)
+        names.push_back(o.name);
+    return names;
+}
+
 std::string applyArguments(const std::vector<std::string>& args, Simulator& sim, CliOptions& options)
 {
-    bool remotesReplaced = false;
-    BondingScript bonding;
-    InquiryScript inquiry;
-    PingScript ping;
+    Context context{sim, options};
     for (std::size_t i = 0; i < args.size(); ++i) {
         const std::string& opt = args[i];
-        auto flag = [&](const char* name) { return opt == name; };
+        const auto found = std::find_if(std::begin(kOptions), std::end(kOptions),
+                                        [&](const Option& o) { return opt == o.name; });
+        if (found == std::end(kOptions))
+            return "unknown option " + opt;
         std::string value;
-        auto takes = [&](const char* name) {
-            if (opt != name)
-                return false;
+        if (found->value) {
             if (i + 1 >= args.size())
-                throw std::runtime_error(opt + " needs a value");
+                return opt + " needs a value";
             value = args[++i];
-            return true;
-        };
-        auto bad = [&] { return opt + ": invalid value \"" + value + "\""; };
-        const DeviceAddress local{};
-        try {
-            if (flag("--help") || flag("-h")) {
-                options.help = true;
-            } else if (flag("--version")) {
-                options.version = true;
-            } else if (takes("--link")) {
-                options.link = value;
-            } else if (takes("--flash-out")) {
-                options.flashOut = value;
-            } else if (takes("--address")) {
-                auto a = parseAddress(value);
-                if (!a)
-                    return bad();
-                sim.setLocalAddress(*a);
-            } else if (takes("--name")) {
-                if (!applyConfig(sim, local, "9=" + value))
-                    return bad();
-            } else if (takes("--app-version")) {
-                sim.setAppVersion(local, value);
-            } else if (takes("--bt-version")) {
-                sim.setBtVersion(local, value);
-            } else if (takes("--function")) {
-                if (value != "cable" && value != "spp")
-                    return bad();
-                applyConfig(sim, local, value == "cable" ? "2=1" : "2=2");
-            } else if (takes("--baud")) {
-                auto code = baudCode(value);
-                if (!code || !applyConfig(sim, local, "3=" + std::to_string(*code)))
-                    return bad();
-            } else if (takes("--config")) {
-                if (!applyConfig(sim, local, value))
-                    return bad();
-            } else if (takes("--remote")) {
-                auto parts = split(value, ',', 3);
-                auto a = parseAddress(parts[0]);
-                if (!a || parts.size() < 2 || *a == DeviceAddress{})
-                    return bad();
-                if (!remotesReplaced)
-                    sim.clearRemotes();
-                remotesReplaced = true;
-                DeviceProfile p;
-                p.address = *a;
-                p.config.interfaceCode = 1;
-                p.config.bondRole = 2;
-                p.config.setName(parts[1]);
-                if (parts.size() == 3)
-                    p.appVersion = parts[2];
-                sim.addRemote(p);
-            } else if (flag("--no-remotes")) {
-                sim.clearRemotes();
-                remotesReplaced = true;
-            } else if (takes("--remote-config")) {
-                auto parts = split(value, ':', 2);
-                auto a = parseAddress(parts[0]);
-                if (parts.size() != 2 || !a || *a == DeviceAddress{} || !applyConfig(sim, *a, parts[1]))
-                    return bad();
-            } else if (takes("--inquiry-delay-ms")) {
-                auto n = number(value, 0, 600'000);
-                if (!n)
-                    return bad();
-                sim.setInquiryDelay(Millis{*n});
-            } else if (takes("--bond-fail") || takes("--connect-fail")) {
-                auto n = number(value, 0, 1'000'000);
-                if (!n)
-                    return bad();
-                (opt == "--bond-fail" ? bonding.failBonds : bonding.connectionDownReports) = static_cast<int>(*n);
-                sim.setBonding(bonding);
-            } else if (takes("--delay-ms")) {
-                auto n = number(value, 0, 600'000);
-                if (!n)
-                    return bad();
-                sim.setAnswerDelay(Millis{*n});
-            } else if (flag("--silent")) {
-                sim.setSilent(true);
-            } else if (takes("--silent-for")) {
-                auto n = number(value, 0, 255);
-                if (!n)
-                    return bad();
-                sim.setSilentFor(static_cast<std::uint8_t>(*n), true);
-            } else if (takes("--refuse")) {
-                auto parts = split(value, ':', 3);
-                auto t = parts.size() >= 2 ? number(parts[0], 0, 255) : std::nullopt;
-                auto r = parts.size() >= 2 ? number(parts[1], 0, 255) : std::nullopt;
-                if (!t || !r || (parts.size() == 3 && parts[2] != "once"))
-                    return bad();
-                sim.refuse(static_cast<std::uint8_t>(*t), static_cast<std::uint8_t>(*r), parts.size() == 3);
-            } else if (takes("--bad-crc") || takes("--truncate") || takes("--wrong-seq")) {
-                auto n = number(value, 0, 1'000'000);
-                if (!n)
-                    return bad();
-                const int count = static_cast<int>(*n);
-                if (opt == "--bad-crc")
-                    sim.setBadCrc(count);
-                else if (opt == "--truncate")
-                    sim.setTruncate(count);
-                else
-                    sim.setWrongConfigSeq(count);
-            } else if (flag("--noise")) {
-                sim.setNoise({0x00, 0xFF, 0x13, 0xA5, 0x0D, 0x0A});
-            } else if (takes("--late") || takes("--confirm-as")) {
-                auto parts = split(value, ':', 2);
-                auto t = parts.size() == 2 ? number(parts[0], 0, 255) : std::nullopt;
-                auto v = parts.size() == 2 ? number(parts[1], 0, opt == "--late" ? 600'000 : 255) : std::nullopt;
-                if (!t || !v)
-                    return bad();
-                if (opt == "--late")
-                    sim.setAnswerDelayFor(static_cast<std::uint8_t>(*t), Millis{*v});
-                else
-                    sim.confirmAs(static_cast<std::uint8_t>(*t), static_cast<std::uint8_t>(*v));
-            } else if (flag("--in-order")) {
-                sim.setAnswerOrder(AnswerOrder::InOrder);
-            } else if (flag("--busy")) {
-                sim.setAnswerOrder(AnswerOrder::Busy);
-            } else if (flag("--no-checksum-reply")) {
-                sim.setAnswerChecksumFailures(false);
-            } else if (bool invalid = false;
-                       applyDiscoveryOption(opt, takes, value, sim, inquiry, ping, bonding, invalid)) {
-                if (invalid)
-                    return bad();
-            } else {
-                return "unknown option " + opt;
-            }
-        } catch (const std::runtime_error& error) {
-            return error.what();
         }
+        if (!found->apply(context, value))
+            return opt + ": invalid value \"" + value + "\"";
     }
+    if (context.bonding)
+        sim.setBonding(*context.bonding);
+    if (context.inquiry)
+        sim.setInquiry(*context.inquiry);
+    if (context.ping)
+        sim.setPing(*context.ping);
     return {};
 }
 

@@ -19,6 +19,9 @@ struct CliOptions {
 // Returns an empty string, or the text of the first error.
 std::string applyArguments(const std::vector<std::string>& args, Simulator& sim, CliOptions& options);
 
+// The --help text, made from the option table that applyArguments reads.
 std::string usageText();
+// Every option's spelling, for checking the manual page against.
+std::vector<std::string> optionNames();
 
 }  // namespace vtrl::sim

@@ -5,21 +5,63 @@
 
 namespace vtrl::sim {
 
+namespace {
+
+bool SaysSomething(const CommandFault& c)
+{
+    return c.kind != CommandFault::Kind::Normal || c.slowBy.count() > 0 || c.confirmAs.has_value();
+}
+
+CommandFault Say(CommandFault::Kind kind)
+{
+    CommandFault c;
+    c.kind = kind;
+    return c;
+}
+
+}  // namespace
+
+void Faults::set(Order order, std::uint8_t commandType, FaultPlan plan, bool once)
+{
+    switches_[{order, commandType}] = Switch{std::move(plan), once};
+}
+
+void Faults::clear(Order order, std::uint8_t commandType)
+{
+    switches_.erase({order, commandType});
+}
+
+CommandFault Faults::ask(Order order, const ReceivedFrame& f)
+{
+    for (auto it = switches_.lower_bound({order, 0}); it != switches_.end() && it->first.first == order; ++it) {
+        const CommandFault said = it->second.plan(f);
+        if (!SaysSomething(said))
+            continue;
+        if (it->second.once)
+            switches_.erase(it);
+        return said;
+    }
+    return {};
+}
+
 Verdict Faults::judge(const ReceivedFrame& f)
 {
     Verdict v;
-    const CommandFault fault = f.crcOk && !silent && plan ? plan(f) : CommandFault{};
+    if (ask(Order::Silence, f).kind == CommandFault::Kind::Ignore) {
+        v.action = Verdict::Action::Ignore;
+        return v;
+    }
+    const CommandFault fault = f.crcOk && plan ? plan(f) : CommandFault{};
     v.planned = fault.kind;
+    // Its Confirmation is written while the device acts on it, before the next command is judged.
+    planRenaming_.reset();
+    if (fault.confirmAs)
+        planRenaming_ = std::make_pair(f.type, *fault.confirmAs);
     if (fault.kind == CommandFault::Kind::Drop) {
         v.action = Verdict::Action::Drop;
         return v;
     }
-    if (silent) {
-        v.action = Verdict::Action::Ignore;
-        return v;
-    }
-    const auto extra = typeDelays.find(f.type);
-    v.style.delay = answerDelay + (extra == typeDelays.end() ? Millis{0} : extra->second);
+    v.style.delay = answerDelay;
     switch (fault.kind) {
     case CommandFault::Kind::Late:
     case CommandFault::Kind::Refuse:
@@ -34,53 +76,55 @@ Verdict Faults::judge(const ReceivedFrame& f)
     default:
         break;
     }
-    const auto refuse = [&](std::uint8_t byte0, std::uint8_t why) {
-        v.action = Verdict::Action::Refuse;
-        v.refusalByte0 = byte0;
-        v.reason = why;
+    const auto act = [&](const CommandFault& c) {
+        switch (c.kind) {
+        case CommandFault::Kind::Refuse:
+            v.action = Verdict::Action::Refuse;
+            v.refusalByte0 = c.refusalByte0;
+            v.reason = c.reason;
+            break;
+        case CommandFault::Kind::Ignore: v.action = Verdict::Action::Ignore; break;
+        case CommandFault::Kind::ConfirmOnly: v.action = Verdict::Action::ConfirmOnly; break;
+        default: break;
+        }
         return v;
     };
     if (!f.crcOk) {
-        if (answerChecksumFailures)
-            return refuse(f.type, reason::ChecksumFailure);
-        v.action = Verdict::Action::Ignore;
-        return v;
+        if (!answerChecksumFailures)
+            return act(Say(CommandFault::Kind::Ignore));
+        CommandFault checksum = Say(CommandFault::Kind::Refuse);
+        checksum.refusalByte0 = f.type;
+        checksum.reason = reason::ChecksumFailure;
+        return act(checksum);
     }
     if (refuseWhileBusy && f.busy && f.type != type::Abort) {
         v.style = AnswerStyle{answerDelay};
-        return refuse(f.type, reason::DeviceBusy);
+        CommandFault busy = Say(CommandFault::Kind::Refuse);
+        busy.refusalByte0 = f.type;
+        busy.reason = reason::DeviceBusy;
+        return act(busy);
     }
+    const CommandFault slow = ask(Order::Slowness, f);
+    v.style.delay += fault.slowBy + slow.slowBy;
     // Until its answers are out a late command keeps the device busy.
-    v.style.busy = v.style.late.count() > 0 || extra != typeDelays.end();
-    if (fault.kind == CommandFault::Kind::Refuse)
-        return refuse(fault.refusalByte0, fault.reason);
-    if (silentTypes.count(f.type)) {
-        v.action = Verdict::Action::Ignore;
-        return v;
-    }
-    if (ignoreSettings && ((f.type == type::SetPortConfig && f.payload.size() == 14) ||
-                           (f.type == type::SetDeviceConfig && f.payload.size() == 51))) {
-        v.action = Verdict::Action::ConfirmOnly;
-        return v;
-    }
-    if (auto it = refusals.find(f.type); it != refusals.end()) {
-        const std::uint8_t why = it->second.reason;
-        if (it->second.once)
-            refusals.erase(it);
-        return refuse(f.type, why);
-    }
+    v.style.busy = v.style.late.count() > 0 || fault.slowBy.count() > 0 || slow.slowBy.count() > 0;
+    if (fault.kind == CommandFault::Kind::Refuse || fault.kind == CommandFault::Kind::Ignore
+        || fault.kind == CommandFault::Kind::ConfirmOnly)
+        return act(fault);
+    for (Order order : {Order::Silencing, Order::IgnoreSettings, Order::Refusal})
+        if (const CommandFault said = ask(order, f); said.kind != CommandFault::Kind::Normal)
+            return act(said);
     return v;
 }
 
 std::uint8_t Faults::confirmedName(std::uint8_t command)
 {
-    const auto it = confirmRenames.find(command);
-    if (it == confirmRenames.end())
-        return command;
-    const std::uint8_t named = it->second.named;
-    if (it->second.once)
-        confirmRenames.erase(it);
-    return named;
+    if (planRenaming_ && planRenaming_->first == command)
+        return planRenaming_->second;
+    ReceivedFrame confirmed;
+    confirmed.type = command;
+    confirmed.crcOk = true;
+    return ask(Order::Renaming, confirmed).confirmAs.value_or(command);
 }
 
 bool Faults::takeWrongConfigSeq()
@@ -102,7 +146,17 @@ void Faults::spoil(std::vector<std::uint8_t>& frame)
     }
 }
 
-// ---- scripting ---------------------------------------------------------------
+// ---- scripting: each switch a prebuilt plan ------------------------------------
+
+namespace {
+
+// A plan that says `said` of every command of `commandType`.
+FaultPlan OnType(std::uint8_t commandType, CommandFault said)
+{
+    return [commandType, said](const ReceivedFrame& f) { return f.type == commandType ? said : CommandFault{}; };
+}
+
+}  // namespace
 
 void Simulator::setAnswerDelay(Millis delay)
 {
@@ -113,37 +167,68 @@ void Simulator::setAnswerDelay(Millis delay)
 void Simulator::setAnswerDelayFor(std::uint8_t commandType, Millis extra)
 {
     std::lock_guard lock(d_->m);
+    CommandFault slow;
+    slow.slowBy = extra;
     if (extra.count() > 0)
-        d_->faults.typeDelays[commandType] = extra;
+        d_->faults.set(Faults::Order::Slowness, commandType, OnType(commandType, slow));
     else
-        d_->faults.typeDelays.erase(commandType);
+        d_->faults.clear(Faults::Order::Slowness, commandType);
 }
 
 void Simulator::setSilent(bool silent)
 {
     std::lock_guard lock(d_->m);
-    d_->faults.silent = silent;
+    if (silent)
+        d_->faults.set(Faults::Order::Silence, 0, [](const ReceivedFrame&) { return Say(CommandFault::Kind::Ignore); });
+    else
+        d_->faults.clear(Faults::Order::Silence, 0);
 }
 
 void Simulator::setSilentFor(std::uint8_t commandType, bool silent)
 {
     std::lock_guard lock(d_->m);
     if (silent)
-        d_->faults.silentTypes.insert(commandType);
+        d_->faults.set(Faults::Order::Silencing, commandType, OnType(commandType, Say(CommandFault::Kind::Ignore)));
     else
-        d_->faults.silentTypes.erase(commandType);
+        d_->faults.clear(Faults::Order::Silencing, commandType);
 }
 
 void Simulator::refuse(std::uint8_t commandType, std::uint8_t reasonCode, bool once)
 {
     std::lock_guard lock(d_->m);
-    d_->faults.refusals[commandType] = Faults::Refusal{reasonCode, once};
+    CommandFault refusal = Say(CommandFault::Kind::Refuse);
+    refusal.refusalByte0 = commandType;
+    refusal.reason = reasonCode;
+    d_->faults.set(Faults::Order::Refusal, commandType, OnType(commandType, refusal), once);
 }
 
 void Simulator::accept(std::uint8_t commandType)
 {
     std::lock_guard lock(d_->m);
-    d_->faults.refusals.erase(commandType);
+    d_->faults.clear(Faults::Order::Refusal, commandType);
+}
+
+void Simulator::setIgnoreSettings(bool ignore)
+{
+    std::lock_guard lock(d_->m);
+    if (!ignore) {
+        d_->faults.clear(Faults::Order::IgnoreSettings, 0);
+        return;
+    }
+    // Only a well-formed send is confirmed; a wrong length is refused as usual.
+    d_->faults.set(Faults::Order::IgnoreSettings, 0, [](const ReceivedFrame& f) {
+        const bool settings = (f.type == type::SetPortConfig && f.payload.size() == 14)
+            || (f.type == type::SetDeviceConfig && f.payload.size() == 51);
+        return settings ? Say(CommandFault::Kind::ConfirmOnly) : CommandFault{};
+    });
+}
+
+void Simulator::confirmAs(std::uint8_t commandType, std::uint8_t namedType, bool once)
+{
+    std::lock_guard lock(d_->m);
+    CommandFault renamed;
+    renamed.confirmAs = namedType;
+    d_->faults.set(Faults::Order::Renaming, commandType, OnType(commandType, renamed), once);
 }
 
 void Simulator::setBadCrc(int answers)
@@ -176,22 +261,10 @@ void Simulator::setAnswerChecksumFailures(bool answer)
     d_->faults.answerChecksumFailures = answer;
 }
 
-void Simulator::setIgnoreSettings(bool ignore)
-{
-    std::lock_guard lock(d_->m);
-    d_->faults.ignoreSettings = ignore;
-}
-
 void Simulator::setFaultPlan(FaultPlan plan)
 {
     std::lock_guard lock(d_->m);
     d_->faults.plan = std::move(plan);
-}
-
-void Simulator::confirmAs(std::uint8_t commandType, std::uint8_t namedType, bool once)
-{
-    std::lock_guard lock(d_->m);
-    d_->faults.confirmRenames[commandType] = Faults::Renaming{namedType, once};
 }
 
 }  // namespace vtrl::sim

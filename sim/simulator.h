@@ -82,19 +82,27 @@ struct ReceivedFrame {
     bool busy = false;
 };
 
-// What the line and the device do with one command (see setFaultPlan).
+// What the line and the device do with one command (see setFaultPlan). The
+// fault switches below are plans of this kind too, prebuilt.
 struct CommandFault {
     enum class Kind {
-        Normal,   // as without a plan
-        Late,     // acted on at once; every answer written lateBy later
-        Drop,     // lost before the device: not acted on, never answered
-        Mute,     // acted on; its answers are lost on the way back
-        Twice,    // acted on; every answer written twice, byte for byte (a retransmission)
-        Refuse,   // not acted on; NegativeResponse [refusalByte0, reason], lateBy late
+        Normal,       // as without a plan
+        Late,         // acted on at once; every answer written lateBy later
+        Drop,         // lost before the device: not acted on, never answered
+        Mute,         // acted on; its answers are lost on the way back
+        Twice,        // acted on; every answer written twice, byte for byte (a retransmission)
+        Refuse,       // not acted on; NegativeResponse [refusalByte0, reason], lateBy late
+        Ignore,       // reaches the device, which neither acts on it nor answers
+        ConfirmOnly,  // confirmed, not acted on (settings that silently fail)
     } kind = Kind::Normal;
     Millis lateBy{0};   // Late and Refuse
     std::uint8_t reason = 2;
     std::uint8_t refusalByte0 = 0;   // a device may put anything there
+    // With any kind: the device takes this long before it answers, busy
+    // with the command meanwhile (what it reports takes effect then).
+    Millis slowBy{0};
+    // A Confirmation of it names this type instead of its own.
+    std::optional<std::uint8_t> confirmAs{};
 };
 
 // How the device orders its answers when some are late.
@@ -196,9 +204,9 @@ public:
     void setNoise(std::vector<std::uint8_t> bytes);
     void setAnswerChecksumFailures(bool answer);
     // Asks `plan` about every command with a valid CRC, Abort included, while
-    // the device is not silent; the switches above then apply to a command
-    // the plan lets through (Normal, Late, Mute, Twice), and their answers
-    // travel as the plan says. A Late, Mute or Twice applies to every answer
+    // the device is not silent; the switches above (plans too, prebuilt) then
+    // apply to a command the plan lets through (Normal, Late, Mute, Twice),
+    // and their answers travel as the plan says; a slowBy adds to a switch's. A Late, Mute or Twice applies to every answer
     // of the command, the later InquiryResults and ConnectionStatus too; a
     // link still comes up when its ConnectionStatus is due, even if that
     // report is late or lost. A Refuse with a lateBy is a late refusal. A

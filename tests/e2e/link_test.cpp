@@ -92,7 +92,7 @@ TEST_F(LinkTest, LocalAddressAnswerReachesTheRegisteredPage)
     EXPECT_GT(main().PortHandle, 0);
     EXPECT_GE(send().SendGetLocalAddress(), 0);
 
-    ASSERT_TRUE(test::WaitUntil([&] { return page.count(protocol::MsgLocalAddress) == 1; }, kWaitMs));
+    ASSERT_TRUE(WaitUntil([&] { return page.count(protocol::MsgLocalAddress) == 1; }, kWaitMs));
     const auto block = page.first(protocol::MsgLocalAddress);
     ASSERT_TRUE(block.has_value());
     EXPECT_EQ(*block, Bytes(address.begin(), address.end()));
@@ -117,7 +117,7 @@ TEST_F(LinkTest, AnAnswerReadLateIsCreditedToItsOwnSendNotToTheNextOne)
     std::this_thread::sleep_for(std::chrono::milliseconds(50));
     ASSERT_EQ(send().SendInitiateBonding(remotes[1].address), 0);
     const protocol::ExchangeId second = send().LastExchange();
-    ASSERT_TRUE(test::WaitUntil([&] { return page.count(protocol::MsgBondResult) == 2; }, kWaitMs));
+    ASSERT_TRUE(WaitUntil([&] { return page.count(protocol::MsgBondResult) == 2; }, kWaitMs));
     std::vector<protocol::ExchangeId> credited;
     for (const auto& r : page.received)
         if (r.message == protocol::MsgBondResult)
@@ -134,7 +134,7 @@ TEST_F(LinkTest, ConfigReportCarriesTheRequestSequenceAndDecodesIntoLocalConfigO
     const int seq = send().SendGetConfig(kZero);
     ASSERT_GE(seq, 1);
 
-    ASSERT_TRUE(test::WaitUntil([&] { return page.count(protocol::MsgConfigReport) == 1; }, kWaitMs));
+    ASSERT_TRUE(WaitUntil([&] { return page.count(protocol::MsgConfigReport) == 1; }, kWaitMs));
     const auto block = page.first(protocol::MsgConfigReport);
     ASSERT_TRUE(block && block->size() == 309u);
     EXPECT_EQ((*block)[0], seq);
@@ -173,7 +173,7 @@ TEST_F(LinkTest, OpenPortTwiceClosesTheFirstAndKeepsProcessingMessagesInBetween)
     ASSERT_GE(send().SendGetLocalAddress(), 0);
     ASSERT_TRUE(second->waitForCommand(3, 1, std::chrono::milliseconds(kWaitMs)));
     EXPECT_EQ(first->receivedCount(), 0u);
-    ASSERT_TRUE(test::WaitUntil([&] { return page.count(protocol::MsgLocalAddress) == 1; }, kWaitMs));
+    ASSERT_TRUE(WaitUntil([&] { return page.count(protocol::MsgLocalAddress) == 1; }, kWaitMs));
 }
 
 TEST_F(LinkTest, OpenPortReenteredDuringTheDrainPauseLeavesOnlyTheLastPortHeld)
@@ -210,11 +210,11 @@ TEST_F(LinkTest, PartialFrameFromTheOldPortDoesNotSwallowTheNewPortsFirstAnswer)
     ASSERT_GE(send().SendGetLocalAddress(), 0);
     ASSERT_TRUE(broken->waitForAnswers(1, std::chrono::milliseconds(kWaitMs)));
     // The half frame has reached the receiver once it waits for CRC bytes.
-    ASSERT_TRUE(test::WaitUntil([&] { return main().ReceiverState() != 0; }, kWaitMs));
+    ASSERT_TRUE(WaitUntil([&] { return main().ReceiverState() != 0; }, kWaitMs));
 
     ASSERT_EQ(main().OpenPort(goodPort), 0);
     ASSERT_GE(send().SendGetLocalAddress(), 0);
-    ASSERT_TRUE(test::WaitUntil([&] { return page.count(protocol::MsgLocalAddress) == 1; }, kWaitMs));
+    ASSERT_TRUE(WaitUntil([&] { return page.count(protocol::MsgLocalAddress) == 1; }, kWaitMs));
 }
 
 TEST_F(LinkTest, OpenPortFailureLeavesNoPortOpen)
@@ -232,7 +232,7 @@ TEST_F(LinkTest, NullNotifyWindowKeepsDeliveringToThePreviousPage)
     ASSERT_EQ(main().OpenPort(attach(*sim)), 0);
     EXPECT_EQ(main().SetNotifyWindow(nullptr), -1);
     ASSERT_GE(send().SendGetLocalAddress(), 0);
-    ASSERT_TRUE(test::WaitUntil([&] { return page.count(protocol::MsgLocalAddress) == 1; }, kWaitMs));
+    ASSERT_TRUE(WaitUntil([&] { return page.count(protocol::MsgLocalAddress) == 1; }, kWaitMs));
 }
 
 // What a pseudo-terminal cannot show reliably: many frames in one data event.
@@ -272,7 +272,7 @@ TEST_F(ScriptedLinkTest, BytesBeyondOneReadOfADataEventAreNotLeftWaiting)
     }
     ASSERT_GT(burst.size(), 350u);
     backend.InjectBytes(kPort, burst);  // one wait, one data event
-    ASSERT_TRUE(test::WaitUntil([&] { return page.count(protocol::MsgVersionInfo) == 5; }, kWaitMs));
+    ASSERT_TRUE(WaitUntil([&] { return page.count(protocol::MsgVersionInfo) == 5; }, kWaitMs));
     EXPECT_EQ(backend.QueuedBytes(kPort), 0u);
 }
 

@@ -14,7 +14,7 @@ TEST_F(HardeningTest, InquiryFloodListsEachWantedUnitOnceAndCountsIt)
     sim::InquiryScript endless;
     endless.completeMissing = true;  // the flood's end is sent below
     device.setInquiry(endless);
-    OpenPage(kCable, 300);
+    OpenPage(kCable);
     ASSERT_TRUE(ReachDiscovery());
     TfrmDevDisc& disc = *frmDevDisc;
     disc.tmrInquiry.setInterval(60000);  // the burst, not the clock, ends this inquiry

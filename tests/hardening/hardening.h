@@ -1,6 +1,7 @@
 #pragma once
-// The wizard against a device that misbehaves: a fixture over the COM port
-// page's one, with a device that can vanish and come back at the same path.
+// The wizard against a device that misbehaves: the page tests' fixture with
+// a device that can vanish and come back at the same path, and the walks to
+// each page.
 
 #include "support/wizard_fixture.h"
 
@@ -49,6 +50,7 @@ class HardeningTest : public WizardFixture {
 public:
     using WizardFixture::ClickSet;
     using WizardFixture::ConfigurationShown;
+    using WizardFixture::device;
     using WizardFixture::main;
     using WizardFixture::page;
     using WizardFixture::Search;
@@ -56,8 +58,13 @@ public:
     using WizardFixture::SelectListed;
 
     int port = 0;
-    sim::Simulator& device() { return *sims.back(); }
     sim::Simulator& AddVanishingDevice() { return WizardFixture::AddVanishingDevice(&port); }
+    // Longer than the page tests': a device that vanishes and comes back
+    // takes its time, and so does a burst.
+    static constexpr demo::RigTimers kTimers{.drain = 20, .heartbeat = 300, .bond = 1000, .inquiry = 3000,
+                                             .inquiryProgress = 50, .portConfig = 400, .deviceTick = 300,
+                                             .flash = 600, .flashProgress = 20};
+    void OpenPage(Function function) { WizardFixture::OpenPage(function, kTimers); }
 
     static ConfigSnapshot Snapshot()
     {
@@ -114,12 +121,7 @@ public:
     // Connects on the COM port page and moves on to the discovery page.
     bool ReachDiscovery()
     {
-        if (!Connect() || !walk.Next(frmDevDisc))
-            return false;
-        frmDevDisc->tmrInquiry.setInterval(3000);
-        frmDevDisc->tmrProgressBar.setInterval(50);
-        frmDevDisc->tmrBond.setInterval(1000);
-        return true;
+        return Connect() && walk.Next(frmDevDisc);
     }
 
     // Selects the unit and bonds with it: the whole chain to the remote
@@ -147,10 +149,7 @@ public:
     // SPP Server: the local port page confirmed, then the local device page.
     bool ReachLocalDevice()
     {
-        if (!ReachLocalPort() || !ConfirmPortPage(*frmConfigLocalPort))
-            return false;
-        frmConfigLocalDevice->tmrConfig.setInterval(300);
-        return walk.Next(frmConfigLocalDevice);
+        return ReachLocalPort() && ConfirmPortPage(*frmConfigLocalPort) && walk.Next(frmConfigLocalDevice);
     }
 
     // A new name, Set, and the device's confirmation.
@@ -165,10 +164,7 @@ public:
     // On from a confirmed local device page to the save page.
     bool ReachFlash()
     {
-        if (!ReachLocalDevice() || !ConfirmLocalDevice())
-            return false;
-        frmFlashUpdate->tmrFlashUpdate.setInterval(600);
-        return walk.Next(frmFlashUpdate);
+        return ReachLocalDevice() && ConfirmLocalDevice() && walk.Next(frmFlashUpdate);
     }
 
     // An edit (the page asks for one before a resend), Set, and the device's

@@ -150,7 +150,7 @@ TEST_P(StrayAnswer, MovesNothingButWhatThePageDoesWithItOnPurpose)
 {
     const PageState& page = GetParam();
     sim::Simulator& device = AddVanishingDevice();
-    OpenPage(page.choice ? kSpp : kCable, 300);
+    OpenPage(page.choice ? kSpp : kCable);
     ASSERT_TRUE(page.reach(*this));
     // Whatever the page still runs (a heartbeat, a repeating timer) settles first.
     ASSERT_TRUE(WaitUntil([&] { return device.waitIdle(sim::Millis(0)) && main().ReceiverState() == 0; }));

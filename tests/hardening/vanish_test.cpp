@@ -176,7 +176,7 @@ TEST_P(DeviceVanishes, PageEndsInItsOwnTimeOutAndTheOperatorRecoversWithoutResta
 {
     const VanishRow& row = GetParam();
     sim::Simulator& device = AddVanishingDevice();
-    OpenPage(row.choice ? kSpp : kCable, 300);
+    OpenPage(row.choice ? kSpp : kCable);
     ASSERT_TRUE(row.reach(*this)) << row.name;
 
     const ConfigSnapshot before = Snapshot();

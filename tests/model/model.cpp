@@ -21,7 +21,6 @@
 #include <cstdio>
 #include <cstring>
 #include <cstdlib>
-#include <filesystem>
 #include <memory>
 #include <mutex>
 #include <sstream>
@@ -257,14 +256,15 @@ Outcome RunSequence(std::uint64_t seed, const Options& options, const std::vecto
     const LineWatch line;  // before the device and the wizard: it outlives their ports
     Rng hands(seed);
     Rng setup(seed ^ 0x5EED0F0DE71CEull);
-    serial::ResetRegisteredPortsForTesting();
-    protocol::LocalConfig = {};
-    protocol::RemoteConfig = {};
+    OperatorBoxes boxes;
+    demo::Rig rig;
 
     // The device: either function, a link time-out the spin box cannot show
-    // now and then, and a temper from calm to moody.
+    // now and then, and a temper from calm to moody. On a stable link, since
+    // the operator may pull it out and plug it in again.
     const int function = 1 + setup.Below(2);
-    sim::Simulator device;
+    int port = 0;
+    sim::Simulator& device = rig.AddDevice(&port, demo::Rig::Line::Stable);
     if (function == 2)
         demo::SetUpSppDevice(device);
     sim::DeviceConfig stored = *device.workingConfig({});
@@ -293,61 +293,12 @@ Outcome RunSequence(std::uint64_t seed, const Options& options, const std::vecto
     ping.connectionStatus = 2;
     ping.connectionDelay = Millis(5);
     device.setPing(ping);
-    if (!device.start()) {
-        out.finding = "the simulator did not start: " + device.errorText();
+    if (!rig.Open(function == 2 ? fnSppServer : fnCableReplacement, kTimers)) {
+        out.finding = "set-up: " + rig.Error().toStdString();
         out.check = "set-up";
         return out;
     }
-    char dir[] = "/tmp/vtrl-model-XXXXXX";
-    if (!::mkdtemp(dir)) {
-        out.finding = "no temporary folder";
-        out.check = "set-up";
-        return out;
-    }
-    struct RemoveDir {
-        std::string path;
-        ~RemoveDir() { std::filesystem::remove_all(path); }
-    } removeDir{dir};
-    const std::string link = std::string(dir) + "/device";
-    device.setStablePath(link);
-    const int port = static_cast<int>(serial::RegisterPortPath(link));
-
-    // The machine's own adapters are not the model's: the COM port page
-    // lists only the device's registered path, and no one looks through
-    // /proc for who holds an adapter the model never opens.
-    struct NoAdapters final : serial::DeviceDatabase {
-        std::optional<std::vector<serial::DeviceRecord>> SerialDevices() override
-        {
-            return std::vector<serial::DeviceRecord>{};
-        }
-    };
-    TfrmCommPortSel::SetDeviceDatabaseForTesting([] { return std::make_unique<NoAdapters>(); });
-    OperatorBoxes boxes;
-    Wizard wizard;
-    TfrmMain& main = wizard.main();
-    main.show();
-    demo::Click(function == 2 ? frmIntroduction->rbSppServer : frmIntroduction->rbCableReplacement);
-    demo::Click(main.btnNext);
-    if (main.ShownPage() != frmCommPortSel) {
-        out.finding = "the wizard did not reach the COM port page";
-        out.check = "set-up";
-        return out;
-    }
-    main.DrainMs = 5;
-    frmCommPortSel->tmrHeartbeat.setInterval(kTimers.heartbeat);
-    frmDevDisc->tmrBond.setInterval(kTimers.bond);
-    frmDevDisc->tmrInquiry.setInterval(kTimers.inquiry);
-    frmDevDisc->tmrProgressBar.setInterval(kTimers.progress);
-    frmConfigLocalPort->tmrConfig.setInterval(kTimers.portConfig);
-    frmConfigRemotePort->tmrConfig.setInterval(kTimers.portConfig);
-    frmConfigLocalDevice->tmrConfig.setInterval(kTimers.deviceTick);
-    frmFlashUpdate->tmrFlashUpdate.setInterval(kTimers.flash);
-    frmFlashUpdate->tmrProgressBar.setInterval(kTimers.progress);
-    // Ports that VTRLCFG_PORTS names are not the model's to write to either.
-    QComboBox& ports = frmCommPortSel->cboCommPort;
-    for (int i = ports.count() - 1; i >= 0; --i)
-        if (TfrmCommPortSel::PortNumberOfItem(ports.itemText(i)) != port)
-            ports.removeItem(i);
+    TfrmMain& main = rig.main();
 
     World w(device, main, function, port);
     w.line = &line;

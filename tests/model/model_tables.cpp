@@ -126,14 +126,12 @@ const std::vector<ActionRow> kActions = {
      [](World& w) { auto* p = PortPage(w); return p && Usable(p->bAdvanced); },
      [](World&, Rng& r) { return Args{r.Below(2), r.Below(8), r.Below(2)}; },
      [](World& w, const Args& a) {
-         demo::AnswerAdvancedDialog(
-             [a](TfAdvanced& d) {
-                 if (d.cbPowerLevel.count() > 0)
-                     d.cbPowerLevel.setCurrentIndex(a[1] % d.cbPowerLevel.count());
-                 if (d.cbOutOnCD.isEnabled())
-                     d.cbOutOnCD.setChecked(a[2] != 0);
-             },
-             a[0] != 0);
+         const demo::AdvancedAnswer answer(a[0] != 0, [a](TfAdvanced& d) {
+             if (d.cbPowerLevel.count() > 0)
+                 d.cbPowerLevel.setCurrentIndex(a[1] % d.cbPowerLevel.count());
+             if (d.cbOutOnCD.isEnabled())
+                 d.cbOutOnCD.setChecked(a[2] != 0);
+         });
          demo::Click(PortPage(w)->bAdvanced);
      }},
     {"Set", 10, true,
@@ -170,13 +168,11 @@ const std::vector<ActionRow> kActions = {
      [](World& w) { return w.Shown(frmConfigLocalDevice) && Usable(frmConfigLocalDevice->bAdvanced); },
      [](World&, Rng& r) { return Args{r.Below(2), r.Below(41), r.Below(2)}; },
      [](World&, const Args& a) {
-         demo::AnswerAdvancedDialog(
-             [a](TfAdvanced& d) {
-                 d.seLinkTimeout.setValue(a[1]);
-                 if (d.cbLKInit.isEnabled() && d.cbLKInit.isVisible())
-                     d.cbLKInit.setChecked(a[2] != 0);
-             },
-             a[0] != 0);
+         const demo::AdvancedAnswer answer(a[0] != 0, [a](TfAdvanced& d) {
+             d.seLinkTimeout.setValue(a[1]);
+             if (d.cbLKInit.isEnabled() && d.cbLKInit.isVisible())
+                 d.cbLKInit.setChecked(a[2] != 0);
+         });
          demo::Click(frmConfigLocalDevice->bAdvanced);
      }},
     // Save page.

@@ -4,6 +4,8 @@
 
 #include "model.h"
 
+#include "demo/rig.h"
+
 #include "pages/wizard.h"
 #include "sim/simulator.h"
 
@@ -22,16 +24,9 @@ using Clock = std::chrono::steady_clock;
 using Millis = std::chrono::milliseconds;
 
 // The pages' time-outs in the model: short, so that many sequences run.
-struct Timers {
-    int heartbeat = 40;   // COM port page, each step
-    int bond = 50;        // discovery page, each pairing step
-    int inquiry = 250;
-    int portConfig = 40;
-    int deviceTick = 30;  // local device page, repeating
-    int flash = 50;
-    int progress = 50;
-};
-inline constexpr Timers kTimers{};
+inline constexpr demo::RigTimers kTimers{.drain = 5, .heartbeat = 40, .bond = 50, .inquiry = 250,
+                                         .inquiryProgress = 50, .portConfig = 40, .deviceTick = 30, .flash = 50,
+                                         .flashProgress = 50};
 
 // How long the page on show waits at most for one answer.
 int LongestTimeout(TWizardChildForm* page);

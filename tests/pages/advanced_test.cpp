@@ -1,11 +1,12 @@
 // The Advanced dialog as each kind of page opens it: what it offers, and what
 // OK and Cancel leave in the page's values.
-#include "advancedfixture.h"
+#include "demo/hands.h"
+#include "pages/localdevicesettings.h"
 
 #include <gtest/gtest.h>
 
 using namespace vtrl;
-using namespace vtrl::testing;
+using vtrl::demo::AdvancedAnswer;
 
 namespace {
 

@@ -1,6 +1,5 @@
 // The local device page against a simulated SPP Server: loading on entry,
 // what a send carries, the repeating time-out, and what the record keeps.
-#include "advancedfixture.h"
 #include "support/wizard_fixture.h"
 
 #include "protocol/params.h"
@@ -371,12 +370,15 @@ TEST_F(SppPagesTest, ResetRequestIsForgottenOnEntry)
 TEST_F(SppPagesTest, LateAnswerWithALostResendShowsWhatTheDeviceHolds)
 {
     ToLocalDevicePage();
+    // The late answer comes after the resend and while both sends still
+    // wait for it (twelve time-outs), with room for a loaded machine.
+    localDevice().tmrConfig.setInterval(200);
     auto sends = std::make_shared<int>(0);
     device().setFaultPlan([sends](const sim::ReceivedFrame& f) {
         sim::CommandFault fault;
         if (f.type == sim::type::SetDeviceConfig) {
             fault.kind = (*sends)++ == 0 ? sim::CommandFault::Kind::Late : sim::CommandFault::Kind::Drop;
-            fault.lateBy = 300ms;
+            fault.lateBy = 1000ms;
         }
         return fault;
     });

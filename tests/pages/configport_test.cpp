@@ -1,7 +1,6 @@
 // The local and remote port settings pages against the simulator: what goes
 // out in SetPortConfig, what the confirmation writes, refusals and time-outs,
 // and the hand-over from the local to the remote record.
-#include "advancedfixture.h"
 #include "support/wizard_fixture.h"
 
 #include "sim/device.h"
@@ -304,7 +303,9 @@ protected:
             sim::CommandFault fault;
             if (f.type == sim::type::SetPortConfig) {
                 fault.kind = (*sets)++ == 0 ? sim::CommandFault::Kind::Late : resend;
-                fault.lateBy = std::chrono::milliseconds(500);
+                // After the resend, with room for a loaded machine, and well
+                // inside the twelve time-outs both sends wait.
+                fault.lateBy = std::chrono::milliseconds(1200);
             }
             return fault;
         });

@@ -9,7 +9,7 @@
 #include <QThread>
 #include <QTimer>
 
-#include "qt_wait.h"
+#include "demo/wait.h"
 
 #include <gtest/gtest.h>
 
@@ -50,7 +50,7 @@ TEST(WindowMessages, ArriveWithTheirNumberAndPayload)
     Receiver r;
     ASSERT_TRUE(PostWindowMessage(&r, 32771, Payload{1, 2, 3, 4, 5, 6}));
     ASSERT_TRUE(PostWindowMessage(&r, WM_COMEVENT, std::nullopt));
-    ASSERT_TRUE(vtrl::test::WaitUntil([&] { return r.got.size() == 2u; }));
+    ASSERT_TRUE(vtrl::demo::WaitUntil([&] { return r.got.size() == 2u; }));
     EXPECT_EQ(r.got[0].message, 32771);
     EXPECT_EQ(r.got[0].payload, (Payload{1, 2, 3, 4, 5, 6}));
     EXPECT_EQ(r.got[1].message, WM_COMEVENT);
@@ -97,7 +97,7 @@ TEST(WindowMessages, PostedFromAnotherThreadAreHandledOnTheTargetsThread)
             PostWindowMessage(&r, WM_COMEVENT, Payload(9, static_cast<std::uint8_t>(i)));
     });
     poster.join();
-    ASSERT_TRUE(vtrl::test::WaitUntil([&] { return r.got.size() == 50u; }));
+    ASSERT_TRUE(vtrl::demo::WaitUntil([&] { return r.got.size() == 50u; }));
     for (std::size_t i = 0; i < r.got.size(); ++i) {
         EXPECT_EQ(r.got[i].thread, QThread::currentThreadId());
         EXPECT_EQ((*r.got[i].payload)[0], i) << "messages from one thread keep their order";

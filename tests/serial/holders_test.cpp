@@ -47,8 +47,8 @@ protected:
         ASSERT_NE(::mkdtemp(dir), nullptr);
         lockDir_ = dir;
         SetLockDirectoryForTesting(lockDir_);
-        ASSERT_FALSE(pty_.slave.empty());
-        slave_ = pty_.slave;
+        ASSERT_FALSE(pty_.path().empty());
+        slave_ = pty_.path();
         port_ = RegisterPortPath(slave_);
         lockFile_ = LockFilePath(slave_);
         ASSERT_EQ(lockFile_, lockDir_ + "/LCK.." + slave_.substr(5).replace(3, 1, "_"));

@@ -156,8 +156,8 @@ protected:
 // A container's database knows the host's adapters; only nodes that exist here are ports.
 TEST_F(PortList, ListsOnlyDevicesWhoseNodesExistAndGivesARegisteredPathItsDevicesIdentity) {
     const Pty terminal;
-    ASSERT_FALSE(terminal.slave.empty());
-    const std::string& slave = terminal.slave;
+    ASSERT_FALSE(terminal.path().empty());
+    const std::string& slave = terminal.path();
     const std::string link = dir_ + "/radio";
     ASSERT_EQ(::symlink(slave.c_str(), link.c_str()), 0);
     const std::uint32_t port = RegisterPortPath(link);
@@ -201,8 +201,8 @@ std::vector<std::uint32_t> Numbers(const std::vector<PortEntry>& entries) {
 TEST_F(PortList, WatcherFollowsAVtrlcfgPortsLinkAndAnotherProgramsLock) {
     SetLockDirectoryForTesting(dir_);
     const Pty terminal;
-    ASSERT_FALSE(terminal.slave.empty());
-    const std::string& slave = terminal.slave;
+    ASSERT_FALSE(terminal.path().empty());
+    const std::string& slave = terminal.path();
     const std::string link = dir_ + "/radio";
     const std::uint32_t port = RegisterPortPath(link);
     PortWatcher watcher(std::make_unique<Records>(std::vector<DeviceRecord>{}), false);

@@ -15,71 +15,19 @@
 #include "sim/simulator.h"
 #include "probe.h"
 #include "support.h"
+#include "tests/support/posix_ports.h"
 
 namespace vtrl::serial::test {
 namespace {
 
-// A pseudo-terminal pair; the slave is registered as a COM number.
-class Pty {
-public:
-    Pty() {
-        master_ = ::posix_openpt(O_RDWR | O_NOCTTY);
-        if (master_ < 0 || ::grantpt(master_) != 0 || ::unlockpt(master_) != 0) return;
-        char name[128] = {};
-        if (::ptsname_r(master_, name, sizeof name) != 0) return;
-        path_ = name;
-        port_ = RegisterPortPath(path_);
-    }
-    ~Pty() { CloseMaster(); }
-    Pty(const Pty&) = delete;
-    Pty& operator=(const Pty&) = delete;
-
-    std::uint32_t port() const { return port_; }
-    const std::string& path() const { return path_; }
-    void CloseMaster() {
-        if (master_ >= 0) ::close(master_);
-        master_ = -1;
-    }
-    void Send(const std::vector<std::uint8_t>& bytes) {
-        std::size_t done = 0;
-        while (done < bytes.size()) {
-            const ssize_t n = ::write(master_, bytes.data() + done, bytes.size() - done);
-            ASSERT_GT(n, 0);
-            done += static_cast<std::size_t>(n);
-        }
-    }
-    // Writes what the pseudo-terminal takes without blocking.
-    void Offer(const std::vector<std::uint8_t>& bytes) {
-        const int flags = ::fcntl(master_, F_GETFL);
-        ::fcntl(master_, F_SETFL, flags | O_NONBLOCK);
-        [[maybe_unused]] const ssize_t n = ::write(master_, bytes.data(), bytes.size());
-        ::fcntl(master_, F_SETFL, flags);
-    }
-    std::vector<std::uint8_t> Receive(std::size_t count) {
-        std::vector<std::uint8_t> got;
-        while (got.size() < count) {
-            pollfd p{master_, POLLIN, 0};
-            if (::poll(&p, 1, 10000) <= 0) break;
-            std::uint8_t buffer[256];
-            const ssize_t n = ::read(master_, buffer, sizeof buffer);
-            if (n <= 0) break;
-            got.insert(got.end(), buffer, buffer + n);
-        }
-        return got;
-    }
-
-private:
-    int master_ = -1;
-    std::string path_;
-    std::uint32_t port_ = 0;
-};
+using ::vtrl::test::Pty;
 
 class PtyDriver : public DriverTest {
 protected:
     void SetUp() override {
         DriverTest::SetUp();
         ResetRegisteredPortsForTesting();
-        ptyHolder = std::make_unique<Pty>();
+        ptyHolder = std::make_unique<Pty>(true);
         ASSERT_NE(pty().port(), 0u) << "no pseudo-terminal";
     }
     std::unique_ptr<Pty> ptyHolder;
@@ -116,7 +64,7 @@ TEST_F(PtyDriver, DataEventCountsQueuedBytesAndReadsTakeAtMostTheMaximum) {
     EXPECT_EQ(SerialRead(h, 350, buffer), 0) << "empty queue";
     std::vector<std::uint8_t> bytes(500);
     for (std::size_t i = 0; i < bytes.size(); ++i) bytes[i] = static_cast<std::uint8_t>(255 - i);
-    pty().Send(bytes);
+    ASSERT_TRUE(pty().Send(bytes));
     ASSERT_TRUE(rec.WaitUntil([](const std::vector<Recorded>& e) {
         return !e.empty() && e.back().kind == SERIAL_EVENT_DATA && e.back().detail == 500;
     }));
@@ -134,10 +82,10 @@ TEST_F(PtyDriver, BytesThatArrivedBeforeTheOpenAreNotReadAsAnswers) {
     const std::int32_t first = Open(pty().port(), rec);
     ASSERT_GT(first, 0);
     SerialClose(first);
-    pty().Send({0x5D, 0x03, 0x00, 0x06, 0x00, 1, 2, 3});
+    ASSERT_TRUE(pty().Send({0x5D, 0x03, 0x00, 0x06, 0x00, 1, 2, 3}));
     const std::int32_t h = Open(pty().port(), rec);
     ASSERT_GT(h, 0);
-    pty().Send({0x7E});
+    ASSERT_TRUE(pty().Send({0x7E}));
     ASSERT_TRUE(rec.WaitUntil([](const std::vector<Recorded>& e) {
         return !e.empty() && e.back().kind == SERIAL_EVENT_DATA;
     }));
@@ -208,7 +156,7 @@ TEST_F(PtyDriver, HangUpIsOneEventAndThePortOpensAgainWhenTheDeviceComesBack) {
 TEST_F(PtyDriver, WhatArrivedBeforeTheHangUpIsStillRead) {
     const std::int32_t h = Open(pty().port(), rec);
     const std::vector<std::uint8_t> last = {0x5D, 3, 0, 6, 0, 9, 8, 7};
-    pty().Send(last);
+    ASSERT_TRUE(pty().Send(last));
     ASSERT_TRUE(rec.WaitUntil([&](const std::vector<Recorded>& e) {
         return !e.empty() && e.back().kind == SERIAL_EVENT_DATA && e.back().detail == last.size();
     }));
@@ -235,11 +183,11 @@ TEST_F(PtyDriver, WhatTheTtyHoldsCountsAsQueuedBeforeTheMonitorTakesItIn) {
     ASSERT_TRUE(dev->SetState(line));
     ASSERT_TRUE(dev->SetEventMask(kEvRxChar));
     const std::vector<std::uint8_t> first = {1, 2, 3}, second = {4, 5, 6, 7};
-    pty().Send(first);
+    ASSERT_TRUE(pty().Send(first));
     const auto stop = PlatformBackend().CreateStopEvent();
     std::uint32_t mask = 0;
     ASSERT_EQ(dev->WaitEvent(*stop, mask), WaitOutcome::Ready);  // the monitor's one pass
-    pty().Send(second);
+    ASSERT_TRUE(pty().Send(second));
     std::uint32_t errors = 0, queued = 0;
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
     while (dev->ClearError(errors, &queued) && queued < first.size() + second.size() &&

@@ -2,6 +2,11 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <fstream>
+#include <iterator>
+#include <regex>
+
 using namespace vtrl::sim;
 
 namespace {
@@ -97,5 +102,28 @@ TEST(SimCli, RejectsMalformedValuesWithTheOptionNamed)
         Simulator sim;
         const auto error = run(sim, row);
         EXPECT_NE(error.find(row[0]), std::string::npos) << row[0] << " gave \"" << error << "\"";
+    }
+}
+
+// The manual page and the option table that parses and lists the options
+// name the same ones: an option added, renamed or dropped on one side only
+// is caught here.
+TEST(SimCli, TheManualPageNamesExactlyTheOptionsParsed)
+{
+    std::ifstream file(VTRL_SOURCE_DIR "/sim/vtrlsim.1");
+    ASSERT_TRUE(file);
+    const std::string page((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
+    std::vector<std::string> documented;
+    const std::regex spelt(R"(\\-\\-[a-z](\\-|[a-z])*)");
+    for (auto it = std::sregex_iterator(page.begin(), page.end(), spelt); it != std::sregex_iterator(); ++it)
+        documented.push_back(std::regex_replace(it->str(), std::regex(R"(\\-)"), "-"));
+    const std::vector<std::string> parsed = optionNames();
+    for (const std::string& name : documented)
+        EXPECT_NE(std::find(parsed.begin(), parsed.end(), name), parsed.end()) << name << " is documented, not parsed";
+    for (const std::string& name : parsed) {
+        if (name.rfind("--", 0) != 0)
+            continue;
+        EXPECT_NE(std::find(documented.begin(), documented.end(), name), documented.end()) << name << " is not documented";
+        EXPECT_NE(usageText().find("  " + name + " "), std::string::npos) << name << " is not in --help";
     }
 }

@@ -753,6 +753,13 @@ TEST_F(SimulatorLine, FaultPlanAndAnswerOrderShapeWhatThePcGetsAndWhatTheDeviceH
         {"bonding muted: the link comes up unreported", bond, dock, {Kind::Mute}, inOrder, {la}, {}, true},
         {"bonding twice", bond, legacy, {Kind::Twice}, inOrder, {br, br, cs, cs, la}, {}, true},
         {"busy with a late bonding", bond, dock, {Kind::Late, late}, busy, {no, br, cs}, busyRefusal, true},
+        // What the switches say, said by a plan.
+        {"ignored: not acted on, not answered", port, {}, {Kind::Ignore}, over, {la}, {}, false},
+        {"confirmed only: the settings do not take", port, {}, {Kind::ConfirmOnly}, over, {ok, la}, {}, false},
+        {"slow is overtaken", port, {}, {Kind::Normal, {}, 2, 0, late}, over, {la, ok}, {}, true},
+        {"busy while a slow answer is due", port, {}, {Kind::Normal, {}, 2, 0, late}, busy, {no, ok}, busyRefusal, true},
+        {"confirmed under another name", port, {}, {Kind::Normal, {}, 2, 0, {}, type::UpdateFlash}, over, {ok, la},
+         {}, true},
     };
     std::uint8_t baud = 1;
     for (const Row& row : rows) {
@@ -789,7 +796,11 @@ TEST_F(SimulatorLine, FaultPlanAndAnswerOrderShapeWhatThePcGetsAndWhatTheDeviceH
         }
         EXPECT_EQ(types, row.arrives);
         EXPECT_EQ(sim.received().at(0).dropped, row.fault.kind == Kind::Drop);
-        EXPECT_EQ(sim.received().at(1).busy, row.fault.lateBy > 0ms) << "the follower came while a late answer was due";
+        EXPECT_EQ(sim.received().at(1).busy, row.fault.lateBy > 0ms || row.fault.slowBy > 0ms)
+            << "the follower came while a late answer was due";
+        if (!got.empty() && got[0].type == type::Confirmation) {
+            EXPECT_EQ(got[0].payload, Bytes{row.fault.confirmAs.value_or(row.command)}) << "the type it names";
+        }
         if (row.command == port) {
             EXPECT_EQ(sim.workingConfig(kLocal)->baudCode == baud, row.acted);
         } else {

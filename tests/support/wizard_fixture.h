@@ -1,11 +1,11 @@
 #pragma once
-// The one fixture of the page, hardening and end-to-end tests: simulated
-// devices on pseudo-terminals registered as COM ports, and the real wizard
-// walked over them with the walk-through's own steps and an operator's hands.
+// The fixture of the page, hardening and end-to-end tests: the rig (simulated
+// devices registered as COM ports, the wizard with short timers) walked with
+// the walk-through's own steps and an operator's hands.
 
 #include "demo/hands.h"
+#include "demo/rig.h"
 #include "demo/scenario.h"
-#include "demo/walk.h"
 #include "pages/wizard.h"
 #include "platform/messagebox.h"
 #include "protocol/delivery.h"
@@ -16,15 +16,11 @@
 #include "sim/device.h"
 #include "sim/simulator.h"
 
-#include "qt_wait.h"
-
 #include <QTest>
 
 #include <gtest/gtest.h>
 
 #include <cstdio>
-#include <cstdlib>
-#include <filesystem>
 #include <map>
 #include <memory>
 #include <optional>
@@ -32,64 +28,36 @@
 
 namespace vtrl::testing {
 
-using test::WaitUntil;
 using Bytes = std::vector<std::uint8_t>;
+using demo::AdvancedAnswer;
 using demo::Click;
 using demo::PretendUsbAdapter;
 using demo::Pick;
 using demo::SelectItem;
 using demo::Type;
+using demo::WaitUntil;
 
 enum Function { kCable = 0, kSpp = 1 };
 
 class WizardFixture : public ::testing::Test {
 protected:
-    void SetUp() override
-    {
-        serial::ResetRegisteredPortsForTesting();
-        protocol::LocalConfig = {};
-        protocol::RemoteConfig = {};
-        remembered::Forget();
-        log_.reset(std::tmpfile());
-        walk = demo::WalkThrough(log_.get(), {});
-    }
-    void TearDown() override
-    {
-        TfrmCommPortSel::SetDeviceDatabaseForTesting({});
-        if (walk.wizard())
-            walk.wizard()->main().hide();
-        walk = demo::WalkThrough(nullptr, {});
-        sims.clear();
-        serial::ResetRegisteredPortsForTesting();
-        if (!linkDir_.empty())
-            std::filesystem::remove_all(linkDir_);
-    }
-
     // ---- devices ------------------------------------------------------
     // A started device registered under the next free COM number.
     sim::Simulator& AddDevice(int* port = nullptr)
     {
-        sims.push_back(std::make_unique<sim::Simulator>());
-        sim::Simulator& s = *sims.back();
-        EXPECT_TRUE(s.start()) << s.errorText();
-        Register(s.slavePath(), port);
+        sim::Simulator& s = rig.AddDevice(port);
+        EXPECT_TRUE(rig.Error().isEmpty()) << Error();
         return s;
     }
     // A device registered under a link of its own, which follows it when it
     // hangs up and comes back.
     sim::Simulator& AddVanishingDevice(int* port = nullptr)
     {
-        char dir[] = "/tmp/vtrl-vanish-XXXXXX";
-        EXPECT_NE(::mkdtemp(dir), nullptr);
-        linkDir_ = dir;
-        sims.push_back(std::make_unique<sim::Simulator>());
-        sim::Simulator& s = *sims.back();
-        EXPECT_TRUE(s.start()) << s.errorText();
-        EXPECT_TRUE(s.setStablePath(linkDir_ + "/device"));
-        Register(linkDir_ + "/device", port);
+        sim::Simulator& s = rig.AddDevice(port, demo::Rig::Line::Stable);
+        EXPECT_TRUE(rig.Error().isEmpty()) << Error();
         return s;
     }
-    sim::Simulator& device() { return *sims.back(); }
+    sim::Simulator& device() { return rig.device(); }
     // Payloads of the commands of one type the last device received.
     std::vector<Bytes> Sent(std::uint8_t type)
     {
@@ -103,22 +71,19 @@ protected:
     // ---- the walk -----------------------------------------------------
     // A fresh wizard on the COM port page, with the device function chosen
     // on the first page; the machine's own ports are left out of the list.
-    void OpenPage(Function function = kCable, int heartbeatMs = 300)
+    void OpenPage(Function function = kCable, int heartbeatMs = 300) { OpenPage(function, Timers(heartbeatMs)); }
+    void OpenPage(Function function, const demo::RigTimers& timers)
     {
-        ASSERT_TRUE(walk.Start(function == kSpp ? fnSppServer : fnCableReplacement)) << Error();
-        main().DrainMs = 20;
-        frmCommPortSel->tmrHeartbeat.setInterval(heartbeatMs);
-        for (TfrmConfigPort* p : {static_cast<TfrmConfigPort*>(frmConfigLocalPort),
-                                  static_cast<TfrmConfigPort*>(frmConfigRemotePort)})
-            p->tmrConfig.setInterval(400);
-        frmDevDisc->tmrBond.setInterval(400);
-        frmConfigLocalDevice->tmrConfig.setInterval(50);
-        frmFlashUpdate->tmrFlashUpdate.setInterval(400);
-        frmFlashUpdate->tmrProgressBar.setInterval(20);
+        ASSERT_TRUE(rig.Open(function == kSpp ? fnSppServer : fnCableReplacement, timers)) << Error();
         for (StatusPanel* panel : {&frmCommPortSel->Panel0, &frmDevDisc->Panel0, &frmConfigLocalPort->Panel0,
                                    &frmConfigRemotePort->Panel0, &frmConfigLocalDevice->Panel0, &frmFlashUpdate->Panel0})
             QObject::connect(panel, &StatusPanel::textSet, [this, panel](const QString& t) { trails[panel] << t; });
-        DropUnregisteredItems();
+    }
+    static demo::RigTimers Timers(int heartbeatMs)
+    {
+        demo::RigTimers t = demo::kTestTimers;
+        t.heartbeat = heartbeatMs;
+        return t;
     }
     // Select the port, press Set COM Port Selection, wait for the attempt to end.
     void Connect(int port)
@@ -192,9 +157,7 @@ protected:
     // is listed when the watcher sees it).
     void Select(int port)
     {
-        ASSERT_TRUE(WaitUntil([&] { return ItemOf(port) >= 0; }, 3000)) << "COM " << port << " is not listed";
-        const int item = ItemOf(port);
-        frmCommPortSel->cboCommPort.setCurrentIndex(item);
+        ASSERT_TRUE(WaitUntil([&] { return rig.Select(port); }, 3000)) << "COM " << port << " is not listed";
     }
     void ClickSet() { Click(frmCommPortSel->btnSetCommPortSel); }
     // Presses Set on a port page and waits until the page stops waiting.
@@ -225,9 +188,9 @@ protected:
     }
 
     // ---- what shows ---------------------------------------------------
-    TfrmMain& main() { return walk.wizard()->main(); }
+    TfrmMain& main() { return rig.main(); }
     TfrmCommPortSel& page() { return *frmCommPortSel; }
-    std::string Error() const { return walk.Error().toStdString(); }
+    std::string Error() const { return rig.Error().toStdString(); }
     // The walk's step lines so far, for failure messages.
     std::string Log()
     {
@@ -277,36 +240,19 @@ protected:
         return s;
     }
 
-    platform::ScriptedMessageBoxes boxes{platform::mrYes};
-    std::vector<std::unique_ptr<sim::Simulator>> sims;
-    demo::WalkThrough walk{nullptr, {}};
-    std::map<const StatusPanel*, QStringList> trails;
-
 private:
-    void Register(const std::string& path, int* port)
-    {
-        const auto n = static_cast<int>(serial::RegisterPortPath(path));
-        EXPECT_GT(n, 0);
-        if (port)
-            *port = n;
-    }
-    // The machine's own ports (an on-board UART, say) are not the tests' to
-    // write to: only the simulated ones stay in the list.
-    void DropUnregisteredItems()
-    {
-        QComboBox& list = page().cboCommPort;
-        for (int i = list.count() - 1; i >= 0; --i)
-            if (TfrmCommPortSel::PortNumberOfItem(list.itemText(i)).value_or(0)
-                < static_cast<int>(serial::kFirstRegisteredPort))
-                list.removeItem(i);
-        list.setCurrentIndex(-1);
-    }
-
     struct Closer {
         void operator()(std::FILE* f) const { std::fclose(f); }
     };
-    std::unique_ptr<std::FILE, Closer> log_;
-    std::string linkDir_;
+    std::unique_ptr<std::FILE, Closer> log_{std::tmpfile()};
+
+protected:
+    platform::ScriptedMessageBoxes boxes{platform::mrYes};
+    demo::Rig rig{log_.get()};
+    demo::WalkThrough& walk = rig.walk;
+    std::map<const StatusPanel*, QStringList> trails;
+
+private:
     std::uint8_t frame_ = 0x80;
 };
 
