@@ -35,9 +35,12 @@ bool TakesConnectionStatus(CommandType command)
     return command == InitiateBonding || command == PingRequest;
 }
 
-std::uint8_t Byte(const Notification& n, std::size_t at)
+// The one byte the answers matched here carry first: the command a
+// Confirmation names, the request a ConfigReport answers, a BondResult's
+// result, a ConnectionStatus. None without a block.
+std::optional<std::uint8_t> First(const Notification& n)
 {
-    return n.block && n.block->size() > at ? (*n.block)[at] : 0;
+    return n.block ? FirstByte(*n.block) : std::nullopt;
 }
 
 }  // namespace
@@ -298,7 +301,7 @@ Tag ExchangeLedger::Match(const Notification& n, Clock::time_point now)
     case MsgConfirmation: {
         auto named = Candidates(
             [](const Entry& e, const Notification& c) {
-                return e.phase == Phase::First && ConfirmedBy(e.exchange.command) && e.exchange.command == Byte(c, 0);
+                return e.phase == Phase::First && ConfirmedBy(e.exchange.command) && e.exchange.command == First(c);
             },
             n);
         if (!named.empty()) {
@@ -327,14 +330,14 @@ Tag ExchangeLedger::Match(const Notification& n, Clock::time_point now)
     case MsgConfigReport:
         return Decide(Candidates([](const Entry& e, const Notification& r) {
                           return e.phase == Phase::First && e.exchange.command == GetConfig
-                              && e.exchange.sequence == Byte(r, 0);
+                              && r.block && ConfigReportPayload::SequenceOf(*r.block) == e.exchange.sequence;
                       }, n),
                       Verdict::Answer, true);
     case MsgBondResult:
         return Decide(Candidates([](const Entry& e, const Notification&) {
                           return e.phase == Phase::First && e.exchange.command == InitiateBonding;
                       }, n),
-                      Verdict::Answer, Byte(n, 0) != 0);
+                      Verdict::Answer, First(n).value_or(0) != 0);
     case MsgInquiryResult:
     case MsgInquiryComplete: {
         // A newer inquiry took over the older ones' results when it went out.
@@ -350,7 +353,7 @@ Tag ExchangeLedger::Match(const Notification& n, Clock::time_point now)
         return Decide(Candidates([](const Entry& e, const Notification&) {
                           return e.phase == Phase::Continuing && TakesConnectionStatus(e.exchange.command);
                       }, n),
-                      Verdict::Answer, Byte(n, 0) == 2);
+                      Verdict::Answer, First(n) == kLinkUp);
     default:
         return Tag{};
     }

@@ -160,9 +160,14 @@ std::optional<ConfigReportPayload> ConfigReportPayload::Decode(Payload p)
     if (p.empty())
         return std::nullopt;
     ConfigReportPayload r;
-    r.sequence = p[0];
+    r.sequence = *SequenceOf(p);
     r.elements = DecodeConfig(r.config, p.data() + 1, p.size() - 1);
     return r;
+}
+
+std::optional<std::uint8_t> ConfigReportPayload::SequenceOf(Payload p)
+{
+    return FirstByte(p);
 }
 
 std::string RefusalPayload::ReasonText() const

@@ -88,6 +88,8 @@ struct ConfigReportPayload {
     DeviceConfig config{};
     int elements = 0;  // as DecodeConfig counts them; -1 for a bad element (those before it stay)
     static std::optional<ConfigReportPayload> Decode(Payload payload);
+    // The request it answers, without decoding the rest.
+    static std::optional<std::uint8_t> SequenceOf(Payload payload);
 };
 
 // NegativeResponse: its first byte is the device's own; the second, the
