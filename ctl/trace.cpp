@@ -39,11 +39,13 @@ QString FrameTypeName(bool sent, std::uint8_t type)
     return name.starts_with("type ") ? QStringLiteral("Type%1").arg(type) : QString::fromStdString(name);
 }
 
-QString FrameFields(bool sent, std::uint8_t type, std::span<const std::uint8_t> p, bool showPin)
+namespace {
+
+QString SentFields(std::uint8_t type, std::span<const std::uint8_t> p, bool showPin)
 {
     using namespace protocol;
     const auto flag = [](bool v) { return QString::number(v ? 1 : 0); };
-    if (sent) {
+    {
         switch (type) {
         case InitiateBonding:
         case PingRequest:
@@ -85,6 +87,11 @@ QString FrameFields(bool sent, std::uint8_t type, std::span<const std::uint8_t> 
         }
         return QString();
     }
+}
+
+QString ReceivedFields(std::uint8_t type, std::span<const std::uint8_t> p, bool showPin)
+{
+    using namespace protocol;
     switch (type) {
     case NegativeResponse: {
         const auto r = RefusalPayload::Decode(p);
@@ -151,6 +158,13 @@ QString FrameFields(bool sent, std::uint8_t type, std::span<const std::uint8_t> 
         break;
     }
     return QString();
+}
+
+}  // namespace
+
+QString FrameFields(bool sent, std::uint8_t type, std::span<const std::uint8_t> p, bool showPin)
+{
+    return sent ? SentFields(type, p, showPin) : ReceivedFields(type, p, showPin);
 }
 
 QString PayloadHex(bool sent, std::uint8_t type, std::span<const std::uint8_t> p, bool showPin)
