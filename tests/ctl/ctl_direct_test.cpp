@@ -3,6 +3,7 @@
 // commands, the record and the report file, and a stop in the middle, on the
 // platform's own waits and locks. Runs natively and under Wine.
 #include "ctl/cli.h"
+#include "ctl/ports_list.h"
 #include "ctl/stop.h"
 #include "sim/directline.h"
 #include "sim/simulator.h"
@@ -130,6 +131,34 @@ TEST_F(CtlDirectTest, AStopWhileTheDeviceHasTheWordEndsTheWaitAtOnceTellsTheDevi
     EXPECT_TRUE(stopped.err.contains("Abort sent")) << stopped.err.toStdString();
     EXPECT_TRUE(target.waitForCommand(sim::type::Abort, 1, 10s));
     EXPECT_EQ(target.flashConfig(kLocal)->baudCode, baud) << "flash untouched";
+}
+
+// Windows only: what waits for ports to come, or names a port by a path.
+TEST_F(CtlDirectTest, WhatThisPlatformCannotDoSaysSoInOneLineWithExit2AndTouchesNoDevice)
+{
+    if (ctl::PortsFollowed())
+        GTEST_SKIP() << "ports are followed here";
+    QFile profile(File("p.json"));
+    ASSERT_TRUE(profile.open(QIODevice::WriteOnly));
+    profile.write(R"({"format": "vtrlctl profile", "version": 1, "local": {"function": "SPP Server"}})");
+    profile.close();
+    const struct {
+        QStringList args;
+        const char* line;
+    } rows[] = {
+        {{"ports", "--watch"}, "vtrlctl: ports --watch is not available on Windows"},
+        {{"line", File("p.json"), "--all"}, "vtrlctl: line --all is not available on Windows"},
+        {{"line", File("p.json"), "--port", "COM*"}, "vtrlctl: line --port COM* is not available on Windows"},
+        {{"info", "--port", "/dev/ttyUSB0"}, "vtrlctl: --port /dev/ttyUSB0: on Windows a port is named by its COM number"},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.args.join(' ').toStdString());
+        const Outcome r = Cli(row.args);
+        EXPECT_EQ(r.code, ctl::kExitUsage);
+        EXPECT_TRUE(r.err.startsWith(QLatin1String(row.line))) << r.err.toStdString();
+        EXPECT_EQ(r.err.count('\n'), 1) << r.err.toStdString();
+    }
+    EXPECT_EQ(source.receivedCount() + target.receivedCount(), 0u);
 }
 
 }  // namespace
