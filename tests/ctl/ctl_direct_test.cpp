@@ -1,7 +1,6 @@
 // vtrlctl against simulated devices attached to the driver in this process
-// (sim/directline.h), as on Windows, where there is no pseudo-terminal: the
-// commands, the record and the report file, and a stop in the middle, on the
-// platform's own waits and locks. Runs natively and under Wine.
+// (sim/directline.h), as on Windows, where there is no pseudo-terminal: on the
+// platform's own wait, stops, report lock and record. Runs natively and under Wine.
 #include "ctl/cli.h"
 #include "ctl/ports_list.h"
 #include "ctl/stop.h"
@@ -16,7 +15,6 @@
 
 #include <gtest/gtest.h>
 
-#include <chrono>
 #include <thread>
 
 using namespace vtrl;
@@ -25,31 +23,23 @@ using namespace std::chrono_literals;
 namespace {
 
 constexpr DeviceAddress kLocal{};
-constexpr std::uint32_t kSource = 1, kTarget = 2;
-
-struct Outcome {
-    int code = -1;
-    QString out;
-    QString err;
-};
 
 class CtlDirectTest : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        ASSERT_TRUE(dir.isValid());
         qputenv("VTRLCFG_RECORD", File("record.sqlite").toUtf8());
-        for (auto [port, device] : {std::pair{kSource, &source}, std::pair{kTarget, &target}}) {
+        target.setLocalAddress(*sim::parseAddress("001BDC0B0001"));
+        for (sim::Simulator* device : {&source, &target}) {
             device->clearRemotes();
             auto c = *device->workingConfig(kLocal);
             c.deviceFunction = 2;  // an SPP Server: no remote to reach
             c.bondedAddress = {};
             device->setStoredConfig(kLocal, c);
-            if (device == &target)
-                target.setLocalAddress(*sim::parseAddress("001BDC0B0001"));
-            ASSERT_TRUE(ports.attach(port, *device)) << device->errorText();
         }
+        ASSERT_TRUE(ports.attach(1, source) && ports.attach(2, target));
         serial::SetBackend(&ports);
+        Write("spp.json", R"({"format": "vtrlctl profile", "version": 1, "local": {"function": "SPP Server", "baud": 19200}})");
     }
     void TearDown() override
     {
@@ -58,13 +48,16 @@ protected:
         target.stop();
     }
     QString File(const char* name) const { return dir.filePath(QLatin1String(name)); }
-    Outcome Cli(QStringList args, const ctl::Timeouts& t = ctl::Timeouts{}.Scaled(0.25)) const
+    void Write(const char* name, const QByteArray& text) const
     {
-        Outcome r;
-        QTextStream out(&r.out), err(&r.err);
-        args.prepend(QStringLiteral("vtrlctl"));
-        r.code = ctl::RunCli(args, out, err, t);
-        return r;
+        QFile f(File(name));
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly) && f.write(text) == text.size());
+    }
+    int Cli(QStringList args, QString* err = nullptr, QString* out = nullptr) const
+    {
+        QString o, e;
+        QTextStream outStream(out ? out : &o), errStream(err ? err : &e);
+        return ctl::RunCli(QStringList{"vtrlctl"} + args, outStream, errStream, ctl::Timeouts{}.Scaled(0.25));
     }
 
     QTemporaryDir dir;
@@ -72,48 +65,47 @@ protected:
     sim::DirectBackend ports;
 };
 
-TEST_F(CtlDirectTest, InfoReadAndApplyPutTheSettingsIntoFlashAndEveryRunIntoTheRecordAndTheReport)
+TEST_F(CtlDirectTest, ReadAndApplyPutTheSettingsIntoFlashAndEveryRunIntoTheRecordAndTheReport)
 {
     auto c = *source.workingConfig(kLocal);
     c.baudCode = 8, c.parityCode = 2, c.setName("Pump 7"), c.setPin("4711");
     source.setStoredConfig(kLocal, c);
-    const Outcome info = Cli({"info", "--port", "COM1"});
-    ASSERT_EQ(info.code, 0) << info.err.toStdString();
-    EXPECT_TRUE(info.out.contains("from 001BDC0A1234")) << info.out.toStdString();
-    EXPECT_TRUE(info.out.contains("38400,8,O,1")) << info.out.toStdString();
-    ASSERT_EQ(Cli({"read", "--port", "1", "-o", File("p.json"), "--include-pin"}).code, 0);
-
+    QString out;
+    ASSERT_EQ(Cli({"info", "--port", "COM1"}, nullptr, &out), 0);
+    EXPECT_TRUE(out.contains("from 001BDC0A1234") && out.contains("38400,8,O,1")) << out.toStdString();
+    ASSERT_EQ(Cli({"read", "--port", "1", "-o", File("p.json"), "--include-pin"}), 0);
     // A run that died mid-line left the report without its newline.
-    QFile report(File("runs.log"));
-    ASSERT_TRUE(report.open(QIODevice::WriteOnly));
-    report.write("{\"program\": \"apply\", \"exi");
-    report.close();
-    for (int run = 0; run < 2; ++run) {
-        const Outcome put = Cli({"apply", "--port", "COM2", File("p.json"), "--report", File("runs.log")});
-        ASSERT_EQ(put.code, 0) << put.err.toStdString();
-    }
+    Write("runs.log", "{\"program\": \"apply\", \"exi");
+    for (int run = 0; run < 2; ++run)
+        ASSERT_EQ(Cli({"apply", "--port", "COM2", File("p.json"), "--report", File("runs.log")}), 0);
     const auto flash = *target.flashConfig(kLocal);
     EXPECT_EQ(flash.baudCode, 8);
-    EXPECT_EQ(flash.parityCode, 2);
     EXPECT_EQ(flash.name(), "Pump 7");
     EXPECT_EQ(flash.pin(), "4711");
-
-    const Outcome fromRecord = Cli({"report"});
-    EXPECT_TRUE(fromRecord.out.contains("2 run(s), 1 unit(s): 1 done, 0 failed")) << fromRecord.out.toStdString();
-    const Outcome fromLog = Cli({"report", File("runs.log")});
-    EXPECT_TRUE(fromLog.out.contains("2 run(s), 1 unit(s): 1 done, 0 failed"))
-        << "both runs on lines of their own: " << fromLog.out.toStdString() << fromLog.err.toStdString();
+    for (const QStringList& report : {QStringList{"report"}, QStringList{"report", File("runs.log")}}) {
+        out.clear();
+        Cli(report, nullptr, &out);
+        EXPECT_TRUE(out.contains("2 run(s), 1 unit(s): 1 done, 0 failed")) << "each run on a line of its own: " << out.toStdString();
+    }
 }
 
-TEST_F(CtlDirectTest, AStopWhileTheDeviceHasTheWordEndsTheWaitAtOnceTellsTheDeviceAndExitsAsSigint)
+TEST(CtlStopTest, ConsoleEventsStopWithTheExitCodesOfTheirSignals)
+{
+    // Ctrl-C, Ctrl-Break, the console closed, (two unused), logoff, shutdown, none.
+    const int exitCodes[] = {130, 130, 129, 0, 0, 143, 143, 0};
+    for (unsigned long event = 0; event < std::size(exitCodes); ++event) {
+        const int signal = ctl::stop::FromConsoleEvent(event);
+        EXPECT_EQ(signal == 0 ? 0 : 128 + signal, exitCodes[event]) << "event " << event;
+    }
+    EXPECT_STREQ(ctl::stop::Name(ctl::stop::FromConsoleEvent(2)), "SIGHUP");
+}
+
+// Every wait is 100 s: only the driver's wake-ups end the first ones in time,
+// and only the stop the one for the setting.
+TEST_F(CtlDirectTest, AStopWhileASettingIsUnansweredEndsTheWaitAtOnceTellsTheDeviceAndExits130)
 {
     ASSERT_TRUE(ctl::stop::Catch());
     ctl::stop::ResetForTesting();
-    QFile profile(File("p.json"));
-    ASSERT_TRUE(profile.open(QIODevice::WriteOnly));
-    profile.write(R"({"format": "vtrlctl profile", "version": 1, "local": {"function": "SPP Server", "baud": 19200}})");
-    profile.close();
-    // Only the stop can end this wait in time: the answer is two minutes off.
     const std::uint8_t baud = target.flashConfig(kLocal)->baudCode;
     target.setAnswerDelayFor(sim::type::SetPortConfig, 120s);
     std::thread stopper([&] {
@@ -121,42 +113,34 @@ TEST_F(CtlDirectTest, AStopWhileTheDeviceHasTheWordEndsTheWaitAtOnceTellsTheDevi
             ctl::stop::Request(ctl::stop::kInterrupt);
     });
     const auto from = std::chrono::steady_clock::now();
-    const Outcome stopped = Cli({"apply", "--port", "COM2", File("p.json"), "--timeout", "100000"});
+    QString err;
+    const int code = Cli({"apply", "--port", "COM2", File("spp.json"), "--timeout", "100000"}, &err);
     const auto took = std::chrono::steady_clock::now() - from;
     stopper.join();
+    ctl::stop::Request(ctl::stop::kTerminate);
+    EXPECT_EQ(ctl::stop::Requested(), ctl::stop::kInterrupt) << "the first stop counts";
     ctl::stop::ResetForTesting();
-    EXPECT_EQ(stopped.code, 130) << stopped.err.toStdString();
-    EXPECT_LT(took, 50s) << "the stop did not wake the wait";
-    EXPECT_TRUE(stopped.err.contains("local port settings (SetPortConfig): stopped by SIGINT")) << stopped.err.toStdString();
-    EXPECT_TRUE(stopped.err.contains("Abort sent")) << stopped.err.toStdString();
+    EXPECT_EQ(code, 130) << err.toStdString();
+    EXPECT_LT(took, 50s) << "a wait was not woken";
+    EXPECT_TRUE(err.contains("local port settings (SetPortConfig): stopped by SIGINT") && err.contains("Abort sent")) << err.toStdString();
     EXPECT_TRUE(target.waitForCommand(sim::type::Abort, 1, 10s));
-    EXPECT_EQ(target.flashConfig(kLocal)->baudCode, baud) << "flash untouched";
+    EXPECT_EQ(target.flashConfig(kLocal)->baudCode, baud);
 }
 
-// Windows only: what waits for ports to come, or names a port by a path.
-TEST_F(CtlDirectTest, WhatThisPlatformCannotDoSaysSoInOneLineWithExit2AndTouchesNoDevice)
+TEST_F(CtlDirectTest, WhatWindowsCannotDoSaysSoInOneLineWithExit2AndSendsNothing)
 {
     if (ctl::PortsFollowed())
         GTEST_SKIP() << "ports are followed here";
-    QFile profile(File("p.json"));
-    ASSERT_TRUE(profile.open(QIODevice::WriteOnly));
-    profile.write(R"({"format": "vtrlctl profile", "version": 1, "local": {"function": "SPP Server"}})");
-    profile.close();
-    const struct {
-        QStringList args;
-        const char* line;
-    } rows[] = {
+    const std::pair<QStringList, const char*> rows[] = {
         {{"ports", "--watch"}, "vtrlctl: ports --watch is not available on Windows"},
-        {{"line", File("p.json"), "--all"}, "vtrlctl: line --all is not available on Windows"},
-        {{"line", File("p.json"), "--port", "COM*"}, "vtrlctl: line --port COM* is not available on Windows"},
+        {{"line", File("spp.json"), "--all"}, "vtrlctl: line --all is not available on Windows"},
+        {{"line", File("spp.json"), "--port", "COM*"}, "vtrlctl: line --port COM* is not available on Windows"},
         {{"info", "--port", "/dev/ttyUSB0"}, "vtrlctl: --port /dev/ttyUSB0: on Windows a port is named by its COM number"},
     };
-    for (const auto& row : rows) {
-        SCOPED_TRACE(row.args.join(' ').toStdString());
-        const Outcome r = Cli(row.args);
-        EXPECT_EQ(r.code, ctl::kExitUsage);
-        EXPECT_TRUE(r.err.startsWith(QLatin1String(row.line))) << r.err.toStdString();
-        EXPECT_EQ(r.err.count('\n'), 1) << r.err.toStdString();
+    for (const auto& [args, line] : rows) {
+        QString err;
+        EXPECT_EQ(Cli(args, &err), ctl::kExitUsage) << err.toStdString();
+        EXPECT_TRUE(err.startsWith(QLatin1String(line)) && err.count('\n') == 1) << err.toStdString();
     }
     EXPECT_EQ(source.receivedCount() + target.receivedCount(), 0u);
 }
