@@ -76,11 +76,14 @@ TEST_F(DirectLineTest, OnlyARunningAttachedDeviceIsAPortAndOneProgramHoldsIt)
     EXPECT_EQ(serial::ProbePort(kPort).outcome, serial::PortProbe::Outcome::Opened);
     EXPECT_EQ(serial::ProbePort(kPort + 1).outcome, serial::PortProbe::Outcome::Missing);
     Recorder first, second;
-    ASSERT_GT(Open(kPort, first), 0);
+    const std::int32_t held = Open(kPort, first);
+    ASSERT_GT(held, 0);
     EXPECT_LT(Open(kPort, second), 0);
     EXPECT_EQ(serial::LastOpenFailure().outcome, serial::PortProbe::Outcome::InUse);
     device.stop();
     EXPECT_EQ(serial::ProbePort(kPort).outcome, serial::PortProbe::Outcome::Missing);
+    // The hang-up goes to `first`: the port must not outlive it.
+    SerialClose(held);
 }
 
 TEST_F(DirectLineTest, ADeviceThatGoesAwayHangsUpTheOpenPortAndComesBackBehindTheSameNumber)
