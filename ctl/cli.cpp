@@ -34,7 +34,8 @@ P is a COM number (3, COM3, -p3), a device path (/dev/ttyUSB0) or name (ttyUSB0)
 ADDR is 12 hex digits. --trace FILE (or -) logs every frame sent and received.
 -q prints errors only, -v every step as it starts; --timeout MS waits MS for each answer.
 Records go to --record DB (a file, sqlite:FILE or postgresql://user:pw@host:port/name),
-else to $VTRLCFG_RECORD, else to ~/.local/share/vtrlcfg/record.sqlite; "off" keeps none.
+else to $VTRLCFG_RECORD, else to ~/.local/share/vtrlcfg/record.sqlite (on Windows
+%LOCALAPPDATA%\vtrlcfg\record.sqlite); "off" keeps none.
 
 Exit codes:
   0  done
@@ -45,7 +46,8 @@ Exit codes:
   5  the device did not answer a step in time, or its answers failed their checksum
   6  verification: the device does not hold what the profile says
   7  report: the latest run of at least one unit failed
-  129, 130, 143  stopped by SIGHUP, SIGINT or SIGTERM (the device is told with Abort)
+  129, 130, 143  stopped by SIGHUP, SIGINT or SIGTERM (the device is told with Abort);
+                 on Windows by the console closing, Ctrl-C or Ctrl-Break, logoff or shutdown
 )");
 
 struct OptionInfo {

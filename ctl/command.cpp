@@ -1,4 +1,5 @@
 #include "ctl/command.h"
+#include "ctl/ports_list.h"
 #include "ctl/stop.h"
 
 #include "holders.h"
@@ -32,6 +33,11 @@ std::variant<PortChoice, QString> ResolvePort(const QString& text)
         if (path.empty())
             return QStringLiteral("--port %1: COM %2 names no device (see vtrlctl ports)").arg(text).arg(n);
         return numbered(n, path);
+    }
+    if (!PathsNamePorts()) {
+        if (const std::uint32_t k = serial::TablePortNumber(text.toStdString()); k != 0)
+            return numbered(k, serial::PortDevicePath(k));
+        return QStringLiteral("--port %1: on Windows a port is named by its COM number (3, COM3 or \\\\.\\COM3)").arg(text);
     }
     // A bare device name is one under /dev.
     const std::string path = text.contains(QLatin1Char('/')) ? text.toStdString() : "/dev/" + text.toStdString();

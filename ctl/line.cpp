@@ -1,6 +1,7 @@
 // line: a commissioning line in one process, one slot per port, unit after unit.
 #include "ctl/command.h"
 #include "ctl/commission.h"
+#include "ctl/ports_list.h"
 #include "ctl/stop.h"
 #include "ctl/wake.h"
 #include "protocol/payloads.h"
@@ -58,6 +59,11 @@ QString FieldProblem(const QString& what, const QString& text, qsizetype max, bo
     return QString();
 }
 
+bool IsPattern(const QString& port)
+{
+    return port.contains(QLatin1Char('*')) || port.contains(QLatin1Char('?')) || port.contains(QLatin1Char('['));
+}
+
 // The step a unit failed at, in the record's words.
 QString failedStep(const Commission& job)
 {
@@ -101,6 +107,15 @@ private:
             return *code;
         if (parser_.values(QStringLiteral("port")).isEmpty() && !Flag("all"))
             return Error(kExitUsage, QStringLiteral("line needs its ports: --port P (repeatable, or a pattern such as /dev/ttyUSB*) or --all"));
+        if (!PortsFollowed()) {
+            // Both wait for ports that come; nothing here would ever see one.
+            const QStringList ports = parser_.values(QStringLiteral("port"));
+            const auto pattern = std::find_if(ports.cbegin(), ports.cend(), IsPattern);
+            if (Flag("all") || pattern != ports.cend())
+                return Error(kExitUsage, QStringLiteral("line %1 is not available on Windows: this build cannot follow ports plugged in "
+                                                        "or pulled out; name each port with --port COMn")
+                                             .arg(Flag("all") ? QStringLiteral("--all") : QStringLiteral("--port ") + *pattern));
+        }
         if (Flag("units")) {
             bool ok = false;
             unitsLimit_ = Value("units").toInt(&ok);
@@ -243,7 +258,7 @@ private:
             }
         };
         for (const QString& spec : parser_.values(QStringLiteral("port"))) {
-            if (!spec.contains(QLatin1Char('*')) && !spec.contains(QLatin1Char('?')) && !spec.contains(QLatin1Char('['))) {
+            if (!IsPattern(spec)) {
                 add(spec);
                 continue;
             }

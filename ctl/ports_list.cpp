@@ -118,7 +118,8 @@ private:
         if (json)
             out_ << QJsonDocument(list).toJson(QJsonDocument::Indented);
         else if (ports.empty())
-            Progress(QStringLiteral("No serial ports found. Add pseudo-terminals and other paths with VTRLCFG_PORTS."));
+            Progress(PathsNamePorts() ? QStringLiteral("No serial ports found. Add pseudo-terminals and other paths with VTRLCFG_PORTS.")
+                                      : QStringLiteral("No serial ports found."));
         return kExitDone;
     }
 

@@ -18,8 +18,15 @@ QJsonObject EntryJson(const serial::PortEntry& e);
 // with the reason for a port that cannot be had and the by-id path below.
 QString EntryLines(const serial::PortEntry& e, const QString& state, int width, const QString& lead = QString());
 
+// Whether ports plugged in later are seen (ports --watch, line --all, line
+// --port PATTERN); not on Windows.
+bool PortsFollowed();
+// Whether a device path names a port; on Windows only COM numbers do.
+bool PathsNamePorts();
+
 // ports --watch: one line for each port that comes or goes, until a stop
-// request (ports_watch_posix.cpp).
+// request (ports_watch_posix.cpp). Where ports that come cannot be followed
+// (Windows: ports_watch_win32.cpp) it says so and returns kExitUsage.
 int WatchPorts(bool json, QTextStream& out, const std::function<int(int, const QString&)>& error,
                const std::function<void(const QString&)>& progress);
 

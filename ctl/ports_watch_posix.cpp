@@ -15,6 +15,10 @@
 
 namespace vtrl::ctl {
 
+bool PortsFollowed() { return true; }
+
+bool PathsNamePorts() { return true; }
+
 int WatchPorts(bool json, QTextStream& out_, const std::function<int(int, const QString&)>& Error,
                const std::function<void(const QString&)>& Progress)
 {

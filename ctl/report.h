@@ -19,11 +19,16 @@ public:
     // Opens (or creates) the file for appending; the error, empty on success.
     QString Open(const QString& path);
     // Appends `record` as one line with a single write, so that lines of
-    // parallel runs never interleave; the error, empty on success.
+    // parallel runs never interleave (on Windows under a lock of the whole
+    // file); the error, empty on success.
     QString Append(const QJsonObject& record);
 
 private:
+#ifdef _WIN32
+    void* file_ = nullptr;
+#else
     int fd_ = -1;
+#endif
 };
 
 }  // namespace vtrl::ctl

@@ -1,35 +1,37 @@
 #include "ctl/stop.h"
+#include "ctl/stop_state.h"
 
 #include <fcntl.h>
 #include <signal.h>
 #include <unistd.h>
 
-#include <atomic>
+#include <array>
 #include <cerrno>
-#include <cstdio>
 
 namespace vtrl::ctl::stop {
 
+static_assert(SIGHUP == kHangUp && SIGINT == kInterrupt && SIGTERM == kTerminate, "exit codes are 128 + the signal");
+
 namespace {
 
-std::atomic<int> g_signal{0};
 int g_pipe[2] = {-1, -1};
-
-static_assert(std::atomic<int>::is_always_lock_free, "the handler stores into it");
 
 extern "C" void OnSignal(int signal)
 {
     const int saved = errno;
-    int expected = 0;
-    // The first signal is the one reported; later ones change nothing.
-    if (g_signal.compare_exchange_strong(expected, signal)) {
-        const char byte = 1;
-        [[maybe_unused]] const ssize_t n = ::write(g_pipe[1], &byte, 1);
-    }
+    Request(signal);
     errno = saved;
 }
 
 }  // namespace
+
+void Request(int signal)
+{
+    if (Note(signal) && g_pipe[1] >= 0) {
+        const char byte = 1;
+        [[maybe_unused]] const ssize_t n = ::write(g_pipe[1], &byte, 1);
+    }
+}
 
 bool Catch()
 {
@@ -55,21 +57,14 @@ bool Catch()
     return ok;
 }
 
-int Requested() { return g_signal.load(); }
-
 int WakeFd() { return g_pipe[0]; }
 
-const char* Name(int signal)
+void ResetForTesting()
 {
-    switch (signal) {
-    case SIGINT: return "SIGINT";
-    case SIGTERM: return "SIGTERM";
-    case SIGHUP: return "SIGHUP";
-    default: break;
+    Forget();
+    std::array<char, 16> sink{};
+    while (g_pipe[0] >= 0 && ::read(g_pipe[0], sink.data(), sink.size()) > 0) {
     }
-    static thread_local char text[24];
-    std::snprintf(text, sizeof text, "signal %d", signal);
-    return text;
 }
 
 }  // namespace vtrl::ctl::stop

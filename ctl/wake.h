@@ -1,8 +1,8 @@
 #pragma once
 // What a wait for the device sleeps on: a wake-up the driver's monitor
 // thread gives for every port event, and the stop request (ctl/stop.h).
-// The POSIX one is a pipe and poll (wake_posix.cpp); another platform puts
-// its own file beside it.
+// On POSIX a pipe and poll (wake_posix.cpp), on Windows an event and
+// WaitForMultipleObjects (wake_win32.cpp).
 
 #include <chrono>
 
@@ -25,14 +25,20 @@ public:
     void Sleep(std::chrono::steady_clock::duration timeout);
 
 private:
+#ifdef _WIN32
+    void* event_ = nullptr;
+#else
     int fds_[2] = {-1, -1};
+#endif
 };
 
-// Whether standard output is a terminal (line's live table).
+// Whether standard output is a terminal that takes cursor movements (line's
+// live table).
 bool OutputIsTerminal();
 
 // While it lives, the stop signals are blocked on the calling thread, so that
-// threads started meanwhile (the driver's monitor) never take them.
+// threads started meanwhile (the driver's monitor) never take them. Nothing
+// on Windows, where no thread is interrupted by a stop.
 class StopSignalsBlocked {
 public:
     StopSignalsBlocked();

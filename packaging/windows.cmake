@@ -1,4 +1,4 @@
-# The Windows folder: vtrlcfg.exe with the Qt DLLs, the plug-ins Qt loads
+# The Windows folder: vtrlcfg.exe and vtrlctl.exe with the Qt DLLs, the plug-ins Qt loads
 # (platforms\qwindows.dll, the style, the SQL driver) and the compiler's
 # runtime DLLs beside it, so that the folder alone is the installation.
 # The same files are copied next to the programs in the build folder, so
@@ -42,6 +42,10 @@ foreach(file ${vtrl_qt_dlls} ${vtrl_runtime_dlls} ${vtrl_build_only_dlls})
   list(APPEND copies COMMAND ${CMAKE_COMMAND} -E copy_if_different ${file} ${CMAKE_BINARY_DIR}/)
 endforeach()
 install(TARGETS vtrlcfg RUNTIME DESTINATION .)
+if(TARGET vtrlctl)
+  # The command line, a console program beside the wizard, on the same DLLs.
+  install(TARGETS vtrlctl RUNTIME DESTINATION .)
+endif()
 install(FILES ${vtrl_qt_dlls} ${vtrl_runtime_dlls} DESTINATION .)
 list(LENGTH vtrl_qt_plugins count)
 math(EXPR last "${count} - 1")

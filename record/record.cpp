@@ -87,9 +87,14 @@ std::unique_ptr<Store> Store::Open(const QString& where, QString& error)
     {
         QSqlDatabase db = QSqlDatabase::addDatabase(postgres ? QStringLiteral("QPSQL") : QStringLiteral("QSQLITE"), store->connection_);
         if (!db.isValid()) {
+            const QString kind = postgres ? QStringLiteral("PostgreSQL") : QStringLiteral("SQLite");
+#ifdef Q_OS_WIN
+            // The Windows folder carries the drivers it was built with, SQLite's alone.
+            error = QStringLiteral("this build has no %1 driver: name an SQLite file as the record, or off").arg(kind);
+#else
             error = QStringLiteral("Qt has no %1 driver here (install %2)")
-                        .arg(postgres ? QStringLiteral("PostgreSQL") : QStringLiteral("SQLite"),
-                             postgres ? QStringLiteral("libqt6sql6-psql") : QStringLiteral("libqt6sql6-sqlite"));
+                        .arg(kind, postgres ? QStringLiteral("libqt6sql6-psql") : QStringLiteral("libqt6sql6-sqlite"));
+#endif
             return nullptr;
         }
         if (postgres) {

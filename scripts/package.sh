@@ -4,8 +4,8 @@
 #   vtrlctl  the command line (QtCore only)
 #   vtrlsim  the device simulator
 # and, where Qt for MinGW-w64 is at hand (scripts/qt-mingw-prefix.sh), the
-# Windows folder packed as out/vtrlcfg-VERSION-win64.zip: vtrlcfg.exe with
-# the Qt DLLs, its plug-ins and the compiler's runtime DLLs.
+# Windows folder packed as out/vtrlcfg-VERSION-win64.zip: vtrlcfg.exe and
+# vtrlctl.exe with the Qt DLLs, their plug-ins and the compiler's runtime DLLs.
 # Installs only what building them needs (not the test stack of scripts/deps.sh)
 # and builds without tests, benchmarks or fuzz targets, in build-package/.
 # Install with: sudo apt install ./out/vtrlcfg_*.deb
@@ -37,7 +37,7 @@ if qt_prefix=$(scripts/qt-mingw-prefix.sh); then
   cmake -S . -B "$win" -G Ninja -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64.cmake -DCMAKE_BUILD_TYPE=Release \
     -DVTRL_TESTS=OFF -DVTRL_BENCH=OFF -DCMAKE_PREFIX_PATH="$qt_prefix" \
     -DQT_HOST_PATH=/usr -DQT_HOST_PATH_CMAKE_DIR=/usr/lib/x86_64-linux-gnu/cmake >/dev/null
-  cmake --build "$win" -j "$jobs" --target vtrlcfg
+  cmake --build "$win" -j "$jobs" --target vtrlcfg vtrlctl
   version=$(sed -n 's/^project(VtrlCfg VERSION \([0-9.]*\).*/\1/p' CMakeLists.txt)
   folder="vtrlcfg-$version-win64"
   rm -rf "$win/stage" "out/$folder.zip"

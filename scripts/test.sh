@@ -77,6 +77,10 @@ if [ $quick -eq 0 ]; then
   export WINEPREFIX="$PWD/build-mingw/wine" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
   wine=$(command -v wine64 || echo /usr/lib/wine/wine64)
   wineserver=$(command -v wineserver || echo /usr/lib/wine/wineserver64)
+  # One server for the whole stage: one that ends whenever no Windows program
+  # runs can be caught ending by the next test's start ("wine client error:
+  # recvmsg: Connection reset by peer").
+  "$wineserver" -p
   # Made before the tests, so that none of them sees Wine's first-run notes.
   "$wine" wineboot -i >/dev/null 2>&1 || true
   # The walk-throughs need an X display: a virtual one.

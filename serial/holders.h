@@ -21,7 +21,8 @@
 namespace vtrl::serial {
 
 // The device a path names, symbolic links resolved; the path itself when it
-// does not resolve.
+// does not resolve. (On Windows, portnames_win32.cpp: the \\.\COMn a COM
+// name stands for.)
 std::string RealDevice(const std::string& path);
 
 // "" when neither folder exists.

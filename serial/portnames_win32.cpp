@@ -2,6 +2,7 @@
 // other path names a port, so nothing is registered and VTRLCFG_PORTS is not
 // read.
 
+#include "holders.h"
 #include "portnames.h"
 
 namespace vtrl::serial {
@@ -24,6 +25,12 @@ std::uint32_t TablePortNumber(const std::string& devicePath) {
         n = n * 10 + static_cast<std::uint32_t>(name[i] - '0');
     }
     return n <= kLastPort ? n : 0;
+}
+
+// COM3, com3 and \\.\COM3 are one device; there are no links to follow.
+std::string RealDevice(const std::string& path) {
+    const std::uint32_t port = TablePortNumber(path);
+    return port != 0 ? PortDevicePath(port) : path;
 }
 
 std::uint32_t RegisterPortPath(const std::string& path) { return TablePortNumber(path); }
