@@ -80,7 +80,10 @@ if [ $quick -eq 0 ]; then
   # One server for the whole stage: one that ends whenever no Windows program
   # runs can be caught ending by the next test's start ("wine client error:
   # recvmsg: Connection reset by peer").
-  "$wineserver" -p
+  mkdir -p "$WINEPREFIX"
+  "$wineserver" -p </dev/null >/dev/null 2>&1
+  # Persistent: ended on every way out of the script, a failed test's too.
+  trap '"$wineserver" -k 2>/dev/null || true' EXIT
   # Made before the tests, so that none of them sees Wine's first-run notes.
   "$wine" wineboot -i >/dev/null 2>&1 || true
   # The walk-throughs need an X display: a virtual one.
