@@ -9,21 +9,34 @@ namespace vtrl::ctl {
 
 namespace {
 
-class InfoCommand final : public Command {
+// A command that reads one device: what it checks of its own comes first,
+// then the trace and the port, then the device.
+class DeviceReading : public Command {
 public:
     using Command::Command;
 
 private:
-    int Execute() override
+    int Execute() final
     {
+        if (auto code = Prepare())
+            return *code;
         if (auto code = OpenTrace())
             return *code;
         if (auto code = OpenDevice())
             return *code;
-        return Info();
+        return WithDevice();
     }
 
-    int Info()
+    virtual std::optional<int> Prepare() { return std::nullopt; }
+    virtual int WithDevice() = 0;
+};
+
+class InfoCommand final : public DeviceReading {
+public:
+    using DeviceReading::DeviceReading;
+
+private:
+    int WithDevice() override
     {
         if (auto f = session_->Connect())
             return Stop(*f);
@@ -52,21 +65,12 @@ private:
     }
 };
 
-class DiscoverCommand final : public Command {
+class DiscoverCommand final : public DeviceReading {
 public:
-    using Command::Command;
+    using DeviceReading::DeviceReading;
 
 private:
-    int Execute() override
-    {
-        if (auto code = OpenTrace())
-            return *code;
-        if (auto code = OpenDevice())
-            return *code;
-        return Discover();
-    }
-
-    int Discover()
+    int WithDevice() override
     {
         if (auto f = session_->Connect())
             return Stop(*f);
@@ -86,24 +90,13 @@ private:
     }
 };
 
-class ReadCommand final : public Command {
+class ReadCommand final : public DeviceReading {
 public:
-    using Command::Command;
+    using DeviceReading::DeviceReading;
 
 private:
-    int Execute() override
-    {
-        // Its options and its file are checked before the device hears anything.
-        if (auto code = PrepareRead())
-            return *code;
-        if (auto code = OpenTrace())
-            return *code;
-        if (auto code = OpenDevice())
-            return *code;
-        return Read();
-    }
-
-    std::optional<int> PrepareRead()
+    // Its options and its file are checked before the device hears anything.
+    std::optional<int> Prepare() override
     {
         const QString file = parser_.value(QStringLiteral("output"));
         if (file.isEmpty())
@@ -141,7 +134,7 @@ private:
         return std::nullopt;
     }
 
-    int Read()
+    int WithDevice() override
     {
         if (auto f = session_->Connect())
             return Stop(*f);
