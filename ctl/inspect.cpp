@@ -10,7 +10,7 @@ namespace vtrl::ctl {
 namespace {
 
 // A command that reads one device: what it checks of its own comes first,
-// then the trace and the port, then the device.
+// then the trace and the port, then the port check of the device.
 class DeviceReading : public Command {
 public:
     using Command::Command;
@@ -24,6 +24,8 @@ private:
             return *code;
         if (auto code = OpenDevice())
             return *code;
+        if (auto f = session_->Connect())
+            return Stop(*f);
         return WithDevice();
     }
 
@@ -38,8 +40,6 @@ public:
 private:
     int WithDevice() override
     {
-        if (auto f = session_->Connect())
-            return Stop(*f);
         const Session& s = *session_;
         const QStringList lines = ConfigurationLines(s.LocalConfig());
         if (parser_.isSet(QStringLiteral("json"))) {
@@ -72,8 +72,6 @@ public:
 private:
     int WithDevice() override
     {
-        if (auto f = session_->Connect())
-            return Stop(*f);
         std::vector<FoundDevice> found;
         if (auto f = session_->Inquiry(found))
             return Stop(*f);
@@ -136,8 +134,6 @@ private:
 
     int WithDevice() override
     {
-        if (auto f = session_->Connect())
-            return Stop(*f);
         const protocol::DeviceConfig local = session_->LocalConfig();
         std::optional<DeviceAddress> remote;
         if (readRemote_.kind == RemoteChoice::Kind::Address)
