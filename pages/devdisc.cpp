@@ -183,8 +183,11 @@ void TfrmDevDisc::SetPairingButtonsEnabled(bool enabled)
 
 TfrmDevDisc::Step TfrmDevDisc::PendingStep() const
 {
-    if (!inquiry_.Idle())
-        return Step::Inquiry;
+    return inquiry_.Idle() ? PairingStep() : Step::Inquiry;
+}
+
+TfrmDevDisc::Step TfrmDevDisc::PairingStep() const
+{
     switch (pairing_.step()) {
     case core::Pairing::Step::Ping: return Step::Ping;
     case core::Pairing::Step::PingLink: return Step::PingLink;
@@ -511,7 +514,7 @@ void TfrmDevDisc::BondResultReceived(const Reply& reply)
     // version and configuration, or undo a finished pairing. One that may
     // be an older bonding's tells nothing of now: that one was carried out
     // before whatever the page knows.
-    const Step step = PendingStep();
+    const Step step = PairingStep();
     switch (pairing_.Answer(reply.Notice(), reply.tag)) {
     case core::Pairing::Outcome::InDoubt:
         StepInDoubt(step);
@@ -653,7 +656,7 @@ void TfrmDevDisc::NegativeResponseReceived(const Reply& reply)
     text += QStringLiteral(".  Please try again.");
     // One that may be the step's own leaves the step waiting: its answer,
     // if it comes, tells.
-    const Step step = PendingStep();
+    const Step step = PairingStep();
     const bool refusedStep = pairing_.Answer(reply.Notice(), reply.tag) == core::Pairing::Outcome::Refused
         || (!inquiry_.Idle() && reply.Answers(inquiry_.Send()));
     // A refused bonding changed nothing on the device: it is bonded as before.
@@ -667,7 +670,9 @@ void TfrmDevDisc::NegativeResponseReceived(const Reply& reply)
 
 void TfrmDevDisc::tmrBondTimer()
 {
-    const Step expired = PendingStep();
+    // The pairing's guard: its step, also while a refused inquiry runs out
+    // (Bond is open again after a refusal).
+    const Step expired = PairingStep();
     // A bonding unanswered may or may not have taken: the device's bond is
     // unknown until a BondResult says, late or after another try.
     if (expired == Step::Bond)

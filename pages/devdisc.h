@@ -63,7 +63,11 @@ public:
     bool Bonded = false;
     DeviceAddress BondTargetAddress{};
 
+    // The inquiry while it runs, else the pairing's step.
     Step PendingStep() const;
+    // The pairing's step alone: a bonding may run while a refused inquiry
+    // waits for its end.
+    Step PairingStep() const;
     // A PingRequest was written and its Confirmation has not come.
     bool PingPending() const { return PendingStep() == Step::Ping; }
     // Address texts of the items in list order.
