@@ -361,6 +361,30 @@ TEST_F(DevDiscPageTest, LateBondResultSetsBondedQuietlyButNextWaitsForTheWholeCh
     EXPECT_EQ(FormatDeviceAddress(disc().BondTargetAddress), kDock) << "the remote settings need its address";
 }
 
+// After a refused search Bond is open again while the search runs out its
+// time; a bonding unanswered then is still the bonding's, and the page no
+// longer claims the unit a late BondResult named.
+TEST_F(DevDiscPageTest, BondingUnansweredWhileARefusedSearchRunsOutLeavesThePageUnbonded)
+{
+    OpenDiscovery(200);
+    device().setBondResultDelay(600ms);
+    device().setBonding({.linkComesUp = false});
+    Bond(kDock);
+    ASSERT_TRUE(WaitUntil([&] { return disc().Bonded; }));
+    ASSERT_TRUE(SelectListed(kPumpRoom));
+    device().refuse(sim::type::InitiateInquiry, sim::reason::DeviceBusy, true);
+    device().setBondResultDelay(3000ms);
+    const std::size_t shown = boxes.boxes().size();
+    Click(disc().btnSearchDevices);
+    ASSERT_TRUE(WaitUntil([&] { return boxes.boxes().size() > shown; }));
+    ASSERT_TRUE(disc().tmrInquiry.isActive()) << "the search runs out its time";
+    ASSERT_TRUE(disc().btnBondSelectedDevice.isEnabled());
+    Click(disc().btnBondSelectedDevice);
+    ASSERT_TRUE(WaitUntil([&] { return disc().PairingStep() == TfrmDevDisc::Step::None; }));
+    EXPECT_FALSE(disc().Bonded) << "a bonding unanswered may or may not have taken";
+    EXPECT_EQ(disc().Panel0.text(), "Bonding has timed out. Please retry.");
+}
+
 // The one test at the program's own 5000 ms: the ping's two texts.
 TEST_F(DevDiscPageTest, PingIsConfirmedThenGivesUpFiveSecondsAfterItWasWritten)
 {
