@@ -487,6 +487,13 @@ const std::vector<OracleRow> kOracle = {
          // given up on for as long as that send's answer may still come
          // (twelve time-outs), and a loaded machine needs some more.
          const auto now = Clock::now();
+         // The sequence ends on the Finish page; its button is the way on.
+         const bool finishing = w.main.ShownPage() == frmFinish && w.main.btnFinish.isVisible()
+             && w.main.btnFinish.isEnabled();
+         if (finishing) {
+             w.wayOnSince = now;
+             return {};
+         }
          for (const ActionRow& row : ActionTable())
              if (row.leadsOn && row.possible(w)) {
                  w.wayOnSince = now;
