@@ -40,12 +40,8 @@ const std::vector<Replay>& Replays()
          "SetCom SetCom Wait:60 SetCom Wait:5 CancelNo SetCom Wait:5 SetCom Wait:250 HangUp:10 SetCom Wait:5 HangUp:57 "
          "SetCom Wait:1 Wait:1 SetCom SetCom Wait:5 SetCom Wait:5 SetCom Next Select:2 Bond Wait:1005 Back Next Next"},
         {"a name the device cannot carry is shown as held", 1077, "SetCom Next Set Next Name:4 Set"},
-        // Bond pressed again after the device refused a search, which then
-        // runs out its time: the bonding's time-out was taken for the search's.
         {"a bonding that timed out while a refused search ran out leaves the page bonded", 9023003,
          "SetCom Next Search Select:3 Bond Select:2 Ping Wait:1005 Bond Select:0 Wait:125 Search Bond Wait:125 Wait:125"},
-        // The oracle's own: a search answered long after the walk reached
-        // Finish, whose button is the way on there.
         {"the Finish page taken for one without a way on while a late search is still answered", 9107356,
          "AutoDetect Next Select:2 Search Search Bond Bond Next Set Back Next Set Next Set Next Save"},
     };

@@ -487,18 +487,15 @@ const std::vector<OracleRow> kOracle = {
          // given up on for as long as that send's answer may still come
          // (twelve time-outs), and a loaded machine needs some more.
          const auto now = Clock::now();
-         // The sequence ends on the Finish page; its button is the way on.
+         // On the Finish page its button is the way on.
          const bool finishing = w.main.ShownPage() == frmFinish && w.main.btnFinish.isVisible()
              && w.main.btnFinish.isEnabled();
-         if (finishing) {
+         const auto& rows = ActionTable();
+         const auto leadsOn = [&](const ActionRow& row) { return row.leadsOn && row.possible(w); };
+         if (finishing || std::any_of(rows.begin(), rows.end(), leadsOn)) {
              w.wayOnSince = now;
              return {};
          }
-         for (const ActionRow& row : ActionTable())
-             if (row.leadsOn && row.possible(w)) {
-                 w.wayOnSince = now;
-                 return {};
-             }
          const int bound = (kLateBound + 3) * LongestTimeout(w.main.ShownPage()) + 500;
          if (now - w.wayOnSince > Millis(bound))
              return "no way on from " + w.main.ShownPage()->Caption().toStdString() + " for " + std::to_string(bound)
